@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+namespace tarnvel::cli {
+
+// Global options and the exit code every subcommand sets.
+struct CliContext {
+    std::string driveSpec; // "/dev/sgN", "/dev/nstN", "sim:CASSETTE"; empty = first audio drive
+    bool log = false;      // write TVDAT.LOG
+    bool realtime = false; // simulated drives play at deck speed instead of as fast as possible
+    bool assumeYes = false; // answer Yes/OK to every question
+    int exitCode = 0;
+};
+
+// Each subsystem registers its subcommands in its own file.
+void addImageCommands(CLI::App& app, CliContext& ctx);   // ImageCommands.cpp
+void addDriveCommands(CLI::App& app, CliContext& ctx);   // DriveCommands.cpp
+void addSimCommands(CLI::App& app, CliContext& ctx);     // SimCommands.cpp
+void addFormatCommands(CLI::App& app, CliContext& ctx);  // FormatCommands.cpp
+void addSettingsCommands(CLI::App& app, CliContext& ctx); // SettingsCommands.cpp
+void addSoundCommands(CLI::App& app, CliContext& ctx);   // SoundCommands.cpp
+
+} // namespace tarnvel::cli

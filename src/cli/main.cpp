@@ -1,0 +1,26 @@
+#include "cli/CliContext.h"
+
+#include <CLI/CLI.hpp>
+
+int main(int argc, char** argv)
+{
+    using namespace tarnvel::cli;
+    CLI::App app{"tarnvel-cli: a DAT deck on an audio-capable DDS tape drive"};
+    app.require_subcommand(1);
+    CliContext ctx;
+    app.add_option("--drive", ctx.driveSpec,
+                   "Drive to use: /dev/sgN, /dev/nstN or sim:CASSETTE (default: first audio drive)");
+    app.add_flag("--log", ctx.log, "Write the SCSI command log TVDAT.LOG");
+    app.add_flag("--realtime", ctx.realtime, "Run simulated drives at deck speed");
+    app.add_flag("-y,--yes", ctx.assumeYes, "Answer Yes to every question");
+
+    addImageCommands(app, ctx);
+    addDriveCommands(app, ctx);
+    addSimCommands(app, ctx);
+    addFormatCommands(app, ctx);
+    addSettingsCommands(app, ctx);
+    addSoundCommands(app, ctx);
+
+    CLI11_PARSE(app, argc, argv);
+    return ctx.exitCode;
+}

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test suite: the normal build (warnings
+# as errors), all suites again under AddressSanitizer+UBSan, and the threaded suites under
+# ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./tools/setup.sh
+
+jobs=$(nproc)
+configure() { cmake -S . -B "$1" -G Ninja -DTARNVEL_WERROR=ON "${@:2}" >/dev/null; }
+
+configure build
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600
+
+configure build-asan -DTARNVEL_SANITIZE=address -DTARNVEL_BUILD_BENCH=OFF
+cmake --build build-asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 900
+
+# Suites whose code runs threads (drive motion, sound, engine) again under TSan.
+threaded_labels="sim|sound|engine|record|app"
+targets=()
+for d in sim sound engine record app; do
+  [ -d "tests/$d" ] && targets+=("test_$d")
+done
+if [ ${#targets[@]} -gt 0 ]; then
+  configure build-tsan -DTARNVEL_SANITIZE=thread -DTARNVEL_BUILD_BENCH=OFF
+  cmake --build build-tsan -j "$jobs" --target tarnvel-cli "${targets[@]}"
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+    ctest --test-dir build-tsan --output-on-failure -j "$jobs" --timeout 900 -L "$threaded_labels"
+fi
