@@ -1,0 +1,28 @@
+#pragma once
+
+#include "common/Message.h"
+
+// Messages of the tape image files and of the free-space check.
+namespace tarnvel::formats {
+
+inline constexpr MessagePair kMsgImageCreateFailed{"", "Unable to create file."};
+inline constexpr MessagePair kMsgImageWriteFailed{"", "Unable to write file."};
+inline constexpr MessagePair kMsgImageSizeLimit{"", "File size is beyond the limit."};
+inline constexpr MessagePair kMsgImageSeekFailed{"", "Unable to seek."};
+inline constexpr MessagePair kMsgImageCloseFailed{"", "Unable to close."};
+inline constexpr MessagePair kMsgImageOpenFailed{"", "Unable to open file."};
+inline constexpr MessagePair kMsgImageReadFailed{"", "Unable to read file."};
+inline constexpr MessagePair kMsgImageInvalidFormat{"", "Invalid format."};
+// Record-from-file dialog and the image property text.
+inline constexpr MessagePair kMsgImageExtent{"", "File extent is not 'TVI'."};
+inline constexpr MessagePair kMsgImageOpenOrFormat{"", "Unable to open file or invalid format."};
+inline constexpr MessagePair kMsgImageProperty{"", "Frame: %d %s (%s - %s)  Err: %d\nComment:\n%s"};
+// A message with its file name, or with a detail.
+inline constexpr MessagePair kMsgWithDetail{"", "%s\n\n%s"};
+
+// Free-space check: text, disk, second text, free MB, hundredths, path, needed MB, hundredths.
+inline constexpr MessagePair kMsgDiskSpaceLow{"", "%s %s %s  (%d.%02dMB)\n\n%s  (%d.%02dMB)"};
+inline constexpr MessagePair kMsgDiskSpaceInsufficient{"", "Insufficient disk space on disk"};
+inline constexpr MessagePair kMsgDiskSpaceTail{"", ""};
+
+} // namespace tarnvel::formats
