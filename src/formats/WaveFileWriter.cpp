@@ -1,0 +1,274 @@
+#include "formats/WaveFileWriter.h"
+
+#include "common/ByteOrder.h"
+#include "common/Message.h"
+#include "common/MessageSink.h"
+#include "formats/DiskSpace.h"
+#include "formats/FormatMessages.h"
+#include "formats/StringPrintf.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace tarnvel::formats {
+
+namespace {
+
+constexpr std::uint64_t kFourGiB = 0x100000000ULL;
+constexpr std::uint64_t kDiskReserve = 1000000;
+// Larger writes are cut so that the split and disk checks see every 16 MiB.
+constexpr std::size_t kMaxChunk = 16u << 20;
+
+bool writeAll(int fd, const std::uint8_t* data, std::size_t bytes)
+{
+    while (bytes > 0) {
+        const ssize_t n = ::write(fd, data, bytes);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        bytes -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool writeAllAt(int fd, const std::uint8_t* data, std::size_t bytes, off_t offset)
+{
+    while (bytes > 0) {
+        const ssize_t n = ::pwrite(fd, data, bytes, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        bytes -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
+// Start of the last path component: dots in folder names never count as an extension.
+std::size_t baseNameStart(const std::string& name)
+{
+    const std::size_t slash = name.rfind('/');
+    return slash == std::string::npos ? 0 : slash + 1;
+}
+
+// The extension dot: the last one in the file's own name, not its first character.
+std::size_t extensionDot(const std::string& name)
+{
+    const std::size_t base = baseNameStart(name);
+    const std::size_t dot = name.rfind('.');
+    return (dot == std::string::npos || dot <= base) ? std::string::npos : dot;
+}
+
+} // namespace
+
+WaveFileWriter::WaveFileWriter(MessageSink& sink) : sink_(sink) {}
+
+WaveFileWriter::~WaveFileWriter()
+{
+    if (isOpen())
+        finish(false);
+}
+
+void WaveFileWriter::setFileName(const std::string& name)
+{
+    targetName_ = name;
+    currentName_ = name;
+    splitCount_ = 0;
+    splitCut_ = std::string::npos;
+}
+
+void WaveFileWriter::setSplitBytes(std::uint64_t bytes)
+{
+    splitBytes_ = std::clamp<std::uint64_t>(bytes, kHeaderBytes + 1, kSplitBytes);
+}
+
+bool WaveFileWriter::hasWavExtension(const std::string& name)
+{
+    const std::size_t dot = extensionDot(name);
+    return dot != std::string::npos && name.size() - dot == 4 &&
+           strncasecmp(name.c_str() + dot + 1, "WAV", 3) == 0;
+}
+
+std::string WaveFileWriter::withWavExtension(const std::string& name)
+{
+    const std::size_t dot = extensionDot(name);
+    return (dot == std::string::npos ? name : name.substr(0, dot)) + ".WAV";
+}
+
+std::uint64_t WaveFileWriter::checkPointAdvance(std::uint64_t checkStep, std::uint64_t freeBytes)
+{
+    if (freeBytes < kFourGiB && 2 * checkStep > freeBytes && freeBytes > kDiskReserve)
+        return freeBytes - kDiskReserve;
+    return checkStep;
+}
+
+void WaveFileWriter::showError(const char* text, const std::string& name)
+{
+    sink_.showMessage(stringPrintf("%s\n\n%s", text, name.c_str()), MessageIcon::Warning);
+}
+
+void WaveFileWriter::closeFd()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+void WaveFileWriter::buildHeader()
+{
+    const std::uint16_t blockAlign =
+        static_cast<std::uint16_t>(format_.channels * format_.bitsPerSample / 8);
+    std::uint8_t* h = header_.data();
+    std::memcpy(h, "RIFF", 4);
+    writeLe32(h + 4, 36);
+    std::memcpy(h + 8, "WAVE", 4);
+    std::memcpy(h + 12, "fmt ", 4);
+    writeLe32(h + 16, 16);
+    writeLe16(h + 20, format_.formatTag);
+    writeLe16(h + 22, format_.channels);
+    writeLe32(h + 24, format_.samplesPerSec);
+    writeLe32(h + 28, format_.blockAlign * format_.samplesPerSec);
+    writeLe16(h + 32, blockAlign);
+    writeLe16(h + 34, format_.bitsPerSample);
+    std::memcpy(h + 36, "data", 4);
+    writeLe32(h + 40, 0);
+}
+
+bool WaveFileWriter::create()
+{
+    if (isOpen())
+        finish(false);
+    currentName_ = targetName_;
+    splitCount_ = 0;
+    splitCut_ = std::string::npos;
+    return createFile();
+}
+
+bool WaveFileWriter::createFile()
+{
+    buildHeader();
+    if (!hasWavExtension(currentName_)) {
+        showError(tr(msg::kExtentNotWav), currentName_);
+        targetName_ = withWavExtension(currentName_);
+        currentName_ = targetName_;
+        return false;
+    }
+    if (!checkDiskSpace(currentName_, kHeaderBytes, {}, sink_, &freeBytesSeen_))
+        return false;
+
+    fd_ = ::open(currentName_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd_ < 0) {
+        showError(tr(msg::kUnableToCreate), currentName_);
+        return false;
+    }
+    if (!writeAll(fd_, header_.data(), header_.size())) {
+        closeFd();
+        showError(tr(msg::kUnableToWrite), currentName_);
+        ::unlink(currentName_.c_str());
+        return false;
+    }
+    bytesWritten_ = kHeaderBytes;
+    checkStep_ = 5ULL * format_.blockAlign * format_.samplesPerSec;
+    nextCheckPoint_ = kHeaderBytes + checkStep_;
+    return true;
+}
+
+bool WaveFileWriter::splitToNextFile()
+{
+    ++splitCount_;
+    if (splitCount_ > kMaxSplits) {
+        finish(false);
+        showError(tr(msg::kSplitLimit), currentName_);
+        return false;
+    }
+    if (!finish(false))
+        return false;
+    if (splitCut_ == std::string::npos)
+        splitCut_ = currentName_.rfind('.');
+    currentName_ =
+        currentName_.substr(0, splitCut_) + "_" + static_cast<char>('0' + splitCount_) + ".WAV";
+    return createFile();
+}
+
+std::size_t WaveFileWriter::write(const std::uint8_t* data, std::size_t bytes)
+{
+    if (bytes == 0 || !isOpen())
+        return 0;
+    for (std::size_t done = 0; done < bytes;) {
+        const std::size_t n = writeChunk(data + done, std::min(bytes - done, kMaxChunk));
+        if (n == 0)
+            return 0;
+        done += n;
+    }
+    return bytes;
+}
+
+std::size_t WaveFileWriter::writeChunk(const std::uint8_t* data, std::size_t bytes)
+{
+    if (bytesWritten_ >= splitBytes_ && !splitToNextFile())
+        return 0;
+    if (bytesWritten_ > nextCheckPoint_) {
+        if (!finish(true))
+            return 0;
+        if (!checkDiskSpace(currentName_, kPeriodicCheckBytes, {}, sink_, &freeBytesSeen_))
+            return 0;
+        nextCheckPoint_ += checkPointAdvance(checkStep_, freeBytesSeen_);
+    }
+    if (!writeAll(fd_, data, bytes)) {
+        // Cut a partial block off again so that the file matches the header it will get;
+        // if that fails too, the header still tells readers where the samples end.
+        const auto end = static_cast<off_t>(bytesWritten_);
+        if (ftruncate(fd_, end) != 0)
+            errno = 0;
+        lseek(fd_, end, SEEK_SET);
+        showError(tr(msg::kUnableToWrite), currentName_);
+        return 0;
+    }
+    bytesWritten_ += bytes;
+    return bytes;
+}
+
+bool WaveFileWriter::finish(bool keepOpen)
+{
+    if (!isOpen())
+        return true;
+    bool padded = false;
+    if (!keepOpen && (bytesWritten_ & 1) != 0) {
+        const std::uint8_t zero = 0;
+        if (writeAllAt(fd_, &zero, 1, static_cast<off_t>(bytesWritten_))) {
+            ++bytesWritten_;
+            padded = true;
+        }
+    }
+    writeLe32(header_.data() + 4, static_cast<std::uint32_t>(bytesWritten_ - 8));
+    writeLe32(header_.data() + 40,
+              static_cast<std::uint32_t>(bytesWritten_ - kHeaderBytes - (padded ? 1 : 0)));
+    if (!writeAllAt(fd_, header_.data(), header_.size(), 0)) {
+        if (!keepOpen)
+            closeFd();
+        showError(tr(msg::kUnableToWrite), currentName_);
+        return false;
+    }
+    if (keepOpen)
+        return true;
+    // The final close also waits for the disk, so that a reported success means the
+    // recording is stored.
+    const bool synced = fdatasync(fd_) == 0 || errno == EINVAL;
+    const bool closed = ::close(fd_) == 0;
+    fd_ = -1;
+    if (!synced || !closed) {
+        showError(tr(msg::kUnableToClose), currentName_);
+        return false;
+    }
+    return true;
+}
+
+} // namespace tarnvel::formats

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "formats/WaveFormat.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tarnvel {
+class MessageSink;
+}
+
+namespace tarnvel::formats {
+
+// Writes a canonical 44-byte-header WAV file while a tape plays to file or a sound input
+// records. Long recordings continue in NAME_1.WAV .. NAME_9.WAV before a file reaches 2 GiB;
+// every 5 seconds of audio the header is brought up to date and the free disk space checked,
+// so that a crash or a full disk leaves a readable file. Failures are shown through the sink
+// ("%s\n\n%s": message, file name) and returned as false / 0 bytes.
+// Not thread-safe; one producer thread calls create, write and finish.
+class WaveFileWriter {
+public:
+    static constexpr std::size_t kHeaderBytes = 44;
+    // A file is split once it holds this many bytes, so that it stays below 2 GiB plus a block.
+    static constexpr std::uint64_t kSplitBytes = 0x7FF00001;
+    static constexpr int kMaxSplits = 9;
+    static constexpr std::uint64_t kPeriodicCheckBytes = 1100000;
+
+    explicit WaveFileWriter(MessageSink& sink);
+    ~WaveFileWriter(); // finishes an open file
+    WaveFileWriter(const WaveFileWriter&) = delete;
+    WaveFileWriter& operator=(const WaveFileWriter&) = delete;
+
+    // The target; a new name starts a new series of split files.
+    void setFileName(const std::string& name);
+    // The target name: after create() refused an extension, the corrected ".WAV" name.
+    const std::string& fileName() const { return targetName_; }
+    // The file being written: the target or one of its split continuations.
+    const std::string& currentFileName() const { return currentName_; }
+    void setFormat(const WaveFormat& format) { format_ = format; }
+    const WaveFormat& format() const { return format_; }
+    // Lowers the split size (small media, tests); never above kSplitBytes.
+    void setSplitBytes(std::uint64_t bytes);
+
+    // Creates the file anew with the current format. false after a message; when the name
+    // lacked the ".WAV" extension, fileName() holds the corrected name for a retry.
+    bool create();
+    // Appends audio; returns `bytes`, or 0 after a message (the file keeps its last header).
+    std::size_t write(const std::uint8_t* data, std::size_t bytes);
+    // keepOpen: bring the header up to date and go on writing. Otherwise pad to an even
+    // length, complete the header and close. Without an open file: true, nothing to do.
+    bool finish(bool keepOpen);
+
+    bool isOpen() const { return fd_ >= 0; }
+    std::uint64_t bytesWritten() const { return bytesWritten_; } // header included
+    int splitCount() const { return splitCount_; }
+    std::uint64_t nextCheckPoint() const { return nextCheckPoint_; }
+    std::uint64_t freeBytesSeen() const { return freeBytesSeen_; }
+
+    // How far the next disk check moves after one that saw `freeBytes`: one check step,
+    // or, when less than 4 GiB are free and two steps would not fit, up to 1000000 bytes
+    // before the disk is full.
+    static std::uint64_t checkPointAdvance(std::uint64_t checkStep, std::uint64_t freeBytes);
+    // The name with its extension replaced by ".WAV" (".WAV" appended when it has none).
+    static std::string withWavExtension(const std::string& name);
+    static bool hasWavExtension(const std::string& name);
+
+private:
+    bool createFile();
+    bool splitToNextFile();
+    std::size_t writeChunk(const std::uint8_t* data, std::size_t bytes);
+    bool writeHeader();
+    void buildHeader();
+    void showError(const char* text, const std::string& name);
+    void closeFd();
+
+    MessageSink& sink_;
+    std::string targetName_;
+    std::string currentName_;
+    WaveFormat format_;
+    std::array<std::uint8_t, kHeaderBytes> header_{};
+    int fd_ = -1;
+    std::uint64_t bytesWritten_ = 0;
+    std::uint64_t nextCheckPoint_ = 0;
+    std::uint64_t checkStep_ = 0;
+    std::uint64_t freeBytesSeen_ = 0;
+    std::uint64_t splitBytes_ = kSplitBytes;
+    int splitCount_ = 0;
+    std::size_t splitCut_ = std::string::npos; // position of the name's last dot
+};
+
+} // namespace tarnvel::formats
