@@ -1,0 +1,73 @@
+#pragma once
+
+#include "common/Message.h"
+#include "scsi/ScsiDevice.h"
+#include "scsi/ScsiTarget.h"
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// What the transport asks of one kind of device access (ASPI-mode SG_IO, SPTI-mode SG_IO,
+// in-process targets). One file per back-end; the transport owns the device table.
+namespace tarnvel::scsi {
+
+// Sense bytes kept per command: the 14 of `SenseData` plus the field-replaceable-unit code
+// and the sense-key-specific bytes, for the log.
+inline constexpr std::size_t kSenseBytes = 14;
+inline constexpr std::size_t kFullSenseBytes = 18;
+
+struct ScsiCommand {
+    DataDirection direction = DataDirection::None;
+    const std::uint8_t* cdb = nullptr;
+    std::size_t cdbLength = 0; // 1-16
+    std::uint8_t* buffer = nullptr;
+    std::uint32_t length = 0;
+    std::uint32_t timeoutMs = 0;
+};
+
+struct ScsiResult {
+    std::uint8_t status = 0; // a status byte (ScsiStatus.h)
+    std::uint8_t haStatus = 0;
+    std::uint8_t targetStatus = 0;
+    std::array<std::uint8_t, kFullSenseBytes> sense{}; // fixed format
+    // Set when the status bytes alone cannot tell what went wrong (time-out, system error).
+    const MessagePair* failure = nullptr;
+};
+
+class ScsiBackend {
+public:
+    virtual ~ScsiBackend() = default;
+
+    // Called for every matching device with its entry and the back-end's handle for it; a
+    // false answer (the table is full) ends the scan. Closes what an earlier scan opened.
+    using AddDevice = std::function<bool(const ScsiDeviceEntry&, int handle)>;
+    virtual void scan(std::uint8_t wantedType, const AddDevice& add) = 0;
+
+    // Adapter entries found by the last scan.
+    virtual std::vector<HostAdapterEntry> hostAdapters() const { return {}; }
+
+    // Runs one command to its end. `abortRequested` may be set by another thread meanwhile;
+    // a back-end that can abort clears it when it acts on it. Allocates nothing.
+    virtual void execute(int handle, const ScsiCommand& command, std::atomic<bool>& abortRequested,
+                         ScsiResult& result) = 0;
+
+    // Asks a running command to end early (called from another thread). Default: the
+    // back-end polls `abortRequested` itself or cannot abort.
+    virtual void abortRunning() {}
+
+    // Bus reset behind a device; on failure `errorText` tells why.
+    virtual bool resetBus(int handle, std::string& errorText) = 0;
+
+    virtual bool isSpti() const { return false; }
+};
+
+// Status byte for a target reply: GOOD is success, anything else an error that keeps the
+// target status and the sense bytes.
+void mapTargetReply(const TargetReply& reply, ScsiResult& result);
+
+} // namespace tarnvel::scsi

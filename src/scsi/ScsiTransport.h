@@ -1,0 +1,139 @@
+#pragma once
+
+#include "scsi/InProcessBackend.h"
+#include "scsi/ScsiBackend.h"
+#include "scsi/ScsiDevice.h"
+#include "scsi/ScsiStatus.h"
+#include "scsi/ScsiTarget.h"
+#include "scsi/SgIo.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+// The SCSI transport: finds devices, keeps a table of them and runs one command at a time
+// on a chosen device, leaving the status bytes and sense data of the last command behind,
+// with a readable account of it (the command log).
+namespace tarnvel::scsi {
+
+class ScsiTransport {
+public:
+    static constexpr int kMaxDevices = 16;
+    static constexpr int kMaxHostAdapters = 8;
+    static constexpr std::size_t kLogTextBytes = 2000;
+    static constexpr std::size_t kSenseSummaryBytes = 30;
+    // Time-outs given with commands: most answer at once; motion without the immediate bit
+    // can take minutes on a long tape.
+    static constexpr std::uint32_t kDefaultTimeoutMs = 30000;
+    static constexpr std::uint32_t kMotionTimeoutMs = 600000;
+
+    // `forceAspi`: ASPI mode (/dev/sgN) instead of SPTI mode (/dev/nstN). `kernel`: the
+    // kernel interface of those back-ends; null leaves kernel devices out entirely (only
+    // in-process targets are listed).
+    ScsiTransport(bool forceAspi, std::shared_ptr<SgIo> kernel);
+    explicit ScsiTransport(bool forceAspi) : ScsiTransport(forceAspi, linuxSgIo()) {}
+    virtual ~ScsiTransport();
+    ScsiTransport(const ScsiTransport&) = delete;
+    ScsiTransport& operator=(const ScsiTransport&) = delete;
+
+    // Registers an in-process target (the simulated drive); it is listed by the next scan,
+    // after the kernel's devices. The transport keeps it alive.
+    void addTarget(std::shared_ptr<ScsiTarget> target);
+
+    bool isSpti() const;
+    // Finds devices of a peripheral type (kTypeAny: all); replaces the tables. Returns the
+    // device count (0-16).
+    int scanDevices(std::uint8_t wantedType);
+    int deviceCount() const { return deviceCount_; }
+    // A copy of entry `index`; all zero outside the table.
+    ScsiDeviceEntry getDevice(int index) const;
+    int hostAdapterCount() const { return hostAdapterCount_; }
+    HostAdapterEntry getHostAdapter(int index) const;
+
+    // Runs one command; returns its status byte (kSsComp on success) and sets `status`,
+    // `statusText`, `haStatus`, `targetStatus`, `senseData` and `lastOpcode`. Allocates
+    // nothing. Thread: one command at a time (callers serialise); see `abort`.
+    std::uint8_t execute(int device, DataDirection direction, const std::uint8_t* cdb,
+                         std::size_t cdbLength, std::uint8_t* buffer, std::uint32_t length,
+                         std::uint32_t timeoutMs = kDefaultTimeoutMs);
+    // The command wrapper's steps: name the command in progress, execute, log.
+    std::uint8_t runCommand(const char* name, int device, DataDirection direction,
+                            const std::uint8_t* cdb, std::size_t cdbLength, std::uint8_t* buffer,
+                            std::uint32_t length, std::uint32_t timeoutMs = kDefaultTimeoutMs);
+    // Asks the running command to end (ASPI mode and in-process targets; nothing under
+    // SPTI). Thread: any; the only call meant to arrive while a command runs.
+    void abort();
+    // Bus reset behind a device; writes the result line into `logText`.
+    std::uint8_t resetBus(int device);
+
+    int status() const { return status_; }
+    const char* statusText() const { return statusText_; }
+    std::uint8_t haStatus() const { return haStatus_; }
+    std::uint8_t targetStatus() const { return targetStatus_; }
+    std::uint8_t lastOpcode() const { return lastOpcode_; }
+    // Sense bytes 0-13 of the last command (fixed format).
+    const std::uint8_t* senseData() const { return sense_.data(); }
+    std::uint8_t senseKey() const { return sense_[2] & 0x0F; }
+    std::uint8_t senseAsc() const { return sense_[12]; }
+    std::uint8_t senseAscq() const { return sense_[13]; }
+    const char* senseSummary() const { return senseSummary_.data(); }
+    const char* logText() const { return logText_.data(); }
+    const char* lastCommandName() const { return lastCommandName_; }
+    // Name of the command being executed, or empty when idle. Thread: any.
+    std::string commandInProgressName() const;
+
+    // The command log.
+    // Builds `logText`, `senseSummary` and `lastCommandName` for the last command, clears
+    // the command in progress and writes the entry to the log file when it is open.
+    void logCommand(int device);
+    // Opens the log (appending, with a header) when a name is given and none is open;
+    // closes it when null is given and one is open.
+    void setLogFile(const char* name);
+    void writeLog(const char* text);
+    bool logging() const { return logFile_ != nullptr; }
+
+protected:
+    void setCommandInProgress(const char* name) { commandInProgress_.store(name); }
+    // Replaces `logText` (truncated to its size).
+    void setLogText(std::string_view text);
+
+private:
+    struct DeviceSlot {
+        ScsiBackend* backend = nullptr;
+        int handle = -1;
+    };
+    void clearTables();
+    void applyResult(const ScsiResult& result);
+    void writeLogHeader();
+
+    bool forceAspi_;
+    std::string logFileName_;
+    std::atomic<bool> abortRequested_{false};
+    std::uint8_t lastOpcode_ = 0;
+    const char* statusText_ = "";
+    const char* lastCommandName_ = "";
+    std::array<char, kSenseSummaryBytes> senseSummary_{};
+    int hostAdapterCount_ = 0;
+    int deviceCount_ = 0;
+    std::array<HostAdapterEntry, kMaxHostAdapters> hostAdapters_{};
+    std::uint8_t haStatus_ = 0;
+    std::uint8_t targetStatus_ = 0;
+    int status_ = kStartupOk;
+    std::FILE* logFile_ = nullptr;
+    std::array<ScsiDeviceEntry, kMaxDevices> devices_{};
+    std::array<DeviceSlot, kMaxDevices> slots_{};
+    std::array<std::uint8_t, kFullSenseBytes> sense_{};
+    const MessagePair* failure_ = nullptr; // what the last failure was, beyond status bytes
+    std::atomic<const char*> commandInProgress_{nullptr};
+    std::array<char, kLogTextBytes> logText_{};
+    bool useSpti_ = false;
+    std::unique_ptr<ScsiBackend> kernel_;
+    std::unique_ptr<InProcessBackend> inProcess_;
+    std::atomic<ScsiBackend*> runningBackend_{nullptr};
+};
+
+} // namespace tarnvel::scsi

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "scsi/ScsiBackend.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <scsi/sg.h>
+
+// Building an sg_io_hdr for a command and mapping the kernel's answer to status bytes,
+// shared by the two SG_IO back-ends.
+namespace tarnvel::scsi {
+
+// Sense buffer the kernel may fill (descriptor-format sense can be longer than 18 bytes).
+inline constexpr std::size_t kSgSenseBufferBytes = 32;
+
+void prepareSgHeader(sg_io_hdr_t& hdr, const ScsiCommand& command, std::uint8_t* senseBuffer,
+                     int packId);
+
+// Maps a completed sg_io_hdr: target status as is, the host status to its ASPI counterpart,
+// the sense bytes (converted to fixed format when the device sent descriptor format).
+void mapSgResult(const sg_io_hdr_t& hdr, const std::uint8_t* senseBuffer, ScsiResult& result);
+
+// A failed system call on the device: an error without target status.
+void mapSystemError(int negativeErrno, ScsiResult& result);
+
+// Fixed-format sense (18 bytes) from what the device returned, fixed or descriptor format.
+void senseToFixed(const std::uint8_t* sense, std::size_t length, std::uint8_t* fixed18);
+
+// Linux host status (DID_*) to the host adapter status values the log names.
+std::uint8_t mapHostStatus(std::uint8_t linuxHostStatus);
+
+} // namespace tarnvel::scsi
