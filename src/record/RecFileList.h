@@ -1,0 +1,151 @@
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnvel {
+class MessageSink;
+}
+
+namespace tarnvel::formats {
+struct WaveFormat;
+}
+
+namespace tarnvel::record {
+
+// The dialog's settings, kept by the engine between showings.
+struct RecFileSettings {
+    int preSilenceSec = 0;        // DlgPreSilenceSec
+    int postSilenceSec = 0;       // DlgPostSilenceSec
+    bool longPlayMode = false;    // DlgLongPlayMode
+    bool emphasis = false;        // DlgEmphasis
+    int copyBits = 0;             // DlgCopyBits: Permit 0, Prohibit 2, Once 3
+    bool recAutoEndId = false;    // RecAutoEndID ("Write END ID")
+    bool recFromFileOnly = false; // RecFromFileOnly (not "with output to Sound device")
+    std::string imagePath;
+    std::string dir; // Dir: the folder the dialog's file choosers start in
+};
+
+// One entry as the recording pipeline takes it.
+struct RecFileEntry {
+    std::string path;
+    int pno = 0; // 0: no START ID; 1111: the END ID pseudo-entry
+    bool longPlay = false;
+    bool emphasis = false;
+    int copyBits = 0;
+    int silenceSec = 0;
+};
+
+// The WAV list of the record-from-file dialog: up to 99 entries with their program number,
+// format, emphasis, copy bits and trailing silence, the total tape time, editing, and the
+// cue file. Every row is held as the texts of its eight columns, which the dialog shows as
+// they are (column 1 shortened to its width) and the cue file stores.
+// Window thread only.
+class RecFileList {
+public:
+    static constexpr int kMaxEntries = 99;
+    static constexpr int kColumns = 8;
+    enum Column { kPNo, kWaveFile, kTime, kFormat, kEmph, kCopy, kSilence, kPath };
+    using Row = std::array<std::string, kColumns>;
+
+    explicit RecFileList(MessageSink& sink);
+
+    // Showing the dialog: controls from the settings, next program number 1.
+    void show(const RecFileSettings& settings);
+    // The settings as the controls left them.
+    const RecFileSettings& settings() const { return settings_; }
+
+    // PNoStartEdit: the program number of the next new entry (negative values give 0).
+    void setPNoStart(int pno);
+    int pNoStart() const { return pNoStart_; }
+    // PreSilenceLenComboBox (at most 2 characters) and SilenceLenComboBox texts.
+    void setPreSilenceText(const std::string& text);
+    const std::string& preSilenceText() const { return preSilenceText_; }
+    void setSilenceText(const std::string& text);
+    const std::string& silenceText() const { return silenceText_; }
+    void setLongPlay(bool on);
+    bool longPlay() const { return settings_.longPlayMode; }
+    void setEmphasisText(const std::string& text); // "Off" or "On"
+    const std::string& emphasisText() const { return emphText_; }
+    void setCopyText(const std::string& text); // "Permit", "Prohibit" or "Once"
+    const std::string& copyText() const { return copyText_; }
+
+    // Registers a WAV file (with the format checks and their messages). false when refused;
+    // the list is then unchanged.
+    bool registerFile(const std::string& path);
+    // Files chosen together: registered in order up to the first refusal.
+    int registerFiles(const std::vector<std::string>& paths);
+    // Files dropped on the list: ".WAV" files are registered; any other file is read as a
+    // cue file and ends the drop.
+    void dropFiles(const std::vector<std::string>& paths);
+    // A file dropped on the image name: false after "File extent is not 'TVI'.".
+    bool dropImageFile(const std::string& path);
+
+    int count() const { return count_; }
+    // Rows 1..count().
+    const Row& row(int r) const { return rows_.at(static_cast<std::size_t>(r - 1)); }
+    int selectedRow() const { return selected_; }
+    void selectRow(int r);
+    // TotalRecTimeStaticText's value, "%02dm%02ds".
+    const std::string& totalRecTime() const { return totalText_; }
+
+    void renumber();
+    // Exchange the selected entry with the one above / below; the selection follows it.
+    bool moveUp();
+    bool moveDown();
+    void deleteSelected();
+    void deleteAll();
+
+    // A double-click on the cells rows top..bottom, columns left..right: the current
+    // settings are applied to them. Returns true when a single name cell was clicked, which
+    // asks the dialog to play that file.
+    bool applySettingsToCells(int top, int bottom, int left, int right, bool shift);
+
+    bool saveCueFile(const std::string& path);
+    // Replaces the list with the cue file's entries; false when none could be registered.
+    bool loadCueFile(const std::string& path);
+    const std::string& cueFilePath() const { return cueFilePath_; }
+
+    // For the recording pipeline: the entries one by one, then (when "Write END ID" is on)
+    // the pseudo-entry " END ID" with program number 1111, then nothing.
+    std::optional<RecFileEntry> nextFileEntry(bool first);
+
+    // OK with the WAV list chosen: false after "Please input file name." for an empty list.
+    bool readyToRecord();
+
+    static const char* columnTitle(int column);
+    static const char* copyTextOf(int copyBits);
+    static int copyBitsOf(std::string_view text);
+    // Column 3 for a file's format.
+    static std::string formatText(const formats::WaveFormat& format, bool longPlay);
+    static std::string durationText(long long seconds);
+    // Tape time per second of audio for a format text: 0.5 LP, 2 for 96000 Hz, 2 for bit
+    // depths other than 16.
+    static double tapeFactor(std::string_view formatText);
+
+private:
+    bool registerFile(const std::string& path, bool fromCue);
+    void removeRow(int r);
+    void recomputeTotal();
+    void showMessage(const std::string& text);
+
+    MessageSink& sink_;
+    RecFileSettings settings_;
+    std::array<Row, kMaxEntries> rows_{};
+    int count_ = 0;
+    int selected_ = 0;
+    int pNoStart_ = 1;
+    std::string preSilenceText_ = "0";
+    std::string silenceText_ = "0";
+    std::string emphText_ = "Off";
+    std::string copyText_ = "Permit";
+    std::string totalText_ = "00m00s";
+    std::string cueFilePath_;
+    int cursor_ = 0;
+    bool endPending_ = false;
+};
+
+} // namespace tarnvel::record

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "common/Message.h"
+
+// User-visible texts of the record-from-file list and the ID list.
+namespace tarnvel::record::msg {
+
+// Record-from-file list: column titles.
+inline constexpr MessagePair kColPNo{"", "PNo"};
+inline constexpr MessagePair kColWaveFile{"", " Wave file"};
+inline constexpr MessagePair kColTime{"", " Time"};
+inline constexpr MessagePair kColFormat{"", "  Format"};
+inline constexpr MessagePair kColEmph{"", "Emph"};
+inline constexpr MessagePair kColCopy{"", " Copy"};
+inline constexpr MessagePair kColSilence{"", "Silence"};
+
+// Record-from-file list: messages.
+inline constexpr MessagePair kUnableToOpenFile{"", "Unable to open file."};
+inline constexpr MessagePair kUnsupportedFormat{"", "Unsupported format."};
+inline constexpr MessagePair kComplaintRateBits{"", " [%d / %d]\n"};
+inline constexpr MessagePair kComplaintFloatRate{"", " [%d / F32]\n"};
+inline constexpr MessagePair kComplaintNotPcm{"", " [Not PCM file]\n"};
+inline constexpr MessagePair kComplaintNotStereo{"", " [Not Stereo]\n"};
+inline constexpr MessagePair kUnableToPlay{"", "Unable to play."};
+inline constexpr MessagePair kPleaseInputFileName{"", "Please input file name."};
+inline constexpr MessagePair kExtentNotTvi{"", "File extent is not 'TVI'."};
+inline constexpr MessagePair kUnableToRegisterFile{"", "Unable to register file."};
+inline constexpr MessagePair kTotalRecTime{"", "Total Rec Time:"};
+
+// ID list: column titles and questions.
+inline constexpr MessagePair kColNo{"", "No."};
+inline constexpr MessagePair kColId{"", "  ID"};
+inline constexpr MessagePair kColIdPNo{"", " PNo"};
+inline constexpr MessagePair kColAbsTime{"", "  ABS Time"};
+inline constexpr MessagePair kColSec{"", "  (sec)"};
+inline constexpr MessagePair kClearAllIds{"", "Clear all ID list.\n\n Are you sure?"};
+inline constexpr MessagePair kClearAllVirtualIds{"",
+                                                 "Clear all Virtual ID list.\n\n Are you sure?"};
+inline constexpr MessagePair kVirtualListModified{
+    "", "Virtual ID list has been midified.\n\nSave to file?"};
+
+} // namespace tarnvel::record::msg

@@ -1,0 +1,195 @@
+#include "formats/CueFile.h"
+
+#include "common/MessageSink.h"
+#include "formats/LineReader.h"
+#include "support/TempDir.h"
+#include "support/WavFixture.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+
+namespace tarnvel::formats {
+namespace {
+
+using test::TempDir;
+using test::WavFixture;
+
+std::string fileText(const std::string& path)
+{
+    const auto bytes = WavFixture::readBytes(path);
+    return {bytes.begin(), bytes.end()};
+}
+
+std::vector<std::string> linesOf(const std::string& text, std::size_t maxChars)
+{
+    std::FILE* f = fmemopen(const_cast<char*>(text.data()), text.size(), "rb");
+    LineReader reader(f, maxChars);
+    std::vector<std::string> lines;
+    for (std::string line; reader.next(line);)
+        lines.push_back(line);
+    std::fclose(f);
+    return lines;
+}
+
+std::vector<CueRecord> readAll(const std::string& text, std::optional<std::string>* pre = nullptr)
+{
+    std::FILE* f = fmemopen(const_cast<char*>(text.data()), text.size(), "rb");
+    CueReader reader;
+    reader.attach(f);
+    std::vector<CueRecord> records;
+    while (auto r = reader.next())
+        records.push_back(*r);
+    if (pre != nullptr)
+        *pre = reader.preSilence();
+    std::fclose(f);
+    return records;
+}
+
+TEST(LineReader, CutsLongLinesAndDropsWhatFollowsTheLastLineFeed)
+{
+    const std::string a400(400, 'a');
+    EXPECT_EQ(linesOf(a400 + "\r\n", 360),
+              (std::vector<std::string>{std::string(360, 'a'), std::string(40, 'a')}));
+    EXPECT_EQ(linesOf("one\r\n\r\n\ntwo\nrest", 360), (std::vector<std::string>{"one", "two"}));
+    // A CR LF that straddles the cut ends the line; no empty or CR-only line follows.
+    EXPECT_EQ(linesOf(std::string(9, 'b') + "\r\nc\n", 10),
+              (std::vector<std::string>{std::string(9, 'b'), "c"}));
+    EXPECT_EQ(linesOf(std::string(10, 'b') + "\r\nc\n", 10),
+              (std::vector<std::string>{std::string(10, 'b'), "c"}));
+    EXPECT_EQ(linesOf("", 360), std::vector<std::string>{});
+}
+
+// Every format text of the list reads back as itself; the file holds the long forms.
+TEST(CueFile, RoundTripOfEveryFormatText)
+{
+    TempDir dir;
+    const std::vector<CueEntry> entries = {
+        {"/music/a.wav", "  1", "03m00s", "44100", "Off", "Permit", "  4"},
+        {"/music/b.wav", "  2", "01m02s", "32000 LP", "On", "Prohibit", "  0"},
+        {"/music/c d.wav", " 12", "120m00s", "48000 / 24", "Off", "Once", " 10"},
+        {"/music/e.wav", "799", "00m01s", "48000 / F32", "On", "Permit", "  1"},
+        {"/music/f.wav", "  3", "00m09s", "44100 / 32", "Off", "Permit", "  2"},
+        {"/music/g.wav", "  4", "00m07s", "96000", "Off", "Permit", "  0"},
+    };
+    const std::string path = dir.file("CUE.TVC");
+    CollectingMessageSink sink;
+    ASSERT_TRUE(writeCueFile(path, 2, entries, sink));
+    EXPECT_TRUE(sink.messages.empty());
+    const std::string text = fileText(path);
+    EXPECT_NE(text.find("; Comment\r\n   Silence: 2\r\n"
+                        "/music/a.wav\r\n"
+                        "   PNo: 1    Format: 44100 / 16 (16)        Copy: Permit\r\n"
+                        "   Time: 03m00s   Silence: 4\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("   PNo: 2    Format: 32000 / 16 (LP)  Emph  Copy: Prohibit\r\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("   PNo: 12   Format: 48000 / 24 (24)        Copy: Once\r\n"
+                        "   Time: 120m00s   Silence:10\r\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("Format: 48000 / F32 (24)"), std::string::npos);
+    EXPECT_NE(text.find("Format: 44100 / 32 (24)"), std::string::npos);
+
+    std::optional<std::string> pre;
+    const auto records = readAll(text, &pre);
+    EXPECT_EQ(pre, "2");
+    ASSERT_EQ(records.size(), entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        SCOPED_TRACE(entries[i].path);
+        const CueRecord& r = records[i];
+        EXPECT_FALSE(r.failed);
+        EXPECT_EQ(r.path, entries[i].path);
+        EXPECT_EQ(r.pno, entries[i].pno);
+        EXPECT_EQ(r.time, entries[i].time);
+        EXPECT_EQ(r.format, entries[i].format);
+        EXPECT_EQ(r.emph.value_or("Off"), entries[i].emph);
+        EXPECT_EQ(r.copy, entries[i].copy);
+        EXPECT_EQ(r.silence, entries[i].silence);
+    }
+}
+
+TEST(CueFile, AttributeLines)
+{
+    struct Case {
+        const char* line;
+        bool ok;
+        std::optional<std::string> pno, format, time, silence;
+    };
+    const Case cases[] = {
+        // No program number: the next word is taken as its value, so the format is lost.
+        {"   PNo:     Format: 44100 / 16 (16)        Copy: Permit", true, "  0", {}, {}, {}},
+        {"   PNo: BB   Format: 44100 / 16 (16)", false, {}, {}, {}, {}},
+        {"   PNo: -7", true, "  0", {}, {}, {}},
+        {"   Format: 32000 / 12", true, {}, "32000 LP", {}, {}},
+        {"   Format: 44100", true, {}, "44100", {}, {}},
+        {"   Format: 48000 / 24 (LP)", true, {}, "48000 / 24 LP", {}, {}},
+        {"   Time: 01h05m30s   Silence:3", true, {}, {}, "65m30s", "  3"},
+        {"   Time: 7m5s", true, {}, {}, "07m5s", {}},
+        {"   Time: 99h59m00s", true, {}, {}, "5999m00s", {}},
+        {"   Time: 99999999999h00m00s", true, {}, {}, "999999999m00s", {}},
+        {"   Unknown: words Silence", true, {}, {}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        CueRecord r;
+        std::optional<std::string> pre;
+        EXPECT_EQ(parseCueAttributes(c.line, &r, pre), c.ok);
+        if (!c.ok)
+            continue;
+        EXPECT_EQ(r.pno, c.pno);
+        EXPECT_EQ(r.format, c.format);
+        EXPECT_EQ(r.time, c.time);
+        EXPECT_EQ(r.silence, c.silence);
+        EXPECT_FALSE(pre);
+    }
+}
+
+TEST(CueFile, ReaderGroupsLinesIntoEntries)
+{
+    const std::string text = "; Comment\r\n   Silence: 3\r\n"
+                             "/a.wav\r\n"
+                             "   PNo: BB  Format: 44100 / 16 (16)\r\n"
+                             "   Time: 00m10s   Silence: 9\r\n" // skipped: the entry failed
+                             "; a comment between\r\n"
+                             "/b.wav\r\n"
+                             "/c.wav\r\n"
+                             "   Emph  Copy: Once\r\n";
+    std::optional<std::string> pre;
+    const auto records = readAll(text, &pre);
+    EXPECT_EQ(pre, "3");
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].path, "/a.wav");
+    EXPECT_TRUE(records[0].failed);
+    EXPECT_EQ(records[1].path, "/b.wav");
+    EXPECT_FALSE(records[1].failed);
+    EXPECT_FALSE(records[1].pno || records[1].time || records[1].format || records[1].emph);
+    EXPECT_EQ(records[2].emph, "On");
+    EXPECT_EQ(records[2].copy, "Once");
+}
+
+TEST(CueFile, WriterFailures)
+{
+    TempDir dir;
+    CollectingMessageSink sink;
+    const CueEntry good{"/a.wav", "  1", "00m01s", "44100", "Off", "Permit", "  0"};
+    EXPECT_FALSE(writeCueFile(dir.file("no/such/folder/CUE.TVC"), 0, {good}, sink));
+    for (const std::string& bad : {std::string(" lead.wav"), std::string(";x.wav"),
+                                   std::string("/a\nb.wav"), "/" + std::string(360, 'x')}) {
+        CueEntry e = good;
+        e.path = bad;
+        EXPECT_FALSE(writeCueFile(dir.file("bad.TVC"), 0, {good, e}, sink));
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("bad.TVC")));
+    ASSERT_EQ(sink.messages.size(), 5u);
+    EXPECT_EQ(sink.messages[0].text,
+              "Unable to create file.\n\n" + dir.file("no/such/folder/CUE.TVC"));
+    EXPECT_EQ(sink.messages[1].text, "This file name cannot be stored in a cue file.\n\n lead.wav");
+
+    CueReader reader;
+    EXPECT_FALSE(reader.open(dir.file("missing.TVC"), sink));
+    EXPECT_EQ(sink.messages.back().text, "Unable to open file.\n\n" + dir.file("missing.TVC"));
+    EXPECT_FALSE(reader.next());
+}
+
+} // namespace
+} // namespace tarnvel::formats
