@@ -1,9 +1,108 @@
 #include "cli/CliContext.h"
+#include "common/MessageSink.h"
+#include "dat/SubcodeDump.h"
+#include "formats/ImageMessages.h"
+#include "formats/ImageReader.h"
+#include "formats/SampleImage.h"
 
 #include <CLI/CLI.hpp>
+#include <cstdio>
+#include <iostream>
 
 namespace tarnvel::cli {
 
-void addImageCommands(CLI::App& /*app*/, CliContext& /*ctx*/) {}
+namespace {
+
+// Messages of a command-line run go to stderr as they arrive.
+class StderrSink : public MessageSink {
+public:
+    void showMessage(const std::string& text, MessageIcon, const std::string&) override
+    {
+        std::cerr << text << "\n";
+    }
+};
+
+struct ImageOptions {
+    std::string file;
+    std::uint32_t frame = 0;
+    std::uint32_t count = 1;
+    std::uint32_t frames = 1000;
+};
+
+int imageInfo(const ImageOptions& opt)
+{
+    StderrSink sink;
+    formats::ImageReader reader(sink);
+    if (!reader.open(opt.file, true)) {
+        // Probing shows no message box; say why here.
+        const std::string reason = reader.errorText().empty()
+                                       ? std::string(tr(formats::kMsgImageOpenOrFormat))
+                                       : reader.errorText();
+        std::cerr << reason << "\n\n" << opt.file << "\n";
+        return 1;
+    }
+    std::cout << formats::imagePropertyText(reader) << "\n";
+    return 0;
+}
+
+int imageDump(const ImageOptions& opt)
+{
+    StderrSink sink;
+    formats::ImageReader reader(sink);
+    if (!reader.open(opt.file, false))
+        return 1;
+    if (opt.frame >= reader.frameCount()) {
+        char text[160];
+        std::snprintf(text, sizeof text, tr(formats::kMsgImageFrameOutOfRange), opt.frame,
+                      reader.frameCount());
+        std::cerr << text << "\n";
+        return 1;
+    }
+    const std::uint64_t end =
+        std::min<std::uint64_t>(std::uint64_t{opt.frame} + opt.count, reader.frameCount());
+    dat::DatFrame frame;
+    for (std::uint64_t i = opt.frame; i < end; ++i) {
+        if (!reader.readFrameAt(static_cast<std::uint32_t>(i), frame)) {
+            std::cerr << tr(formats::kMsgImageReadFailed) << "\n\n" << opt.file << "\n";
+            return 1;
+        }
+        if (i != opt.frame)
+            std::cout << "\n";
+        std::cout << dat::buildSubcodeDump(frame);
+    }
+    return 0;
+}
+
+} // namespace
+
+void addImageCommands(CLI::App& app, CliContext& ctx)
+{
+    auto opt = std::make_shared<ImageOptions>();
+    CLI::App* image = app.add_subcommand("image", "Tape image files (.TVI)");
+    image->require_subcommand(1);
+
+    CLI::App* info = image->add_subcommand(
+        "info", "Show an image's frame count, duration, first and last ABS time, error frames "
+                "and comment");
+    info->add_option("FILE", opt->file, "Image file")->required();
+    info->callback([opt, &ctx] { ctx.exitCode = imageInfo(*opt); });
+
+    CLI::App* dump = image->add_subcommand("dump", "Print the subcode and data dump of frames");
+    dump->add_option("FILE", opt->file, "Image file")->required();
+    dump->add_option("--frame", opt->frame, "First frame, counted from 0 (default 0)");
+    dump->add_option("--count", opt->count, "Number of frames (default 1)")
+        ->check(CLI::PositiveNumber);
+    dump->callback([opt, &ctx] { ctx.exitCode = imageDump(*opt); });
+
+    CLI::App* sample =
+        image->add_subcommand("make-sample", "Write a demo image: two programs of test tones");
+    sample->add_option("FILE", opt->file, "Image file to create")->required();
+    sample->add_option("--frames", opt->frames, "Number of frames (default 1000)")
+        ->check(CLI::Range(1u, 737000u));
+    sample->callback([opt, &ctx] {
+        StderrSink sink;
+        ctx.exitCode = formats::writeSampleImage(opt->file, opt->frames, sink) ? 0 : 1;
+    });
+}
 
 } // namespace tarnvel::cli

@@ -126,6 +126,12 @@ std::optional<TimeCode> absTimeOf(const SubcodeBlock& block)
     return TimeCode::fromBytes(t);
 }
 
+TimeCode decodedAbsTime(const SubcodeBlock& block)
+{
+    const std::optional<SubcodePack> p = lastPackWithItem(block, PackItem::AbsoluteTime);
+    return p ? p->time() : kNoValue;
+}
+
 std::optional<SubcodePack> lastPackWithItem(const SubcodeBlock& block, PackItem item)
 {
     std::optional<SubcodePack> found;

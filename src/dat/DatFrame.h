@@ -138,8 +138,11 @@ public:
 // 888 for START (START wins), and the Sub ID digits when PRIORITY is set (PRIORITY wins).
 std::uint16_t decodeProgramDigits(const SubcodeBlock& block);
 
-// ABS time of the first pack with item 2, if any.
+// ABS time of the first pack with item 2 (the one the recorder steps), if any.
 std::optional<TimeCode> absTimeOf(const SubcodeBlock& block);
+// ABS time as a reader decodes it: the last pack with item 2 counts; kNoValue without one.
+// A frame whose decoded hours byte is 0xAA has no ABS time.
+TimeCode decodedAbsTime(const SubcodeBlock& block);
 // The last pack carrying `item` (the last one counts when several do), if any.
 std::optional<SubcodePack> lastPackWithItem(const SubcodeBlock& block, PackItem item);
 

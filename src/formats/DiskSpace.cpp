@@ -2,6 +2,8 @@
 
 #include "formats/ImageMessages.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <sys/stat.h>
@@ -76,15 +78,17 @@ bool checkDiskSpace(const std::string& path, std::uint64_t needed, const std::st
         return true;
     constexpr std::uint64_t kMb = 1048576;
     constexpr std::uint64_t kHundredth = 10486;
+    const auto mb = [](std::uint64_t bytes) {
+        return static_cast<int>(std::min<std::uint64_t>(bytes / kMb, INT_MAX));
+    };
     const std::string disk = diskOf(path);
     const std::string full = absolutePath(path).string();
     const char* fmt = tr(kMsgDiskSpaceLow);
     const auto format = [&](char* out, std::size_t size) {
         return std::snprintf(out, size, fmt, tr(kMsgDiskSpaceInsufficient), disk.c_str(),
-                             tr(kMsgDiskSpaceTail), static_cast<int>(available / kMb),
+                             tr(kMsgDiskSpaceTail), mb(available),
                              static_cast<int>((available % kMb) / kHundredth), full.c_str(),
-                             static_cast<int>(needed / kMb),
-                             static_cast<int>((needed % kMb) / kHundredth));
+                             mb(needed), static_cast<int>((needed % kMb) / kHundredth));
     };
     const int n = format(nullptr, 0);
     std::vector<char> text(n > 0 ? static_cast<std::size_t>(n) + 1 : 1, '\0');

@@ -2,6 +2,8 @@
 
 #include "common/Message.h"
 
+#include <string>
+
 // Messages of the tape image files and of the free-space check.
 namespace tarnvel::formats {
 
@@ -17,6 +19,9 @@ inline constexpr MessagePair kMsgImageInvalidFormat{"", "Invalid format."};
 inline constexpr MessagePair kMsgImageExtent{"", "File extent is not 'TVI'."};
 inline constexpr MessagePair kMsgImageOpenOrFormat{"", "Unable to open file or invalid format."};
 inline constexpr MessagePair kMsgImageProperty{"", "Frame: %d %s (%s - %s)  Err: %d\nComment:\n%s"};
+// Command-line dump of a frame beyond the image's end: index, frame count.
+inline constexpr MessagePair kMsgImageFrameOutOfRange{
+    "", "Frame %u is beyond the end of the image (%u frames)."};
 // A message with its file name, or with a detail.
 inline constexpr MessagePair kMsgWithDetail{"", "%s\n\n%s"};
 
@@ -24,5 +29,20 @@ inline constexpr MessagePair kMsgWithDetail{"", "%s\n\n%s"};
 inline constexpr MessagePair kMsgDiskSpaceLow{"", "%s %s %s  (%d.%02dMB)\n\n%s  (%d.%02dMB)"};
 inline constexpr MessagePair kMsgDiskSpaceInsufficient{"", "Insufficient disk space on disk"};
 inline constexpr MessagePair kMsgDiskSpaceTail{"", ""};
+
+// "%s\n\n%s" filled with the message (current language) and the file name or detail.
+inline std::string messageWithDetail(const MessagePair& message, const std::string& detail)
+{
+    std::string text = tr(kMsgWithDetail);
+    const std::size_t first = text.find("%s");
+    if (first == std::string::npos)
+        return text;
+    const std::string m = tr(message);
+    text.replace(first, 2, m);
+    const std::size_t second = text.find("%s", first + m.size());
+    if (second != std::string::npos)
+        text.replace(second, 2, detail);
+    return text;
+}
 
 } // namespace tarnvel::formats

@@ -1,0 +1,221 @@
+#include "formats/ImageReader.h"
+
+#include "common/ByteOrder.h"
+#include "formats/ImageMessages.h"
+#include "formats/PosixIo.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarnvel::formats {
+
+namespace {
+
+constexpr std::size_t kReadAheadFrames = 32;
+
+bool isId(const std::uint8_t* p, const char* id)
+{
+    return std::memcmp(p, id, 4) == 0;
+}
+
+bool hasAbsTime(const std::uint8_t* frame)
+{
+    const dat::SubcodeBlock block = dat::SubcodeBlock::fromBytes(frame + dat::kSubcodeOffset);
+    return dat::decodedAbsTime(block).hours != 0xAA;
+}
+
+} // namespace
+
+bool ImageReader::fail(const MessagePair& message, bool quiet)
+{
+    close();
+    errorText_ = tr(message);
+    if (!quiet)
+        sink_.showMessage(messageWithDetail(message, fileName_), MessageIcon::Warning);
+    return false;
+}
+
+void ImageReader::close()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    remaining_ = 0;
+    bufferPos_ = bufferLen_ = 0;
+}
+
+bool ImageReader::open(const std::string& fileName, bool probe)
+{
+    close();
+    fileName_ = fileName;
+    errorText_.clear();
+    comment_.clear();
+    frameCount_ = errorFrameCount_ = 0;
+    firstAbs_ = lastAbs_ = dat::kNoValue;
+
+    fd_ = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    // Only regular files: a FIFO or a device could block or never end.
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
+        return fail(kMsgImageOpenFailed, probe);
+    fileSize_ = static_cast<std::uint64_t>(st.st_size);
+    if (!readHeader(probe))
+        return false;
+    if (buffer_.empty())
+        buffer_.resize(kReadAheadFrames * dat::kFrameBytes);
+    if (!probe)
+        return true;
+    const bool ok = probeTimes();
+    close();
+    return ok;
+}
+
+bool ImageReader::readHeader(bool quiet)
+{
+    std::uint8_t h[16];
+    if (preadAll(fd_, h, sizeof h, 0) != sizeof h)
+        return fail(kMsgImageReadFailed, quiet);
+    const std::uint32_t riffSize = readLe32(&h[4]);
+    std::uint32_t infoSize = 0;
+    std::uint64_t pos = 0;
+    if (isId(&h[0], "TVI ") && isId(&h[8], "IMG ") && isId(&h[12], "info")) {
+        std::uint8_t s[4];
+        if (preadAll(fd_, s, 4, 16) != 4)
+            return fail(kMsgImageReadFailed, quiet);
+        infoSize = readLe32(s);
+        pos = 20;
+    } else if (isId(&h[0], "TVI ") && isId(&h[8], "info")) {
+        // Older form without the form type.
+        infoSize = readLe32(&h[12]);
+        pos = 16;
+    } else {
+        return fail(kMsgImageInvalidFormat, quiet);
+    }
+    // The info chunk must at least hold both counts; anything after them is skipped.
+    if (infoSize < kImageInfoBytes)
+        return fail(kMsgImageInvalidFormat, quiet);
+    std::uint8_t info[kImageInfoBytes];
+    if (pos + infoSize > fileSize_ ||
+        preadAll(fd_, info, sizeof info, static_cast<off_t>(pos)) != sizeof info)
+        return fail(kMsgImageReadFailed, quiet);
+    frameCount_ = readLe32(&info[0]);
+    errorFrameCount_ = readLe32(&info[4]);
+    pos += infoSize;
+
+    // Chunk walk up to "data"; every step moves on by at least 8 bytes, so it ends.
+    for (;;) {
+        std::uint8_t chunk[8];
+        if (pos + 8 > fileSize_ || preadAll(fd_, chunk, 8, static_cast<off_t>(pos)) != 8)
+            return fail(kMsgImageInvalidFormat, quiet);
+        const std::uint32_t size = readLe32(&chunk[4]);
+        pos += 8;
+        if (isId(chunk, "data")) {
+            if (size / dat::kFrameBytes != frameCount_ ||
+                fileSize_ != static_cast<std::uint64_t>(riffSize) + 8 || pos + size != fileSize_)
+                return fail(kMsgImageInvalidFormat, quiet);
+            dataOffset_ = pos;
+            dataSize_ = remaining_ = size;
+            return true;
+        }
+        if (isId(chunk, "cmt ") || isId(chunk, "LIST")) {
+            // The comment holds at most 80 characters; a longer chunk is cut.
+            char text[kImageCommentBytes] = {};
+            const std::size_t want = std::min<std::size_t>(size, kImageCommentBytes);
+            if (pos + size > fileSize_ || preadAll(fd_, reinterpret_cast<std::uint8_t*>(text), want,
+                                                   static_cast<off_t>(pos)) != want)
+                return fail(kMsgImageInvalidFormat, quiet);
+            comment_.assign(text, strnlen(text, want));
+        }
+        pos += size;
+    }
+}
+
+bool ImageReader::probeTimes()
+{
+    if (frameCount_ < 2)
+        return false;
+    dat::DatFrame frame;
+    if (readFrame(frame, true) != dat::kFrameBytes)
+        return false;
+    firstAbs_ = dat::decodedAbsTime(frame.subcode);
+    const std::uint64_t firstIndex = (dataSize_ - remaining_) / dat::kFrameBytes - 1;
+    // The last frame that carries an ABS time; frames without one are skipped as in reading.
+    for (std::uint64_t i = frameCount_; i-- > firstIndex;) {
+        std::uint8_t sub[dat::kSubcodeBytes];
+        const off_t at =
+            static_cast<off_t>(dataOffset_ + i * dat::kFrameBytes + dat::kSubcodeOffset);
+        if (preadAll(fd_, sub, sizeof sub, at) != sizeof sub)
+            return false;
+        const dat::TimeCode t = dat::decodedAbsTime(dat::SubcodeBlock::fromBytes(sub));
+        if (t.hours != 0xAA) {
+            lastAbs_ = t;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ImageReader::fill()
+{
+    // Whole frames only; a partial frame at the end is a short read.
+    const std::uint64_t whole = remaining_ - remaining_ % dat::kFrameBytes;
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(whole, buffer_.size()));
+    const off_t at = static_cast<off_t>(dataOffset_ + dataSize_ - remaining_);
+    bufferPos_ = 0;
+    bufferLen_ = want == 0 ? 0 : preadAll(fd_, buffer_.data(), want, at);
+    return bufferLen_ >= dat::kFrameBytes;
+}
+
+std::size_t ImageReader::readFrame(std::uint8_t* buffer, std::size_t n, bool quiet)
+{
+    if (fd_ < 0 || n != dat::kFrameBytes)
+        return 0;
+    while (remaining_ > 0) {
+        if (bufferLen_ - bufferPos_ < n && !fill()) {
+            fail(kMsgImageReadFailed, quiet);
+            return 0;
+        }
+        const std::uint8_t* frame = &buffer_[bufferPos_];
+        bufferPos_ += n;
+        remaining_ -= n;
+        if (!hasAbsTime(frame))
+            continue;
+        std::memcpy(buffer, frame, n);
+        return n;
+    }
+    return 0;
+}
+
+bool ImageReader::readFrameAt(std::uint32_t index, dat::DatFrame& frame)
+{
+    if (fd_ < 0 || index >= frameCount_)
+        return false;
+    const off_t at = static_cast<off_t>(dataOffset_ + std::uint64_t{index} * dat::kFrameBytes);
+    return preadAll(fd_, frame.data(), dat::kFrameBytes, at) == dat::kFrameBytes;
+}
+
+std::string imagePropertyText(const ImageReader& reader)
+{
+    const std::string duration = dat::timeText(dat::framesToAbs(reader.frameCount()));
+    const std::string first = dat::timeText(reader.firstAbs());
+    const std::string last = dat::timeText(reader.lastAbs());
+    const char* fmt = tr(kMsgImageProperty);
+    const auto format = [&](char* out, std::size_t size) {
+        return std::snprintf(out, size, fmt, static_cast<int>(reader.frameCount()),
+                             duration.c_str(), first.c_str(), last.c_str(),
+                             static_cast<int>(reader.errorFrameCount()), reader.comment().c_str());
+    };
+    const int n = format(nullptr, 0);
+    if (n <= 0)
+        return {};
+    std::string text(static_cast<std::size_t>(n), '\0');
+    format(text.data(), text.size() + 1);
+    return text;
+}
+
+} // namespace tarnvel::formats

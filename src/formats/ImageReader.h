@@ -1,0 +1,89 @@
+#pragma once
+
+#include "common/Message.h"
+#include "common/MessageSink.h"
+#include "dat/DatFrame.h"
+#include "dat/TimeCode.h"
+#include "formats/ImageFormat.h"
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace tarnvel::formats {
+
+// Reads a tape image. Open checks the whole structure before any frame is used: both header
+// forms (with and without the "IMG " form type), the chunk walk, and that the data chunk holds
+// exactly the frames the header counts and ends at the end of the file. Failures close the
+// file and, unless probing or quiet, are shown through the sink as "message\n\nfile name";
+// the last failure's message (without the name) stays in errorText() either way.
+// Thread: one thread at a time.
+class ImageReader {
+public:
+    explicit ImageReader(MessageSink& sink) : sink_(sink) {}
+    ~ImageReader() { close(); }
+    ImageReader(const ImageReader&) = delete;
+    ImageReader& operator=(const ImageReader&) = delete;
+
+    // Normal mode: the file stays open at the first frame. Probe mode: no messages; the first
+    // and last ABS times are taken and the file is closed again. An image of one frame (or
+    // none) cannot be probed. Header values stay readable after the file is closed.
+    bool open(const std::string& fileName, bool probe);
+
+    // The next frame that carries an ABS time (frames without one are skipped): returns n, or
+    // 0 at the end of the data or after a read error (the file is then closed). n must be
+    // kFrameBytes.
+    std::size_t readFrame(std::uint8_t* buffer, std::size_t n, bool quiet);
+    std::size_t readFrame(dat::DatFrame& frame, bool quiet)
+    {
+        return readFrame(frame.data(), dat::kFrameBytes, quiet);
+    }
+
+    // Frame `index` of the data chunk as stored, without skipping (for dumps). False when the
+    // index is beyond the frame count or the read fails; does not move readFrame's position.
+    bool readFrameAt(std::uint32_t index, dat::DatFrame& frame);
+
+    void close();
+
+    bool isOpen() const { return fd_ >= 0; }
+    std::uint32_t frameCount() const { return frameCount_; }
+    std::uint32_t errorFrameCount() const { return errorFrameCount_; }
+    const std::string& comment() const { return comment_; }
+    // Probe results; kNoValue when absent.
+    const dat::TimeCode& firstAbs() const { return firstAbs_; }
+    const dat::TimeCode& lastAbs() const { return lastAbs_; }
+    std::uint64_t remainingBytes() const { return remaining_; }
+    const std::string& errorText() const { return errorText_; }
+    const std::string& fileName() const { return fileName_; }
+
+private:
+    bool fail(const MessagePair& message, bool quiet);
+    bool readHeader(bool quiet);
+    bool probeTimes();
+    bool fill();
+
+    MessageSink& sink_;
+    std::string fileName_;
+    std::string errorText_;
+    int fd_ = -1;
+    std::uint64_t fileSize_ = 0;
+    std::uint64_t dataOffset_ = 0; // file offset of the first frame
+    std::uint64_t dataSize_ = 0;
+    std::uint64_t remaining_ = 0; // data bytes not yet read
+    std::uint32_t frameCount_ = 0;
+    std::uint32_t errorFrameCount_ = 0;
+    std::string comment_;
+    dat::TimeCode firstAbs_ = dat::kNoValue;
+    dat::TimeCode lastAbs_ = dat::kNoValue;
+    // Read-ahead of whole frames, so that sequential reading costs one system call per batch.
+    std::vector<std::uint8_t> buffer_;
+    std::size_t bufferPos_ = 0;
+    std::size_t bufferLen_ = 0;
+};
+
+// The Property text of an image opened in probe mode: frame count, their duration, first and
+// last ABS time, error frames and comment.
+std::string imagePropertyText(const ImageReader& reader);
+
+} // namespace tarnvel::formats

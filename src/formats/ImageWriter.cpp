@@ -1,0 +1,153 @@
+#include "formats/ImageWriter.h"
+
+#include "common/ByteOrder.h"
+#include "formats/DiskSpace.h"
+#include "formats/ImageMessages.h"
+#include "formats/PosixIo.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarnvel::formats {
+
+namespace {
+
+void putId(std::uint8_t* p, const char* id)
+{
+    std::memcpy(p, id, 4);
+}
+
+} // namespace
+
+ImageWriter::~ImageWriter()
+{
+    if (isOpen())
+        finalise(false);
+}
+
+void ImageWriter::fail(const MessagePair& message)
+{
+    sink_.showMessage(messageWithDetail(message, fileName_), MessageIcon::Warning);
+}
+
+void ImageWriter::closeFile()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+bool ImageWriter::create(const std::string& fileName, const std::string& comment)
+{
+    if (isOpen())
+        finalise(false);
+    fileName_ = fileName;
+    errorFrames_ = 0;
+    bytesWritten_ = kImageHeaderBytes;
+
+    header_.fill(0);
+    putId(&header_[kImageOffFileId], "TVI ");
+    writeLe32(&header_[kImageOffRiffSize], kImageHeaderBytes - 8);
+    putId(&header_[kImageOffFormType], "IMG ");
+    putId(&header_[kImageOffInfoId], "info");
+    writeLe32(&header_[kImageOffInfoSize], kImageInfoBytes);
+    putId(&header_[kImageOffCmtId], "cmt ");
+    writeLe32(&header_[kImageOffCmtSize], kImageCommentBytes);
+    std::memcpy(&header_[kImageOffComment], comment.data(),
+                std::min(comment.size(), kImageCommentBytes));
+    putId(&header_[kImageOffDataId], "data");
+
+    fd_ = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd_ < 0) {
+        fail(kMsgImageCreateFailed);
+        return false;
+    }
+    if (writeAll(fd_, header_.data(), header_.size()) != header_.size()) {
+        // Remove the broken file, but never a device or anything else that is not ours.
+        struct stat st {};
+        const bool regular = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+        closeFile();
+        fail(kMsgImageWriteFailed);
+        if (regular)
+            ::unlink(fileName.c_str());
+        return false;
+    }
+    nextCheck_ = kImageHeaderBytes + kImageCheckInterval;
+    return true;
+}
+
+std::size_t ImageWriter::append(const std::uint8_t* frame, std::size_t n)
+{
+    // Anything but whole frames would break the frame count invariant of the file.
+    if (!isOpen() || n != dat::kFrameBytes)
+        return 0;
+    if (bytesWritten_ > kImageSizeLimit) {
+        fail(kMsgImageSizeLimit);
+        return 0;
+    }
+    if (bytesWritten_ > nextCheck_) {
+        if (!finalise(true))
+            return 0;
+        std::uint64_t freeBytes = 0;
+        if (!checkDiskSpace(fileName_, kImageMinFreeBytes, {}, sink_, &freeBytes))
+            return 0;
+        nextCheck_ += freeBytes < 2 * kImageCheckInterval ? freeBytes - kImageFreeReserve
+                                                          : kImageCheckInterval;
+    }
+    if (writeAll(fd_, frame, n) != n) {
+        // Cut back to the last whole frame and bring the header up to date, so that the image
+        // holds every frame written so far and still opens.
+        if (::ftruncate(fd_, static_cast<off_t>(bytesWritten_)) == 0)
+            writeHeader();
+        closeFile();
+        fail(kMsgImageWriteFailed);
+        return 0;
+    }
+    bytesWritten_ += n;
+    return n;
+}
+
+bool ImageWriter::writeHeader()
+{
+    writeLe32(&header_[kImageOffRiffSize], static_cast<std::uint32_t>(bytesWritten_ - 8));
+    writeLe32(&header_[kImageOffDataSize],
+              static_cast<std::uint32_t>(bytesWritten_ - kImageHeaderBytes));
+    writeLe32(&header_[kImageOffFrames], frameCount());
+    writeLe32(&header_[kImageOffErrFrames], errorFrames_);
+    // pwrite leaves the append position at the end of the file.
+    return pwriteAll(fd_, header_.data(), header_.size(), 0) == header_.size();
+}
+
+bool ImageWriter::finalise(bool keepOpen)
+{
+    if (!isOpen())
+        return false;
+    if (!writeHeader()) {
+        if (!keepOpen)
+            closeFile();
+        fail(kMsgImageWriteFailed);
+        return false;
+    }
+    if (keepOpen) {
+        // Make the consistent state durable; file systems that cannot sync are not an error.
+        if (::fdatasync(fd_) != 0 && (errno == EIO || errno == ENOSPC || errno == EDQUOT)) {
+            fail(kMsgImageWriteFailed);
+            return false;
+        }
+        return true;
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) {
+        fail(kMsgImageCloseFailed);
+        return false;
+    }
+    return true;
+}
+
+} // namespace tarnvel::formats
