@@ -1,0 +1,36 @@
+#pragma once
+
+#include "common/Message.h"
+
+// User-visible texts of the drive layer.
+namespace tarnvel::dat::msg {
+
+// Unit status as the main window shows it.
+inline constexpr MessagePair kStatusReady{"", " Ready"};
+inline constexpr MessagePair kStatusBusy{"", " Busy"};
+inline constexpr MessagePair kStatusNotReady{"", " Not Ready"};
+inline constexpr MessagePair kStatusNoTape{"", " No Tape"};
+inline constexpr MessagePair kStatusEjected{"", " Ejected"};
+inline constexpr MessagePair kStatusReset{"", " Reset"};
+inline constexpr MessagePair kStatusTapeChanged{"", " Tape Changed"};
+inline constexpr MessagePair kStatusHardwareError{"", " Hardware Error"};
+inline constexpr MessagePair kStatusUnknown{"", " ???"};
+inline constexpr MessagePair kStatusDetail{"", "%02X %s"};
+
+inline constexpr MessagePair kLoading{"", " Loading..."};
+
+// Failed frame reads the play path names itself.
+inline constexpr MessagePair kEndOfData{"", "End of Data 00 05"};
+inline constexpr MessagePair kUnknownFormat{"", "Unknown Format 30 01"};
+
+// The error line after a failed drive operation: command name, status name, sense summary.
+inline constexpr MessagePair kDriveErrorLine{"", " %s %s %s"};
+
+// Drive selection.
+inline constexpr MessagePair kTapeDriveNotFound{"", "Tape drive not found."};
+inline constexpr MessagePair kAudioDriveNotFound{"", "Audio capable tape drive not found."};
+inline constexpr MessagePair kNoSuchDevice{"", "No drive at %s."};
+inline constexpr MessagePair kNotAudioCapable{"", "The drive at %s is not audio capable."};
+inline constexpr MessagePair kTapeNotReady{"", "The tape did not become ready."};
+
+} // namespace tarnvel::dat::msg
