@@ -1,9 +1,93 @@
+#include "app/AppMessages.h"
+#include "app/ProgramIdentity.h"
+#include "app/SettingsFile.h"
 #include "cli/CliContext.h"
 
 #include <CLI/CLI.hpp>
+#include <cstdio>
+#include <iostream>
+#include <unistd.h>
 
 namespace tarnvel::cli {
 
-void addSettingsCommands(CLI::App& /*app*/, CliContext& /*ctx*/) {}
+namespace {
+
+// Messages of a command-line run go to stderr as they arrive.
+class StderrSink : public MessageSink {
+public:
+    void showMessage(const std::string& text, MessageIcon, const std::string&) override
+    {
+        std::cerr << text << "\n";
+    }
+};
+
+struct SettingsOptions {
+    std::string ini;
+    int instance = 1;
+};
+
+void showSettings(const SettingsOptions& opt)
+{
+    app::applyLanguage(-1);
+    app::SettingsLocation loc = app::locateSettings(opt.instance);
+    if (!opt.ini.empty())
+        loc.iniPath = opt.ini;
+    app::SettingsFile file(loc);
+    StderrSink sink;
+    const app::Settings s = file.load(sink);
+
+    // Printed as a valid settings file: the keys the program never writes are named in a
+    // comment at the top of their section.
+    std::string section;
+    app::forEachSetting(s, [&](const app::SettingKey& k, const auto&) {
+        if (section != k.section) {
+            section = k.section;
+            std::cout << (section == "Window" ? "" : "\n") << "[" << section << "]\n";
+            std::string readOnly;
+            app::forEachSetting(s, [&](const app::SettingKey& other, const auto&) {
+                if (!other.saved && section == other.section)
+                    readOnly += std::string(readOnly.empty() ? "" : ", ") + other.key;
+            });
+            if (!readOnly.empty())
+                std::cout << tr(app::msg::kCliNotSaved) << readOnly << "\n";
+        }
+        std::cout << k.key << "=" << app::settingValueText(k, s) << "\n";
+    });
+}
+
+void showPaths()
+{
+    app::applyLanguage(-1);
+    for (int instance = 1; instance <= 2; ++instance) {
+        const app::SettingsLocation loc = app::locateSettings(instance);
+        char line[4096];
+        std::snprintf(line, sizeof line, tr(app::msg::kCliSettingsPath), instance,
+                      loc.iniPath.c_str());
+        std::cout << line
+                  << tr(::access(loc.iniPath.c_str(), F_OK) == 0 ? app::msg::kCliFileExists
+                                                                 : app::msg::kCliFileNew)
+                  << "\n";
+    }
+}
+
+} // namespace
+
+void addSettingsCommands(CLI::App& app, CliContext& /*ctx*/)
+{
+    auto* settings = app.add_subcommand("settings", "Show the settings file and where it lives");
+    settings->require_subcommand(1);
+
+    auto opt = std::make_shared<SettingsOptions>();
+    auto* show = settings->add_subcommand(
+        "show", "Load the settings as the program does and print every key's effective value");
+    show->add_option("--ini", opt->ini, "Settings file to load instead of the instance's own");
+    show->add_option("--instance", opt->instance, "Instance whose file to load (1 or 2)")
+        ->check(CLI::Range(1, 2));
+    show->callback([opt] { showSettings(*opt); });
+
+    auto* path = settings->add_subcommand(
+        "path", "Print where instance 1 and instance 2 read and write their settings");
+    path->callback([] { showPaths(); });
+}
 
 } // namespace tarnvel::cli

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "app/Settings.h"
+#include "common/MessageSink.h"
+
+#include <optional>
+#include <string>
+
+namespace tarnvel::app {
+
+// Where one instance keeps its settings.
+struct SettingsLocation {
+    std::string iniPath;    // ".../TV.INI" (instance 1) or ".../TV_2.INI" (instance 2)
+    std::string programDir; // ends with "/": the default of the directory settings
+    bool besideExecutable = false;
+};
+
+// The settings file of an instance: beside the executable when that folder is writable or
+// already holds the file, else in `$XDG_CONFIG_HOME/tarnvel/` (`~/.config/tarnvel/`).
+// The program's directory is the executable's folder in the first case and the user's home
+// folder in the second, so that default output folders are always writable.
+SettingsLocation locateSettings(int instance, const std::string& executableDir,
+                                const std::string& xdgConfigHome, const std::string& home);
+// The same from the running executable and the environment.
+SettingsLocation locateSettings(int instance);
+// Folder of the running executable, ending with "/" (empty when it cannot be found).
+std::string executableDir();
+
+// Loading and saving of one settings file. Used on the window thread.
+class SettingsFile {
+public:
+    explicit SettingsFile(SettingsLocation location);
+
+    // Fills every field from the file. A missing file is not an error: every key takes its
+    // default and newFile() becomes true. An unparseable colour shows the hex message once
+    // per key; an unreadable or oversized file is reported and then never overwritten.
+    Settings load(MessageSink& sink);
+
+    // One key of section "Window" without a full load: selector 1 gives `PosX`, 2 `PosY`,
+    // 5 the maximised state (2 when `Maximized` begins with "Y" or "y", else -1). Other
+    // selectors give nothing: the caller does the full load.
+    std::optional<int> loadWindowValue(int selector) const;
+
+    // Writes every key marked as saved, keeping all other lines of the file as they are
+    // (the file is read again first, so hand edits made while the program ran survive).
+    // Written to a temporary file and renamed over the old one. Failures are reported to
+    // `sink` and return false.
+    bool save(const Settings& settings, MessageSink& sink);
+
+    // True when no file existed at the last load.
+    bool newFile() const { return newFile_; }
+    const SettingsLocation& location() const { return location_; }
+
+private:
+    SettingsLocation location_;
+    bool newFile_ = false;
+    bool exampleWritten_ = false;
+    bool keepFile_ = false; // the file could not be read: never overwrite it
+};
+
+// The value of one key as the record holds it, written the way the save writes it
+// (`Maximized` as "Y" or empty).
+std::string settingValueText(const SettingKey& key, const Settings& settings);
+
+} // namespace tarnvel::app
