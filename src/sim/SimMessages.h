@@ -38,8 +38,26 @@ inline constexpr MessagePair kSimInfoRecordedGaps{
     "", "Recorded:        %lld frames in %d stretches, last frame %lld"};
 inline constexpr MessagePair kSimInfoIdsHeader{"", "IDs:"};
 inline constexpr MessagePair kSimInfoNoIds{"", "IDs:             none"};
+inline constexpr MessagePair kSimInfoId{"", "  frame %7lld  ABS %s  %s"};
+inline constexpr MessagePair kSimInfoIdLeadIn{"", "Lead-in"};
+inline constexpr MessagePair kSimInfoIdStart{"", "START ID %d"};
+inline constexpr MessagePair kSimInfoIdStartNoNumber{"", "START ID without number"};
+inline constexpr MessagePair kSimInfoIdSkip{"", "SKIP ID"};
+inline constexpr MessagePair kSimInfoIdEnd{"", "END ID"};
+inline constexpr MessagePair kSimInfoIdDate{"", "  recorded 20%02X-%02X-%02X %02X:%02X:%02X"};
 inline constexpr MessagePair kSimInfoFaultsHeader{"", "Faults:"};
 inline constexpr MessagePair kSimInfoNoFaults{"", "Faults:          none"};
 inline constexpr MessagePair kSimInfoFault{"", "  frames %u-%u  %s"};
+
+// sim commands
+inline constexpr MessagePair kSimCreated{"",
+                                         "Created the cassette %s (%d minutes, never recorded)."};
+inline constexpr MessagePair kSimCreatedFromImage{
+    "", "Created the cassette %s (%d minutes) holding the %u frames of %s."};
+inline constexpr MessagePair kSimDemoCreated{
+    "", "Created the demo cassette %s; put it in a simulated drive with --drive sim:%s"};
+inline constexpr MessagePair kSimFaultAdded{"", "%s: frames %u-%u are now %s."};
+inline constexpr MessagePair kSimDamageNothing{
+    "", "Nothing to do: give --frames with --kind, or --write-fail-at."};
 
 } // namespace tarnvel::sim

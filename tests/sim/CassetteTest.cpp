@@ -1,0 +1,193 @@
+#include "common/ByteOrder.h"
+#include "common/MessageSink.h"
+#include "formats/ImageWriter.h"
+#include "formats/SampleImage.h"
+#include "sim/CassetteTools.h"
+#include "sim/SimTestSupport.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+
+namespace tarnvel::sim::test {
+namespace {
+
+std::int64_t diskBytes(const std::string& path)
+{
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0);
+    return static_cast<std::int64_t>(st.st_blocks) * 512;
+}
+
+TEST(Cassette, KeepsFramesAndFaultsAcrossReopeningWithoutStoringBlankTape)
+{
+    tarnvel::test::TempDir dir;
+    const std::string path = dir.file("c.tvs");
+    std::string error;
+    {
+        auto c = Cassette::create(path, 60, error);
+        ASSERT_TRUE(c) << error;
+        EXPECT_EQ(c->lengthFrames(), 120000);
+        EXPECT_FALSE(c->everRecorded());
+        recordFrames(*c, 0, 10, 1, dat::TimeCode{0, 0, 0, 0});
+        recordFrames(*c, 50000, 3, 0, dat::framesToAbs(50000));
+        ASSERT_TRUE(c->addFault({5, 6, FaultKind::Both}, error)) << error;
+        ASSERT_TRUE(c->addFault({7, 7, FaultKind::WriteFail}, error)) << error;
+        EXPECT_FALSE(c->addFault({0, 120000, FaultKind::Left}, error));
+    }
+    // A 60-minute cassette is about 700 MB of tape; only what was recorded takes disk space.
+    EXPECT_LT(diskBytes(path), 2 * 1024 * 1024);
+
+    auto c = Cassette::open(path, Cassette::Access::ReadOnly, error);
+    ASSERT_TRUE(c) << error;
+    EXPECT_EQ(c->minutes(), 60);
+    EXPECT_EQ(c->recordedEnd(), 50003);
+    EXPECT_EQ(c->nextUnrecorded(0), 10);
+    EXPECT_EQ(c->nextUnrecorded(50000), 50003);
+    EXPECT_FALSE(c->isRecorded(10));
+    EXPECT_EQ(c->subcode(10), nullptr);
+    dat::DatFrame f;
+    ASSERT_TRUE(c->readFrame(9, f.data(), error)) << error;
+    EXPECT_EQ(f.audioWord(1), 900 + 10);
+    EXPECT_EQ(*dat::absTimeOf(f.subcode), dat::framesToAbs(9));
+    ASSERT_EQ(c->faults().size(), 2u);
+    const ReadFault r = c->readFaultAt(6);
+    EXPECT_TRUE(r.left && r.right && !r.unreadable);
+    EXPECT_FALSE(c->readFaultAt(7).left);
+    EXPECT_TRUE(c->writeFailsAt(7));
+    EXPECT_FALSE(c->writeFailsAt(6));
+    EXPECT_FALSE(c->writeFrame(0, f.data(), error)); // opened for reading
+}
+
+TEST(Cassette, LocksAgainstASecondHolder)
+{
+    tarnvel::test::TempDir dir;
+    const std::string path = dir.file("c.tvs");
+    std::string error;
+    auto writer = Cassette::create(path, 1, error);
+    ASSERT_TRUE(writer) << error;
+    EXPECT_FALSE(Cassette::open(path, Cassette::Access::ReadWrite, error));
+    EXPECT_FALSE(Cassette::open(path, Cassette::Access::ReadOnly, error));
+    EXPECT_NE(error.find("held by another"), std::string::npos);
+    writer.reset();
+    auto r1 = Cassette::open(path, Cassette::Access::ReadOnly, error);
+    auto r2 = Cassette::open(path, Cassette::Access::ReadOnly, error);
+    EXPECT_TRUE(r1 && r2);
+    EXPECT_FALSE(Cassette::open(path, Cassette::Access::ReadWrite, error));
+    EXPECT_FALSE(Cassette::create(path, 1, error)); // never replaces a file
+    EXPECT_NE(error.find("already exists"), std::string::npos);
+    EXPECT_FALSE(Cassette::create(dir.file("x.tvs"), 0, error));
+    EXPECT_FALSE(Cassette::create(dir.file("y.tvs"), 601, error));
+}
+
+TEST(Cassette, RefusesDamagedFilesWithAReason)
+{
+    tarnvel::test::TempDir dir;
+    struct Case {
+        const char* what;
+        std::size_t offset; // header byte to change; SIZE_MAX: cut the file short
+        std::uint32_t value;
+        const char* expect;
+    };
+    const Case cases[] = {
+        {"magic", 0, 0x41414141, "not a cassette"},
+        {"version", 16, 2, "newer version"},
+        {"minutes", 20, 0, "damaged (length)"},
+        {"frames", 24, 1999, "damaged (length)"},
+        {"index offset", 28, 8192, "damaged (layout)"},
+        {"audio offset", 36, 4096, "damaged (layout)"},
+        {"fault count", 44, 253, "damaged (fault table)"},
+        {"fault beyond the tape", 64 + 4, 2000, "damaged (fault table)"},
+        {"fault kind", 64 + 8, 9, "damaged (fault table)"},
+        {"short file", SIZE_MAX, 0, "damaged (file too short)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = dir.file(std::string(c.what) + ".tvs");
+        std::string error;
+        {
+            auto cas = Cassette::create(path, 1, error);
+            ASSERT_TRUE(cas) << error;
+            ASSERT_TRUE(cas->addFault({1, 2, FaultKind::Left}, error));
+        }
+        if (c.offset == SIZE_MAX) {
+            ASSERT_EQ(::truncate(path.c_str(), 100000), 0);
+        } else {
+            std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+            std::uint8_t bytes[4];
+            writeLe32(bytes, c.value);
+            f.seekp(static_cast<std::streamoff>(c.offset));
+            f.write(reinterpret_cast<const char*>(bytes), 4);
+        }
+        EXPECT_FALSE(Cassette::open(path, Cassette::Access::ReadWrite, error));
+        EXPECT_NE(error.find(c.expect), std::string::npos) << error;
+    }
+    std::string error;
+    EXPECT_FALSE(Cassette::open(dir.file("missing.tvs"), Cassette::Access::ReadOnly, error));
+    EXPECT_NE(error.find("Unable to open"), std::string::npos) << error;
+}
+
+TEST(CassetteTools, FromImageHoldsEveryFrameByteForByte)
+{
+    tarnvel::test::TempDir dir;
+    CollectingMessageSink sink;
+    const std::string image = dir.file("s.TVI");
+    ASSERT_TRUE(formats::writeSampleImage(image, 2500, sink));
+    std::string error;
+    std::uint32_t frames = 0;
+    const std::string path = dir.file("c.tvs");
+    ASSERT_TRUE(createCassetteFromImage(path, 0, image, frames, error)) << error;
+    EXPECT_EQ(frames, 2500u);
+    auto c = Cassette::open(path, Cassette::Access::ReadOnly, error);
+    ASSERT_TRUE(c) << error;
+    EXPECT_EQ(c->minutes(), 60);
+    EXPECT_EQ(c->recordedEnd(), 2500);
+    formats::SampleTape tape(2500);
+    dat::DatFrame f;
+    for (int i = 0; i < 2500; ++i) {
+        const dat::DatFrame& expected = tape.next();
+        ASSERT_TRUE(c->readFrame(i, f.data(), error));
+        ASSERT_EQ(std::memcmp(f.data(), expected.data(), dat::kFrameBytes), 0) << i;
+    }
+    c.reset();
+
+    // Too long for the length asked for, a broken image, an existing file: no file is left
+    // behind, and an existing one is untouched.
+    EXPECT_FALSE(createCassetteFromImage(dir.file("d.tvs"), 1, image, frames, error));
+    EXPECT_NE(error.find("holds only 2000"), std::string::npos) << error;
+    {
+        std::ofstream bad(dir.file("bad.TVI"), std::ios::binary);
+        bad << "TVI garbage";
+    }
+    EXPECT_FALSE(createCassetteFromImage(dir.file("e.tvs"), 0, dir.file("bad.TVI"), frames, error));
+    EXPECT_FALSE(createCassetteFromImage(path, 0, image, frames, error));
+    for (const char* name : {"d.tvs", "e.tvs"})
+        EXPECT_FALSE(std::filesystem::exists(dir.file(name))) << name;
+    EXPECT_TRUE(Cassette::open(path, Cassette::Access::ReadOnly, error)) << error;
+}
+
+TEST(CassetteTools, FrameRanges)
+{
+    struct Case {
+        const char* text;
+        bool ok;
+        std::uint32_t first, last;
+    };
+    const Case cases[] = {{"10-20", true, 10, 20}, {"7", true, 7, 7},
+                          {"20-10", false, 0, 0},  {"", false, 0, 0},
+                          {"a-3", false, 0, 0},    {"-3", false, 0, 0},
+                          {"3-", false, 0, 0},     {"4294967296", false, 0, 0}};
+    for (const Case& c : cases) {
+        std::uint32_t a = 0, b = 0;
+        EXPECT_EQ(parseFrameRange(c.text, a, b), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(a, c.first);
+            EXPECT_EQ(b, c.last);
+        }
+    }
+}
+
+} // namespace
+} // namespace tarnvel::sim::test
