@@ -64,6 +64,9 @@ public:
     virtual bool resetBus(int handle, std::string& errorText) = 0;
 
     virtual bool isSpti() const { return false; }
+
+    // Device node of a handle (empty for in-process targets).
+    virtual std::string devicePath(int /*handle*/) const { return {}; }
 };
 
 // Status byte for a target reply: GOOD is success, anything else an error that keeps the

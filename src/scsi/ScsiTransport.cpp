@@ -110,6 +110,13 @@ ScsiDeviceEntry ScsiTransport::getDevice(int index) const
     return devices_[index];
 }
 
+std::string ScsiTransport::devicePath(int index) const
+{
+    if (index < 0 || index >= deviceCount_ || slots_[index].backend == nullptr)
+        return {};
+    return slots_[index].backend->devicePath(slots_[index].handle);
+}
+
 HostAdapterEntry ScsiTransport::getHostAdapter(int index) const
 {
     if (index < 0 || index >= hostAdapterCount_)

@@ -51,6 +51,9 @@ public:
     int deviceCount() const { return deviceCount_; }
     // A copy of entry `index`; all zero outside the table.
     ScsiDeviceEntry getDevice(int index) const;
+    // The device node behind entry `index` ("/dev/sg3", "/dev/nst0"); empty for in-process
+    // targets and outside the table.
+    std::string devicePath(int index) const;
     int hostAdapterCount() const { return hostAdapterCount_; }
     HostAdapterEntry getHostAdapter(int index) const;
 

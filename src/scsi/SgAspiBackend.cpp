@@ -155,6 +155,13 @@ void SgAspiBackend::execute(int handle, const ScsiCommand& command,
     }
 }
 
+std::string SgAspiBackend::devicePath(int handle) const
+{
+    if (handle < 0 || handle >= static_cast<int>(devices_.size()))
+        return {};
+    return devices_[handle].path;
+}
+
 bool SgAspiBackend::resetBus(int handle, std::string& errorText)
 {
     if (handle < 0 || handle >= static_cast<int>(devices_.size()) || devices_[handle].fd < 0) {

@@ -26,6 +26,7 @@ public:
     void execute(int handle, const ScsiCommand& command, std::atomic<bool>& abortRequested,
                  ScsiResult& result) override;
     bool resetBus(int handle, std::string& errorText) override;
+    std::string devicePath(int handle) const override;
 
     static constexpr int kPaths = 16;
     static constexpr int kMaxAdapters = 8;

@@ -32,6 +32,14 @@ void SgSptiBackend::closeAll()
     for (int fd : fds_)
         io_->close(fd);
     fds_.clear();
+    paths_.clear();
+}
+
+std::string SgSptiBackend::devicePath(int handle) const
+{
+    if (handle < 0 || handle >= static_cast<int>(paths_.size()))
+        return {};
+    return paths_[handle];
 }
 
 void SgSptiBackend::scan(std::uint8_t wantedType, const AddDevice& add)
@@ -47,6 +55,7 @@ void SgSptiBackend::scan(std::uint8_t wantedType, const AddDevice& add)
             continue;
         const int handle = static_cast<int>(fds_.size());
         fds_.push_back(fd);
+        paths_.push_back(path);
 
         std::uint8_t inquiry[300] = {};
         const std::uint8_t cdb[6] = {0x12, 0, 0, 0, 44, 0};
@@ -62,6 +71,7 @@ void SgSptiBackend::scan(std::uint8_t wantedType, const AddDevice& add)
             // A node that is not taken is not kept open until the next scan.
             io_->close(fd);
             fds_.pop_back();
+            paths_.pop_back();
             continue;
         }
         ScsiDeviceEntry entry;

@@ -22,6 +22,7 @@ public:
                  ScsiResult& result) override;
     bool resetBus(int handle, std::string& errorText) override;
     bool isSpti() const override { return true; }
+    std::string devicePath(int handle) const override;
 
     static constexpr int kPaths = 10;
 
@@ -30,6 +31,7 @@ private:
 
     std::shared_ptr<SgIo> io_;
     std::vector<int> fds_;
+    std::vector<std::string> paths_;
 };
 
 } // namespace tarnvel::scsi

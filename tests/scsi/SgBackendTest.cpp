@@ -46,6 +46,9 @@ TEST_F(SgBackendTest, AspiModeScansSgNodesByTypeAndAddress)
     EXPECT_EQ(silent.target, 6);
     EXPECT_EQ(silent.lun, 1);
     EXPECT_EQ(silent.vendorText(), "");
+    EXPECT_EQ(transport.devicePath(0), "/dev/sg1");
+    EXPECT_EQ(transport.devicePath(1), "/dev/sg3");
+    EXPECT_EQ(transport.devicePath(2), "");
 
     // INQUIRY of 36 bytes, data in, with a time-out; every sg node opened non-blocking.
     ASSERT_FALSE(kernel->cdbs.empty());
@@ -88,6 +91,7 @@ TEST_F(SgBackendTest, SptiModeScansTapeNodesAndTakesTheAddressTheKernelGives)
     EXPECT_EQ(e.hostAdapter, 5);
     EXPECT_EQ(e.target, 3);
     EXPECT_EQ(e.pathCharacter, '0');
+    EXPECT_EQ(transport.devicePath(0), "/dev/nst0");
     EXPECT_EQ(e.vendorText(), "VENDOR  ");
     EXPECT_EQ(kernel->cdbs[0], (std::vector<std::uint8_t>{0x12, 0, 0, 0, 44, 0}));
     EXPECT_EQ(transport.hostAdapterCount(), 0);

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "dat/DatDrive.h"
+#include "scsi/SgIo.h"
+
+#include <memory>
+#include <string>
+
+// Turning a drive specification into a drive object: a kernel device node, a simulated
+// drive with a cassette, or the first audio-capable drive found.
+namespace tarnvel::sim {
+
+struct DriveRequest {
+    // "/dev/sgN" (ASPI mode), "/dev/nstN" (SPTI mode), "sim:CASSETTE" (a simulated drive
+    // holding that cassette file), or empty: the first audio-capable tape drive (SPTI mode).
+    std::string spec;
+    bool realtime = false; // simulated drives run at deck speed
+    // Non-empty: the command log file, opened after the scan and before the drive is
+    // identified (as at start-up).
+    std::string logFile;
+    // The kernel interface for device nodes; null: the real one.
+    std::shared_ptr<scsi::SgIo> kernel;
+};
+
+// A drive object with its devices scanned (sequential-access devices) and the log open.
+// Null with `error` set when the specification cannot be served.
+std::unique_ptr<dat::DatDrive> openDriveObject(const DriveRequest& request, std::string& error);
+
+struct SelectedDrive {
+    std::unique_ptr<dat::DatDrive> drive;
+    int index = -1;    // device index of the audio drive
+    std::string error; // why there is none (a user text)
+};
+
+// The drive of the request, identified as audio capable (in audio mode).
+SelectedDrive selectDrive(const DriveRequest& request);
+
+// True when the text is a "sim:" specification.
+bool isSimulatedSpec(const std::string& spec);
+
+} // namespace tarnvel::sim
