@@ -24,6 +24,10 @@ using Seconds = std::chrono::duration<double>;
 constexpr Seconds kFrameTime{0.03};                      // 100 frames every 3 seconds
 constexpr double kWindFramesPerSecond = 200 * 100 / 3.0; // searches run at about 200× play
 constexpr Seconds kMotionStart{1.0};                     // tension and head settle before a wind
+// A search winds to a little before its target and plays up to it, reading the subcode, so a
+// locate always moves the tape (also to where the head already stands).
+constexpr std::int64_t kApproachFrames = 100;
+constexpr double kApproachFramesPerSecond = 100;
 constexpr Seconds kSdt9000Settle{1.0}; // that model stays not ready after a motion
 constexpr Seconds kStreamSlack{1.0};   // a host later than this restarts the stream
 constexpr double kFastMotionScale = 0.05;
@@ -168,7 +172,9 @@ struct SimulatedDrive::State {
         bool active = false;
         std::int64_t from = 0;
         std::int64_t to = 0;
+        std::int64_t via = 0; // where a search turns to its slow approach (= to for winds)
         Clock::time_point moveStart{};
+        Clock::time_point viaTime{};
         Clock::time_point moveEnd{};
         Clock::time_point end{}; // moveEnd plus any settle time
         Then then = Then::Stop;
@@ -207,10 +213,15 @@ struct SimulatedDrive::State {
             return motion.active ? motion.to : head;
         if (now <= motion.moveStart)
             return motion.from;
-        const double f =
-            Seconds(now - motion.moveStart) / Seconds(motion.moveEnd - motion.moveStart);
-        return motion.from +
-               static_cast<std::int64_t>(static_cast<double>(motion.to - motion.from) * f);
+        const auto between = [](std::int64_t a, std::int64_t b, double f) {
+            return a + static_cast<std::int64_t>(static_cast<double>(b - a) * f);
+        };
+        if (now < motion.viaTime)
+            return between(motion.from, motion.via,
+                           Seconds(now - motion.moveStart) /
+                               Seconds(motion.viaTime - motion.moveStart));
+        return between(motion.via, motion.to,
+                       Seconds(now - motion.viaTime) / Seconds(motion.moveEnd - motion.viaTime));
     }
 
     // Brings the time-driven state up to `now`: ends motions and cueing whose time has come.
@@ -237,20 +248,26 @@ struct SimulatedDrive::State {
         }
     }
 
-    void startMotion(Clock::time_point now, std::int64_t to, Then then)
+    // A wind (rewind, load, unload) goes straight to `to`; a search approaches it.
+    void startMotion(Clock::time_point now, std::int64_t to, Then then, bool search = false)
     {
         motion = Motion{};
         motion.from = head;
         motion.to = to;
+        motion.via = search ? std::max<std::int64_t>(0, to - kApproachFrames) : to;
         motion.then = then;
-        const std::int64_t distance = to > head ? to - head : head - to;
-        const Seconds start = distance > 0 ? scaled(kMotionStart) : Seconds{0};
-        const Seconds travel =
-            scaled(Seconds{static_cast<double>(distance) / kWindFramesPerSecond});
+        const std::int64_t wind = motion.via > head ? motion.via - head : head - motion.via;
+        const std::int64_t approach = to - motion.via;
+        const Seconds start = wind + approach > 0 ? scaled(kMotionStart) : Seconds{0};
+        const Seconds windTime = scaled(Seconds{static_cast<double>(wind) / kWindFramesPerSecond});
+        const Seconds approachTime =
+            scaled(Seconds{static_cast<double>(approach) / kApproachFramesPerSecond});
         const Seconds settle = options.sdt9000 ? scaled(kSdt9000Settle) : Seconds{0};
-        motion.moveStart = now + std::chrono::duration_cast<Clock::duration>(start);
-        motion.moveEnd = motion.moveStart + std::chrono::duration_cast<Clock::duration>(travel);
-        motion.end = motion.moveEnd + std::chrono::duration_cast<Clock::duration>(settle);
+        const auto span = [](Seconds x) { return std::chrono::duration_cast<Clock::duration>(x); };
+        motion.moveStart = now + span(start);
+        motion.viaTime = motion.moveStart + span(windTime);
+        motion.moveEnd = motion.viaTime + span(approachTime);
+        motion.end = motion.moveEnd + span(settle);
         motion.active = motion.end > now;
         if (!motion.active) {
             head = to;
@@ -617,7 +634,7 @@ scsi::TargetReply SimulatedDrive::State::locate(std::unique_lock<std::mutex>& lo
         return check(kInvalidFieldInCdb);
     }
     positionKnown = true;
-    startMotion(Clock::now(), target, Then::Stop);
+    startMotion(Clock::now(), target, Then::Stop, true);
     return finishMotion(lock, immediate);
 }
 
