@@ -33,4 +33,15 @@ inline constexpr MessagePair kNoSuchDevice{"", "No drive at %s."};
 inline constexpr MessagePair kNotAudioCapable{"", "The drive at %s is not audio capable."};
 inline constexpr MessagePair kTapeNotReady{"", "The tape did not become ready."};
 
+// Command-line drive commands.
+inline constexpr MessagePair kCliAudioMode{"", "  audio mode"};
+inline constexpr MessagePair kCliNoAudioMode{"", "  no audio mode"};
+inline constexpr MessagePair kCliPositionLine{"", "PNo %03X  Index %02X  PGM%s  ABS%s  RUN%s"};
+inline constexpr MessagePair kCliNoPosition{"", "No position."};
+inline constexpr MessagePair kCliFrameLine{"", "%s  %3s  %s"};
+inline constexpr MessagePair kCliIdsHeader{"", "; No. ID   PNo.  ABS Time     (sec)"};
+inline constexpr MessagePair kCliIdLine{"", "%4d %-6s%4s %s %6d"};
+inline constexpr MessagePair kCliBadAbsTime{"", "\"%s\" is not an ABS time (HH:MM:SS:FF)."};
+inline constexpr MessagePair kCliLocateWhat{"", "Give --pno N or --abs HH:MM:SS:FF."};
+
 } // namespace tarnvel::dat::msg
