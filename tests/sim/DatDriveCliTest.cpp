@@ -1,0 +1,102 @@
+#include "sim/SimTestSupport.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+// The drive subcommands of the command line against a simulated drive, as a user runs them.
+namespace tarnvel::sim::test {
+namespace {
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::size_t countOf(const std::string& text, const std::string& what)
+{
+    std::size_t n = 0;
+    for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size())
+        ++n;
+    return n;
+}
+
+class DriveCommandLine : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        auto c = Cassette::create(dir.file("tape.tvs"), 1, error);
+        ASSERT_TRUE(c) << error;
+        recordFrames(*c, 0, 100, 0, dat::framesToAbs(66));
+        recordFrames(*c, 100, 400, 1, dat::framesToAbs(166));
+        recordFrames(*c, 500, 400, 2, dat::framesToAbs(566));
+    }
+    // Runs the program in the test folder; returns its exit code.
+    int run(const std::string& arguments)
+    {
+        const std::string command = "cd '" + dir.path().string() + "' && '" TARNVEL_CLI "' " +
+                                    arguments + " >out.txt 2>err.txt";
+        const int status = std::system(command.c_str());
+        out = readFile(dir.file("out.txt"));
+        err = readFile(dir.file("err.txt"));
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    tarnvel::test::TempDir dir;
+    std::string out, err;
+};
+
+TEST_F(DriveCommandLine, ReadWithDumpAndLogRecordsEveryCommand)
+{
+    ASSERT_EQ(run("--drive sim:tape.tvs --log read --count 100 --dump --ids"), 0) << err;
+    // The arrival read frame 0; the ring delivers frames 1-100.
+    EXPECT_EQ(countOf(out, "SubID\n"), 100u);
+    EXPECT_NE(out.find(" 00h00m02s01   --  \n"), std::string::npos) << out.substr(0, 200);
+    EXPECT_NE(out.find(" 00h00m05s00    1  START\n"), std::string::npos);
+    EXPECT_NE(out.find("; No. ID   PNo.  ABS Time     (sec)\n"
+                       "   1  START   1  00h00m05s00      5\n"),
+              std::string::npos)
+        << out.substr(out.size() - 200);
+
+    const std::string log = readFile(dir.file("TVDAT.LOG"));
+    EXPECT_EQ(log.rfind("==========", 0), 0u);
+    EXPECT_NE(log.find("\"TARNVEL \" \"DAT SIMULATOR   \""), std::string::npos);
+    EXPECT_NE(log.find("Cmd: 0x1B SCSI_LOAD_UN   Status: SS_COMP\n\n"), std::string::npos);
+    // One frame at arrival, 100 more with 35 in hand: 136 READ(6), each logged unnamed.
+    EXPECT_EQ(countOf(log, "Cmd: ??? SCSI_???   Status: SS_COMP\n\n"), 136u);
+
+    // A second run appends to the log.
+    ASSERT_EQ(run("--drive sim:tape.tvs --log position"), 0) << err;
+    EXPECT_EQ(countOf(readFile(dir.file("TVDAT.LOG")), "==========\n"), 2u);
+}
+
+TEST_F(DriveCommandLine, LocateAndEndOfData)
+{
+    ASSERT_EQ(run("--drive sim:tape.tvs locate --pno 2"), 0) << err;
+    EXPECT_EQ(out, "PNo 002  Index AA  PGM --h--m--s--  ABS 00h00m17s00  RUN --h--m--s--\n");
+    ASSERT_EQ(run("--drive sim:tape.tvs locate --abs 0:0:3:0"), 0) << err;
+    EXPECT_NE(out.find("ABS 00h00m03s00"), std::string::npos) << out;
+
+    // Reading past the recorded area ends with the play path's text.
+    EXPECT_EQ(run("--drive sim:tape.tvs read --count 1000"), 1);
+    EXPECT_EQ(err, " ??? SS_ERR End of Data 00 05\n");
+    EXPECT_EQ(countOf(out, "\n"), 899u);
+}
+
+TEST_F(DriveCommandLine, StatusDrivesAndBadSpecifications)
+{
+    ASSERT_EQ(run("--drive sim:tape.tvs status"), 0) << err;
+    EXPECT_EQ(out, " Ready\nPNo 0AA  Index AA  PGM --h--m--s--  ABS 00h00m02s00  RUN --h--m--s--\n");
+    ASSERT_EQ(run("--drive sim:tape.tvs drives"), 0) << err;
+    EXPECT_EQ(out, "[0:4] TARNVEL  DAT SIMULATOR    1.00  audio mode\n");
+    EXPECT_EQ(run("--drive sim:missing.tvs status"), 1);
+    EXPECT_FALSE(err.empty());
+    EXPECT_EQ(run("--drive sim:tape.tvs locate"), 1);
+    EXPECT_EQ(err, "Give --pno N or --abs HH:MM:SS:FF.\n");
+}
+
+} // namespace
+} // namespace tarnvel::sim::test
