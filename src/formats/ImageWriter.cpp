@@ -77,7 +77,7 @@ bool ImageWriter::create(const std::string& fileName, const std::string& comment
             ::unlink(fileName.c_str());
         return false;
     }
-    nextCheck_ = kImageHeaderBytes + kImageCheckInterval;
+    nextCheck_ = kImageHeaderBytes + limits_.checkInterval;
     return true;
 }
 
@@ -86,7 +86,7 @@ std::size_t ImageWriter::append(const std::uint8_t* frame, std::size_t n)
     // Anything but whole frames would break the frame count invariant of the file.
     if (!isOpen() || n != dat::kFrameBytes)
         return 0;
-    if (bytesWritten_ > kImageSizeLimit) {
+    if (bytesWritten_ > limits_.sizeLimit) {
         fail(kMsgImageSizeLimit);
         return 0;
     }
@@ -94,10 +94,12 @@ std::size_t ImageWriter::append(const std::uint8_t* frame, std::size_t n)
         if (!finalise(true))
             return 0;
         std::uint64_t freeBytes = 0;
-        if (!checkDiskSpace(fileName_, kImageMinFreeBytes, {}, sink_, &freeBytes))
+        if (!checkDiskSpace(fileName_, limits_.minFreeBytes, {}, sink_, &freeBytes))
             return 0;
-        nextCheck_ += freeBytes < 2 * kImageCheckInterval ? freeBytes - kImageFreeReserve
-                                                          : kImageCheckInterval;
+        // Check more often when the disk is nearly full.
+        nextCheck_ += freeBytes < 2 * limits_.checkInterval && freeBytes > kImageFreeReserve
+                          ? freeBytes - kImageFreeReserve
+                          : limits_.checkInterval;
     }
     if (writeAll(fd_, frame, n) != n) {
         // Cut back to the last whole frame and bring the header up to date, so that the image

@@ -18,7 +18,15 @@ namespace tarnvel::formats {
 // Thread: one thread at a time (the engine's writer thread); no locking inside.
 class ImageWriter {
 public:
+    // The file-size limit and the periodic check; tests use small values.
+    struct Limits {
+        std::uint64_t sizeLimit = kImageSizeLimit;
+        std::uint64_t checkInterval = kImageCheckInterval;
+        std::uint64_t minFreeBytes = kImageMinFreeBytes;
+    };
+
     explicit ImageWriter(MessageSink& sink) : sink_(sink) {}
+    ImageWriter(MessageSink& sink, const Limits& limits) : sink_(sink), limits_(limits) {}
     // Finalises and closes an image that is still open, so that no frame is lost.
     ~ImageWriter();
     ImageWriter(const ImageWriter&) = delete;
@@ -58,6 +66,7 @@ private:
     bool writeHeader();
 
     MessageSink& sink_;
+    Limits limits_;
     std::string fileName_;
     std::array<std::uint8_t, kImageHeaderBytes> header_{};
     int fd_ = -1;

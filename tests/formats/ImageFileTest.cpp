@@ -473,6 +473,47 @@ TEST_F(ImageFile, PeriodicFinaliseKeepsTheFileOnDiskConsistent)
     EXPECT_TRUE(sink.messages.empty());
 }
 
+TEST_F(ImageFile, SizeLimitStopsAppendingAndLeavesTheFileOpen)
+{
+    const std::string path = dir.file("limit.TVI");
+    ImageWriter::Limits limits;
+    limits.sizeLimit = 124 + 2 * dat::kFrameBytes; // "exceeds": a third frame still goes in
+    ImageWriter w(sink, limits);
+    ASSERT_TRUE(w.create(path, ""));
+    SampleTape tape(5);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(w.append(tape.next()), dat::kFrameBytes) << i;
+    EXPECT_EQ(w.append(tape.next()), 0u);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].text, "File size is beyond the limit.\n\n" + path);
+    EXPECT_TRUE(w.isOpen());
+    ASSERT_TRUE(w.finalise(false));
+    ImageReader r(sink);
+    ASSERT_TRUE(r.open(path, false));
+    EXPECT_EQ(r.frameCount(), 3u);
+}
+
+TEST_F(ImageFile, TooLittleFreeSpaceStopsAppendingWithAConsistentFile)
+{
+    const std::string path = dir.file("space.TVI");
+    ImageWriter::Limits limits;
+    limits.checkInterval = 2 * dat::kFrameBytes;
+    limits.minFreeBytes = std::uint64_t{1} << 62; // more than any disk has
+    ImageWriter w(sink, limits);
+    ASSERT_TRUE(w.create(path, ""));
+    SampleTape tape(5);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(w.append(tape.next()), dat::kFrameBytes) << i;
+    EXPECT_EQ(w.append(tape.next()), 0u);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].text.rfind("Insufficient disk space on disk ", 0), 0u);
+    EXPECT_TRUE(w.isOpen());
+    // The header was brought up to date before the check: the file opens as it is.
+    ImageReader r(sink);
+    ASSERT_TRUE(r.open(path, false));
+    EXPECT_EQ(r.frameCount(), 3u);
+}
+
 // A write that fails part-way (here the file-size limit of the process, as a full disk would)
 // leaves an image that holds every whole frame written before and still opens.
 TEST_F(ImageFile, FailedWriteKeepsEveryEarlierFrame)
