@@ -26,6 +26,9 @@ inline constexpr MessagePair kPleaseInputFileName{"", "Please input file name."}
 inline constexpr MessagePair kExtentNotTvi{"", "File extent is not 'TVI'."};
 inline constexpr MessagePair kUnableToRegisterFile{"", "Unable to register file."};
 inline constexpr MessagePair kTotalRecTime{"", "Total Rec Time:"};
+// Command line: a list with a refused file is not saved.
+inline constexpr MessagePair kCueNotWritten{
+    "", "No cue file written: not every file could be registered."};
 
 // ID list: column titles and questions.
 inline constexpr MessagePair kColNo{"", "No."};
