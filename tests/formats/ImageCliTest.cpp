@@ -1,0 +1,86 @@
+#include "dat/SubcodeDump.h"
+#include "formats/SampleImage.h"
+#include "support/TempDir.h"
+
+#include <cstdio>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/wait.h>
+
+namespace tarnvel::formats {
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    std::string out;
+};
+
+// Runs tarnvel-cli with `args`; stdout is captured, stderr goes to `errFile`.
+CliRun runCli(const std::string& args, const std::string& errFile)
+{
+    CliRun r;
+    const std::string cmd = std::string(TARNVEL_CLI) + " " + args + " 2>" + errFile;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (p == nullptr)
+        return r;
+    char buf[4096];
+    std::size_t n = 0;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        r.out.append(buf, n);
+    const int status = pclose(p);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(ImageCli, InfoDumpAndFailures)
+{
+    test::TempDir dir;
+    const std::string image = dir.file("demo.TVI");
+    const std::string err = dir.file("err.txt");
+
+    CliRun r = runCli("image make-sample " + image + " --frames 100", err);
+    ASSERT_EQ(r.exitCode, 0) << slurp(err);
+
+    r = runCli("image info " + image, err);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "Frame: 100  00h00m03s00 ( 00h00m00s00 -  00h00m02s33)  Err: 0\n"
+                     "Comment:\nTarnvel sample image\n");
+
+    // Two dumps separated by a blank line, the same text the core builds.
+    SampleTape tape(100);
+    const std::string first = dat::buildSubcodeDump(tape.next());
+    const std::string second = dat::buildSubcodeDump(tape.next());
+    r = runCli("image dump " + image + " --count 2", err);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, first + "\n" + second);
+    r = runCli("image dump " + image + " --frame 99 --count 5", err);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.find("SubID", 1), std::string::npos); // only the last frame
+
+    r = runCli("image dump " + image + " --frame 100", err);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(slurp(err), "Frame 100 is beyond the end of the image (100 frames).\n");
+
+    std::ofstream(image, std::ios::app) << 'x'; // one byte too long
+    r = runCli("image info " + image, err);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_EQ(slurp(err), "Invalid format.\n\n" + image + "\n");
+    r = runCli("image dump " + image, err);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(slurp(err), "Invalid format.\n\n" + image + "\n");
+
+    r = runCli("image info " + dir.file("missing.TVI"), err);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(slurp(err), "Unable to open file.\n\n" + dir.file("missing.TVI") + "\n");
+}
+
+} // namespace
+} // namespace tarnvel::formats
