@@ -235,6 +235,7 @@ bool WaveRecorder::start(int deviceNumber, int firstChannel)
     sampleTypeError_.store(0);
     overflowFrames_.store(0);
     deviceOverruns_.store(0);
+    delivered_.store(0);
     position_ = 0;
     lastSecond_ = -1;
     setStateWord(kStateStarting);
@@ -315,6 +316,7 @@ void WaveRecorder::run()
         if (stopRequest_.load() || !errorText_.empty())
             break;
         const std::uint32_t n = deliver(ring_.buffer(index));
+        delivered_.fetch_add(n, std::memory_order_relaxed);
         // The buffer goes back to the device only now: the acquire in the callback orders
         // our reads of it before its next writes.
         ring_.consumed.fetch_add(runBufferBytes_, std::memory_order_release);

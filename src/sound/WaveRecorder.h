@@ -67,6 +67,8 @@ public:
     std::uint64_t overflowFrames() const { return overflowFrames_.load(std::memory_order_relaxed); }
     // Times the device reported input it had to drop.
     std::uint64_t deviceOverruns() const { return deviceOverruns_.load(std::memory_order_relaxed); }
+    // Bytes handed to the file and/or the sink in the current or last run (any thread).
+    std::uint64_t deliveredBytes() const { return delivered_.load(std::memory_order_relaxed); }
     std::uint64_t capturedBytes() const { return ring_.written.load(std::memory_order_acquire); }
 
 private:
@@ -95,6 +97,7 @@ private:
     std::atomic<int> sampleTypeError_{0};
     std::atomic<std::uint64_t> overflowFrames_{0};
     std::atomic<std::uint64_t> deviceOverruns_{0};
+    std::atomic<std::uint64_t> delivered_{0};
     std::atomic<std::uint8_t> monitorSilence_{0};
     int deviceType_ = 0;
     unsigned deviceChannels_ = 2;
