@@ -564,8 +564,11 @@ bool WavePlayer::playOneShot(int deviceNumber, const std::uint8_t* buffer, std::
         return false;
     std::string detail;
     bool ok = backend_->startStream(detail);
-    while (ok && !shot.finished()) {
-        if (backend_->streamFailed(detail)) {
+    // A device that stops taking samples must not hold the caller for good.
+    const int limitMs =
+        static_cast<int>(static_cast<std::uint64_t>(bytes) * 1000 / format_.avgBytesPerSec) + 2000;
+    for (int waited = 0; ok && !shot.finished(); waited += 20) {
+        if (backend_->streamFailed(detail) || waited > limitMs) {
             ok = false;
             break;
         }

@@ -30,6 +30,7 @@ public:
     int bits = 16;
     int channels = 2;
     std::uint32_t blockAlign = 4;
+    bool started = false; // device thread only
 
     void push(const std::uint8_t* block, std::uint32_t bytes, std::uint8_t silence)
     {
@@ -51,6 +52,15 @@ public:
             static_cast<std::size_t>(bytesOfSampleType(type)) * deviceChannels;
         const std::uint64_t c = ring.consumed.load(std::memory_order_relaxed);
         const std::uint64_t available = ring.written.load(std::memory_order_acquire) - c;
+        // Blocks arrive one captured buffer at a time: two in hand before the first sound
+        // keep the arrival jitter from cutting gaps into the monitor.
+        if (!started) {
+            if (available < 2ull * ring.bufferBytes()) {
+                std::memset(out, 0, frames * frameBytes);
+                return 0;
+            }
+            started = true;
+        }
         const unsigned take =
             static_cast<unsigned>(std::min<std::uint64_t>(frames, available / blockAlign));
         const std::uint32_t total = ring.totalBytes();

@@ -222,3 +222,31 @@ TEST_F(WaveRecorderTest, MonitorDataLagsBehindCapture)
                   static_cast<std::uint16_t>(first + i));
     recorder.stop();
 }
+
+// With the ALSA type and the monitor on, what is recorded is also played on the output device
+// of the same number.
+TEST_F(WaveRecorderTest, MonitorOutputPlaysWhatIsRecorded)
+{
+    options.realTime = true;
+    input.attach(options);
+    OutputCapture heard;
+    heard.attach(options);
+    WaveRecorder recorder(config());
+    recorder.setBuffers(4, 4800);
+    ASSERT_FALSE(recorder.setTarget("", pcm(2, 48000, 16), false, 1, false, true));
+    ASSERT_TRUE(recorder.start(1, 0)) << recorder.getErrorText();
+    ASSERT_TRUE(waitUntil([&] { return heard.snapshot().size() >= 8 * 4800; }));
+    recorder.stop();
+    EXPECT_TRUE(messages.messages.empty());
+    // After the silence before the first block, consecutive counter samples.
+    const auto out = heard.snapshot();
+    std::size_t first = 0;
+    while (first < out.size() / 2 && sample16(out, first) == 0)
+        ++first;
+    ASSERT_LT(first + 2400, out.size() / 2);
+    const auto base = static_cast<std::uint16_t>(sample16(out, first));
+    for (std::size_t i = 1; i < 2400; ++i)
+        ASSERT_EQ(static_cast<std::uint16_t>(sample16(out, first + i)),
+                  static_cast<std::uint16_t>(base + i))
+            << i;
+}
