@@ -44,6 +44,12 @@ void FakeKernel::close(int fd)
     pending_.erase(fd); // an orphaned request: its reply is dropped
 }
 
+std::size_t FakeKernel::resetCount() const
+{
+    std::lock_guard lock(mutex_);
+    return resets.size();
+}
+
 int FakeKernel::openFds() const
 {
     std::lock_guard lock(mutex_);

@@ -71,6 +71,7 @@ public:
     std::vector<std::vector<std::uint8_t>> cdbs;    // their CDBs
     std::vector<std::pair<std::string, int>> opens; // path, flags
     std::vector<int> resets;                        // SG_SCSI_RESET values
+    std::size_t resetCount() const;                 // thread-safe
     int openFds() const;
     // Ends every hanging command with `reply` (as the kernel's own time-out would).
     void finishHanging(const KernelReply& reply);

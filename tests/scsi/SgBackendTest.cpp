@@ -222,7 +222,7 @@ TEST_F(SgBackendTest, AspiAbortThatTheKernelRefusesKeepsWaitingForTheReply)
         while (transport.commandInProgressName().empty())
             std::this_thread::yield();
         transport.abort();
-        while (kernel->resets.empty())
+        while (kernel->resetCount() == 0)
             std::this_thread::yield();
         kernel->finishHanging(kernelReply(0, 0x03)); // the command's own time-out
     });

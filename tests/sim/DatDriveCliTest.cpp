@@ -89,7 +89,8 @@ TEST_F(DriveCommandLine, LocateAndEndOfData)
 TEST_F(DriveCommandLine, StatusDrivesAndBadSpecifications)
 {
     ASSERT_EQ(run("--drive sim:tape.tvs status"), 0) << err;
-    EXPECT_EQ(out, " Ready\nPNo 0AA  Index AA  PGM --h--m--s--  ABS 00h00m02s00  RUN --h--m--s--\n");
+    EXPECT_EQ(out,
+              " Ready\nPNo 0AA  Index AA  PGM --h--m--s--  ABS 00h00m02s00  RUN --h--m--s--\n");
     ASSERT_EQ(run("--drive sim:tape.tvs drives"), 0) << err;
     EXPECT_EQ(out, "[0:4] TARNVEL  DAT SIMULATOR    1.00  audio mode\n");
     EXPECT_EQ(run("--drive sim:missing.tvs status"), 1);

@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -197,10 +196,11 @@ TEST_F(DatDriveOnSim, LogHoldsTheHeaderAndEveryCommand)
     drive->setLogFile(nullptr);
     const std::string log = readFile(logPath);
 
-    const std::regex header("^========== \\d\\d-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d ==========\n"
-                            "\\[HA:\\d+\\] \"      In-process\"\n"
-                            " ID:\\d+ LUN:0 Type:1, \"TARNVEL ?\" \"[^\"]{16}\" \"[^\"]{4}\"\n\n");
-    EXPECT_TRUE(std::regex_search(log, header)) << log.substr(0, 300);
+    EXPECT_EQ(log.rfind("========== ", 0), 0u);
+    EXPECT_NE(log.find(" ==========\n[HA:0] \"      In-process\"\n ID:4 LUN:0 Type:1, "
+                       "\"TARNVEL \" \"DAT SIMULATOR   \" \"1.00\"\n\n"),
+              std::string::npos)
+        << log.substr(0, 300);
     // Identify: the mode select, the mode sense and its dump.
     EXPECT_NE(log.find("Cmd: 0x15 SCSI_MODE_SEL6   Status: SS_COMP\n\n"
                        "Cmd: 0x1A SCSI_MODE_SEN6   Status: SS_COMP\n\n"
