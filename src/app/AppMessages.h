@@ -40,6 +40,9 @@ inline constexpr MessagePair kSecondPrefix{"", "2'nd "};
 inline constexpr MessagePair kReferToHelp{"",
                                           "Please refer to the Help file for the usage and notes."};
 
+// Main window controls filled from the settings.
+inline constexpr MessagePair kTapeLengthAuto{"", "Auto"};
+
 // Dialog captions: "%s - %s" of the program title and the dialog name.
 inline constexpr MessagePair kDialogSetup{"", "Setup"};
 inline constexpr MessagePair kDialogPlayToFile{"", "Playback to file"};

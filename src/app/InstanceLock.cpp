@@ -122,4 +122,12 @@ InstanceClaim InstanceLock::claim(const std::string& folder, std::string& error)
     return InstanceClaim::BothTaken;
 }
 
+InstanceClaim claimInstance(InstanceLock& lock, std::string& error)
+{
+    const std::string folder = runtimeFolderPath();
+    if (!prepareRuntimeFolder(folder, error))
+        return InstanceClaim::Failed;
+    return lock.claim(folder, error);
+}
+
 } // namespace tarnvel::app

@@ -50,4 +50,8 @@ private:
     int instance_ = 0;
 };
 
+// The process start: prepares the runtime folder of the environment and claims a lock.
+// On Failed the caller reports `error` (the folder or the lock file is unusable).
+InstanceClaim claimInstance(InstanceLock& lock, std::string& error);
+
 } // namespace tarnvel::app

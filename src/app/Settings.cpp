@@ -1,5 +1,7 @@
 #include "app/Settings.h"
 
+#include "app/AppMessages.h"
+
 #include <cstdio>
 #include <type_traits>
 
@@ -69,6 +71,14 @@ std::vector<int> tapeLengthChoices(const std::string& preset)
     if (minutes.empty())
         minutes = {46, 60, 90, 120, 180};
     return minutes;
+}
+
+std::vector<std::string> tapeLengthBoxItems(const std::string& preset)
+{
+    std::vector<std::string> items{tr(msg::kTapeLengthAuto)};
+    for (int m : tapeLengthChoices(preset))
+        items.push_back(std::to_string(m));
+    return items;
 }
 
 std::vector<std::string> simCassetteList(const std::string& list)

@@ -187,6 +187,9 @@ const std::vector<std::string>& settingSections();
 // from 1 to 500 are left out; an empty result gives 46, 60, 90, 120, 180.
 std::vector<int> tapeLengthChoices(const std::string& preset);
 
+// The items of the tape length box: "Auto", then the choices above.
+std::vector<std::string> tapeLengthBoxItems(const std::string& preset);
+
 // The cassette files of `SimCassettes`, separated by ';' (blanks around names dropped).
 std::vector<std::string> simCassetteList(const std::string& list);
 

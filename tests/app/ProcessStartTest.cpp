@@ -38,6 +38,24 @@ TEST(InstanceLockTest, FirstSecondThenBothTaken)
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "qor_tv_mutex2"));
 }
 
+TEST(InstanceLockTest, ProcessStartUsesTheRuntimeFolderOfTheEnvironment)
+{
+    test::TempDir runtime;
+    const char* before = std::getenv("XDG_RUNTIME_DIR");
+    const std::string saved = before != nullptr ? before : "";
+    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    std::string error;
+    InstanceLock first;
+    InstanceLock second;
+    EXPECT_EQ(claimInstance(first, error), InstanceClaim::First) << error;
+    EXPECT_EQ(claimInstance(second, error), InstanceClaim::Second) << error;
+    EXPECT_TRUE(std::filesystem::exists(runtime.path() / "tarnvel" / "qor_tv_mutex2"));
+    if (before != nullptr)
+        setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    else
+        unsetenv("XDG_RUNTIME_DIR");
+}
+
 TEST(InstanceLockTest, CrashedInstanceReleasesItsLock)
 {
     test::TempDir dir;

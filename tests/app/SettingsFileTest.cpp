@@ -233,6 +233,7 @@ TEST_F(SettingsFileTest, TapeLengthChoicesAndCassetteList)
     EXPECT_EQ(tapeLengthChoices(""), (std::vector<int>{46, 60, 90, 120, 180}));
     EXPECT_EQ(tapeLengthChoices("30, 45 ,  90,bad,0,600,-5"), (std::vector<int>{30, 45, 90}));
     EXPECT_EQ(tapeLengthChoices("x"), (std::vector<int>{46, 60, 90, 120, 180}));
+    EXPECT_EQ(tapeLengthBoxItems("90, 120"), (std::vector<std::string>{"Auto", "90", "120"}));
     EXPECT_EQ(simCassetteList(" a.tvs ;;/b c.tvs; "),
               (std::vector<std::string>{"a.tvs", "/b c.tvs"}));
 }
