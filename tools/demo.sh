@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the command-line deck and runs it against the built-in
+# simulated drive holding a freshly made demo tape: the drive is found and switched to audio
+# mode, the tape is located by program number and by ABS time, read with its IDs learned,
+# and one frame's subcode is dumped.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./tools/setup.sh
+cmake -S . -B build -G Ninja >/dev/null
+cmake --build build -j "$(nproc)" --target tarnvel-cli
+cli=build/src/cli/tarnvel-cli
+
+work=${TARNVEL_DEMO_DIR:-$(mktemp -d -t tarnvel-demo-XXXXXX)}
+tape="$work/demo.tvs"
+rm -f "$tape"
+run() { echo; echo "\$ tarnvel-cli $*"; "$cli" "$@"; }
+
+run sim demo "$tape"
+run sim info "$tape"
+run --drive "sim:$tape" drives
+run --drive "sim:$tape" status
+run --drive "sim:$tape" locate --pno 2
+run --drive "sim:$tape" read --count 3
+run --drive "sim:$tape" locate --abs 00:00:40:00
+run --drive "sim:$tape" read --count 1 --dump
+run --drive "sim:$tape" rewind
+run --drive "sim:$tape" read --count 2500 --ids | tail -n 12 || true
+echo
+echo "The demo tape is $tape; try: $cli --drive sim:$tape --help"
