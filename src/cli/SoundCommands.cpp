@@ -49,6 +49,8 @@ struct SoundOptions {
     int bits = 16;
     int channels = 2;
     bool allowReduce = false;
+    std::string jackClient = "tarnvel";
+    bool noConnect = false;
 };
 
 void addDriverOption(CLI::App* cmd, SoundOptions& opt)
@@ -56,6 +58,9 @@ void addDriverOption(CLI::App* cmd, SoundOptions& opt)
     cmd->add_option("--driver", opt.driver,
                     "Driver type: alsa, pulse or jack; null for the device without hardware")
         ->check(CLI::IsMember({"alsa", "pulse", "jack", "null"}));
+    cmd->add_option("--jack-client", opt.jackClient, "JACK: client name (default tarnvel)");
+    cmd->add_flag("--no-connect", opt.noConnect,
+                  "JACK: leave the ports unconnected (connect them with the JACK tools)");
 }
 
 SoundDriverType askedType(const SoundOptions& opt)
@@ -75,6 +80,8 @@ Config deviceConfig(const SoundOptions& opt, MessageSink& sink, sound::SoundOwne
     c.driverType = askedType(opt);
     c.messages = &sink;
     c.owner = owner;
+    c.clientName = opt.jackClient;
+    c.connectPorts = !opt.noConnect;
     if (opt.driver == "null")
         c.backends = std::make_shared<sound::NullBackendProvider>();
     return c;

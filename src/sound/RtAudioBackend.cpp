@@ -227,7 +227,14 @@ public:
     bool stopStream(std::string& error) override
     {
         return call(error, [this] {
-            if (audio_->isStreamRunning())
+            if (!audio_->isStreamRunning())
+                return;
+            // JACK processes what the callback gave within the same cycle, so there is nothing
+            // to drain; the library's draining stop also waits on a condition without holding
+            // its mutex.
+            if (type_ == SoundDriverType::Jack)
+                audio_->abortStream();
+            else
                 audio_->stopStream();
         });
     }

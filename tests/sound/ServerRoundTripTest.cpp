@@ -1,10 +1,12 @@
 // End-to-end runs through real sound servers that the tests start themselves: a PulseAudio
 // null sink (played into, captured from its monitor, also through ALSA's default device routed
 // to the server) and a JACK dummy server (ports routed from the player to the recorder).
+#include "formats/WaveFileWriter.h"
 #include "sound/SoundServers.h"
 #include "sound/SoundTestSupport.h"
 #include "sound/WavePlayer.h"
 #include "sound/WaveRecorder.h"
+#include "support/TempDir.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -204,8 +206,13 @@ TEST_P(PulseRoundTrip, CapturedAudioIsWhatWasPlayed)
 
         const Analysis a = analyse(sink.samples, 48000);
         EXPECT_EQ(player.underruns(), 0u); // our side always had the next samples ready
-        EXPECT_NEAR(static_cast<double>(a.soundFrames), 48000.0, 480.0)
-            << "gaps:" << a.gaps << "; devices starved: " << starved;
+        // Dropped periods (reported by the device) shorten the sound; level and frequency
+        // must hold all the same.
+        if (!starved) {
+            EXPECT_NEAR(static_cast<double>(a.soundFrames), 48000.0, 480.0) << "gaps:" << a.gaps;
+        } else {
+            EXPECT_GE(a.soundFrames, 24000u) << "gaps:" << a.gaps;
+        }
         const double expectRms = 16384.0 / std::sqrt(2.0);
         EXPECT_NEAR(20 * std::log10(a.rms / expectRms), 0.0, 0.5) << "rms " << a.rms;
         EXPECT_NEAR(a.frequency, 1000.0, 5.0);
@@ -260,10 +267,28 @@ struct PatternSource {
 
 } // namespace
 
-// Player and recorder as two JACK clients that do not connect themselves; the test routes the
-// player's outputs to the recorder's inputs and checks every sample that came through.
+// The command line plays a WAV file as one JACK client that does not connect itself, the
+// recorder runs here as another; the test routes the player's outputs to the recorder's inputs
+// and checks every sample that came through. (Two processes, as in real use; in one process the
+// server's hand-off of port buffers between clients would be invisible to the thread checker.)
 TEST_F(JackRoundTrip, RoutedOutputArrivesSampleForSample)
 {
+    tarnvel::test::TempDir dir;
+    const std::string wav = dir.file("pattern.wav");
+    {
+        CollectingMessageSink writerMessages;
+        formats::WaveFileWriter writer(writerMessages);
+        writer.setFileName(wav);
+        writer.setFormat(kCd48);
+        ASSERT_TRUE(writer.create());
+        PatternSource source;
+        std::vector<std::uint8_t> block(4 * 4800);
+        for (int i = 0; i < 40; ++i) { // 4 seconds
+            source(block.data(), static_cast<std::uint32_t>(block.size()));
+            ASSERT_EQ(writer.write(block.data(), block.size()), block.size());
+        }
+        ASSERT_TRUE(writer.finish(false));
+    }
     // A run in which the server reported late cycles (a starved machine) is tried again.
     for (int attempt = 1;; ++attempt) {
         CollectingMessageSink messages;
@@ -280,31 +305,27 @@ TEST_F(JackRoundTrip, RoutedOutputArrivesSampleForSample)
         recorder.setBuffers(16, 4800);
         ASSERT_FALSE(recorder.setTarget("", kCd48, false, 0, true, false))
             << recorder.getErrorText();
-
-        PatternSource source;
-        WavePlayer::Config pc;
-        pc.driverType = SoundDriverType::Jack;
-        pc.messages = &messages;
-        pc.sourceProc = std::ref(source);
-        pc.connectPorts = false;
-        pc.clientName = "tvplay";
-        WavePlayer player(pc);
-        WaveFormat f = kCd48;
-        player.setBuffers(16, 4800);
-        ASSERT_FALSE(player.setSource("", f));
-
         ASSERT_TRUE(recorder.start(0, 0))
             << recorder.getErrorText() << " " << recorder.errorDetail();
-        ASSERT_TRUE(player.start(0, 0)) << player.getErrorText() << " " << player.errorDetail();
-        ASSERT_TRUE(waitForState(player, kStateRunning)) << player.getErrorText();
         ASSERT_TRUE(waitForState(recorder, kStateRunning)) << recorder.getErrorText();
+
+        tarnvel::test::ChildProcess cli;
+        ASSERT_TRUE(cli.start({TARNVEL_CLI, "play-wav", wav, "--driver", "jack", "--jack-client",
+                               "tvplay", "--no-connect"},
+                              {}, dir.file("cli.log")));
+        ASSERT_TRUE(waitUntil([&] {
+            return server.connections().find("tvplay:outport 1") != std::string::npos ||
+                   !cli.running();
+        }));
         ASSERT_TRUE(server.connect("tvplay:outport 0", "tvrec:inport 0")) << server.connections();
         ASSERT_TRUE(server.connect("tvplay:outport 1", "tvrec:inport 1")) << server.connections();
-        ASSERT_TRUE(waitUntil(
-            [&] { return sink.size() >= 2 * 48000 * 2 || recorder.stateWord() == kStateStopped; }));
-        player.stop();
+        const std::size_t connectedAt = sink.size();
+        ASSERT_TRUE(waitUntil([&] {
+            return sink.size() >= connectedAt + 2 * 72000 || recorder.stateWord() == kStateStopped;
+        }));
+        cli.stop();
         recorder.stop();
-        const bool late = recorder.deviceOverruns() > 0 || player.deviceUnderruns() > 0;
+        const bool late = recorder.deviceOverruns() > 0;
         for (const auto& m : messages.messages) // late cycles may be reported, failures not
             EXPECT_EQ(m.text.rfind("Stopped!", 0), std::string::npos) << m.text;
 
@@ -318,18 +339,39 @@ TEST_F(JackRoundTrip, RoutedOutputArrivesSampleForSample)
             ++start;
         ASSERT_LT(2 * start + 2 * 48000, s.size()) << "less than a second came through";
         const std::uint32_t k0 = where[static_cast<std::uint16_t>(s[2 * start])];
-        std::size_t matched = 0;
-        for (std::size_t f2 = start; 2 * f2 + 1 < s.size() && matched < 48000; ++f2, ++matched) {
-            const std::int16_t l = pattern(k0 + static_cast<std::uint32_t>(f2 - start));
-            if (s[2 * f2] != l || s[2 * f2 + 1] != static_cast<std::int16_t>(~l))
-                break;
+        // Every frame that came through is the next frame of the sequence; a break is allowed
+        // only where the server reported late cycles (it drops those cycles for every client).
+        std::size_t matched = 0, breaks = 0;
+        std::uint32_t k = k0;
+        for (std::size_t f2 = start; 2 * f2 + 1 < s.size() && matched < 48000; ++f2) {
+            const std::int16_t l = s[2 * f2];
+            if (l == pattern(k) && s[2 * f2 + 1] == static_cast<std::int16_t>(~l)) {
+                ++matched;
+                ++k;
+                continue;
+            }
+            if (l == 0 && s[2 * f2 + 1] == 0)
+                continue; // a dropped cycle gives silence
+            ++breaks;
+            // Dropped cycles only move the sequence forward, by less than half a second.
+            const auto jump = static_cast<std::uint16_t>(where[static_cast<std::uint16_t>(l)] - k);
+            ASSERT_LT(jump, 24000u) << "frame " << f2 - start;
+            k += jump;
+            ASSERT_EQ(s[2 * f2 + 1], static_cast<std::int16_t>(~l)) << "frame " << f2 - start;
+            ++matched;
+            ++k;
         }
-        if (matched < 48000 && late && attempt < 3) {
-            std::cerr << "attempt " << attempt << ": the server reported late cycles and "
-                      << "the samples broke off after " << matched << " frames; trying again\n";
+        if (breaks > 0 && !late) {
+            ADD_FAILURE() << breaks << " breaks in the sequence without late cycles";
+        }
+        if (matched < 48000 && attempt < 3) {
+            std::cerr << "attempt " << attempt << ": only " << matched << " frames came through "
+                      << "(late cycles: " << late << "); trying again\n";
             continue;
         }
         EXPECT_EQ(matched, 48000u) << "late cycles reported: " << late;
+        if (late && breaks > 0)
+            std::cerr << "the server dropped cycles; " << breaks << " breaks, all in sequence\n";
         break;
     }
 }

@@ -232,12 +232,12 @@ TEST_F(WaveRecorderTest, MonitorOutputPlaysWhatIsRecorded)
     OutputCapture heard;
     heard.attach(options);
     WaveRecorder recorder(config());
-    recorder.setBuffers(4, 4800);
+    recorder.setBuffers(16, 4800);
     ASSERT_FALSE(recorder.setTarget("", pcm(2, 48000, 16), false, 1, false, true));
     ASSERT_TRUE(recorder.start(1, 0)) << recorder.getErrorText();
     ASSERT_TRUE(waitUntil([&] { return heard.snapshot().size() >= 8 * 4800; }));
     recorder.stop();
-    EXPECT_TRUE(messages.messages.empty());
+    EXPECT_TRUE(messages.messages.empty()) << messages.messages[0].text;
     // After the silence before the first block, consecutive counter samples.
     const auto out = heard.snapshot();
     std::size_t first = 0;
