@@ -184,12 +184,15 @@ public:
             if (!request.connectPorts)
                 options.flags |= RTAUDIO_JACK_DONT_CONNECT;
             options.streamName = request.clientName.empty() ? "tarnvel" : request.clientName;
-            // Periods of headroom against scheduling delays on a loaded machine, and a
+            // Periods of headroom against scheduling delays on a loaded machine, and for ALSA a
             // real-time callback thread where the system grants one (the library falls back to
-            // an ordinary thread otherwise).
+            // an ordinary thread otherwise). PulseAudio and JACK clients are paced by their
+            // server, whose threads must not be starved by ours.
             options.numberOfBuffers = 4;
-            options.flags |= RTAUDIO_SCHEDULE_REALTIME;
-            options.priority = 10;
+            if (type_ == SoundDriverType::Alsa) {
+                options.flags |= RTAUDIO_SCHEDULE_REALTIME;
+                options.priority = 10;
+            }
             unsigned frames = request.bufferFrames;
             const bool output = request.direction == StreamDirection::Output;
             runErrorsAtOpen_ = gRunErrors.load(std::memory_order_acquire);

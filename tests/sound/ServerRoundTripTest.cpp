@@ -161,8 +161,9 @@ TEST_P(PulseRoundTrip, CapturedAudioIsWhatWasPlayed)
         WaveRecorder recorder(rc);
         ASSERT_EQ(recorder.driverType(), type) << recorder.getErrorText();
         ASSERT_GE(recorder.getDeviceCount(), 1);
-        // The server may hand over a few hundred milliseconds at once (after a stream drains).
-        recorder.setBuffers(32, 4800);
+        // The server may hand over a few hundred milliseconds at once (after a stream drains),
+        // and a loaded machine (or a sanitizer build) may keep RecThread waiting for as long.
+        recorder.setBuffers(32, 19200);
         ASSERT_FALSE(recorder.setTarget("", kCd48, false, 0, true, false))
             << recorder.getErrorText();
 
@@ -201,7 +202,9 @@ TEST_P(PulseRoundTrip, CapturedAudioIsWhatWasPlayed)
             continue;
         }
         for (const auto& m : messages.messages) // dropped input may be reported, failures not
-            EXPECT_EQ(m.text.rfind("Stopped!", 0), std::string::npos) << m.text;
+            EXPECT_EQ(m.text.rfind("Stopped!", 0), std::string::npos)
+                << m.text << " (captured " << recorder.capturedBytes() << " bytes, "
+                << recorder.overflowFrames() << " frames without room)";
         ASSERT_GE(sink.size(), target);
 
         const Analysis a = analyse(sink.samples, 48000);
@@ -302,7 +305,7 @@ TEST_F(JackRoundTrip, RoutedOutputArrivesSampleForSample)
         rc.allowReduceBitLength = true; // JACK carries 24 bits: 16-bit recording reduces
         WaveRecorder recorder(rc);
         ASSERT_EQ(recorder.driverType(), SoundDriverType::Jack) << recorder.getErrorText();
-        recorder.setBuffers(16, 4800);
+        recorder.setBuffers(32, 9600);
         ASSERT_FALSE(recorder.setTarget("", kCd48, false, 0, true, false))
             << recorder.getErrorText();
         ASSERT_TRUE(recorder.start(0, 0))
