@@ -23,7 +23,7 @@ struct DriveRequest {
 };
 
 // A drive object with its devices scanned (sequential-access devices) and the log open.
-// Null with `error` set when the specification cannot be served.
+// Null with `error` set when the drive spec cannot be served.
 std::unique_ptr<dat::DatDrive> openDriveObject(const DriveRequest& request, std::string& error);
 
 struct SelectedDrive {
