@@ -16,12 +16,16 @@ namespace {
 
 class RtAudioBackend;
 
-// Errors raised while a call of ours is in progress on this thread belong to that call; the
-// rest come from a stream's own thread and mark every stream open at the time as failed.
+// Errors raised while a call of ours is in progress on this thread belong to that call. Errors
+// raised on a stream's own thread belong to the stream whose callback last ran there; the rest
+// (server shutdown notices from a library thread) mark every stream open at the time as failed.
 thread_local std::string* tCallError = nullptr;
+thread_local RtAudioBackend* tStreamBackend = nullptr;
 std::mutex gRunErrorMutex;
 std::string gRunErrorText;
 std::atomic<unsigned> gRunErrors{0};
+
+void recordStreamError(RtAudioBackend* backend, const std::string& text);
 
 void onLibraryError(RtAudioError::Type type, const std::string& text)
 {
@@ -29,6 +33,10 @@ void onLibraryError(RtAudioError::Type type, const std::string& text)
         return;
     if (tCallError != nullptr) {
         *tCallError = text;
+        return;
+    }
+    if (tStreamBackend != nullptr) {
+        recordStreamError(tStreamBackend, text);
         return;
     }
     {
@@ -82,10 +90,17 @@ bool containsNoCase(std::string text, std::string what)
     return text.find(what) != std::string::npos;
 }
 
+struct CallbackGlue {
+    RtAudioBackend* backend = nullptr;
+    AudioCallback* callback = nullptr;
+};
+
 int streamCallback(void* output, void* input, unsigned frames, double /*time*/,
                    RtAudioStreamStatus status, void* user)
 {
-    static_cast<AudioCallback*>(user)->process(output, input, frames, status != 0);
+    auto* glue = static_cast<CallbackGlue*>(user);
+    tStreamBackend = glue->backend; // a plain thread-local store: real-time safe
+    glue->callback->process(output, input, frames, status != 0);
     return 0;
 }
 
@@ -196,9 +211,12 @@ public:
             unsigned frames = request.bufferFrames;
             const bool output = request.direction == StreamDirection::Output;
             runErrorsAtOpen_ = gRunErrors.load(std::memory_order_acquire);
+            streamFailed_.store(false);
+            glue_.backend = this;
+            glue_.callback = callback;
             audio_->openStream(output ? &params : nullptr, output ? nullptr : &params,
                                libraryFormat(request.sampleType), request.rate, &frames,
-                               &streamCallback, callback, &options, &onLibraryError);
+                               &streamCallback, &glue_, &options, &onLibraryError);
             if (!audio_->isStreamOpen()) {
                 error = callError.empty() ? "stream not opened" : callError;
                 failure = classify(error);
@@ -257,11 +275,23 @@ public:
 
     bool streamFailed(std::string& error) override
     {
+        std::lock_guard lock(gRunErrorMutex);
+        if (streamFailed_.load(std::memory_order_acquire)) {
+            error = streamErrorText_;
+            return true;
+        }
         if (gRunErrors.load(std::memory_order_acquire) == runErrorsAtOpen_)
             return false;
-        std::lock_guard lock(gRunErrorMutex);
         error = gRunErrorText;
         return true;
+    }
+
+    // The stream's thread, on the library's error path only (never from our callback).
+    void recordError(const std::string& text)
+    {
+        std::lock_guard lock(gRunErrorMutex);
+        streamErrorText_ = text;
+        streamFailed_.store(true, std::memory_order_release);
     }
 
 private:
@@ -301,7 +331,15 @@ private:
     std::unique_ptr<RtAudio> audio_;
     std::string createError_;
     unsigned runErrorsAtOpen_ = 0;
+    CallbackGlue glue_;
+    std::atomic<bool> streamFailed_{false};
+    std::string streamErrorText_; // guarded by gRunErrorMutex
 };
+
+void recordStreamError(RtAudioBackend* backend, const std::string& text)
+{
+    backend->recordError(text);
+}
 
 class SystemProvider final : public AudioBackendProvider {
 public:

@@ -258,8 +258,10 @@ bool JackServer::start(std::string& why)
     const std::string dir = dir_.path().string();
     name_ = "tarnvel" + std::to_string(::getpid());
     const Env env = {{"HOME", dir}, {"XDG_RUNTIME_DIR", dir}, {"JACK_NO_AUDIO_RESERVATION", "1"}};
-    if (!process_.start({"jackd", "-n", name_, "-r", "-d", "dummy", "-r", "48000", "-p", "256",
-                         "-C", "2", "-P", "2"},
+    // A generous client time-out: on a loaded machine (or in a sanitizer build) a client may
+    // take a while to answer the server, which would otherwise throw it out.
+    if (!process_.start({"jackd", "-n", name_, "-r", "-t", "5000", "-d", "dummy", "-r", "48000",
+                         "-p", "256", "-C", "2", "-P", "2"},
                         env, dir + "/server.log")) {
         why = "cannot start jackd";
         return false;
