@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the command-line deck and runs it against the built-in
 # simulated drive holding a freshly made demo tape: the drive is found and switched to audio
-# mode, the tape is located by program number and by ABS time, read with its IDs learned,
-# and one frame's subcode is dumped.
+# mode, the first frame's subcode is dumped, the tape is located by program number and by
+# ABS time, and it is read to its end with its IDs learned.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./tools/setup.sh
@@ -19,10 +19,10 @@ run sim demo "$tape"
 run sim info "$tape"
 run --drive "sim:$tape" drives
 run --drive "sim:$tape" status
-run --drive "sim:$tape" locate --pno 2
-run --drive "sim:$tape" read --count 3
-run --drive "sim:$tape" locate --abs 00:00:40:00
+# Each run starts with the tape at its beginning: the first frame is in the lead-in.
 run --drive "sim:$tape" read --count 1 --dump
+run --drive "sim:$tape" locate --pno 2
+run --drive "sim:$tape" locate --abs 00:00:40:00
 run --drive "sim:$tape" rewind
 run --drive "sim:$tape" read --count 2500 --ids | tail -n 12 || true
 echo
