@@ -402,4 +402,20 @@ bool SoundDevice::driverInfo(int deviceNumber, int firstChannel)
     return false;
 }
 
+bool SoundDevice::endRunOnWindowThread(bool otherWasEnabled)
+{
+    owner().setPosition(0);
+    owner().setControlEnabled(SoundControl::Start, true);
+    owner().setControlEnabled(SoundControl::Stop, false);
+    owner().setPauseDown(false);
+    owner().setControlEnabled(SoundControl::Pause, false);
+    owner().setControlEnabled(SoundControl::Other, otherWasEnabled);
+    setStateWord(kStateStopped);
+    if (errorText_.empty())
+        return false;
+    messages().showMessage(stringPrintf(tr(msg::kStopped), errorText_.c_str()),
+                           MessageIcon::Warning);
+    return true;
+}
+
 } // namespace tarnvel::sound

@@ -96,6 +96,9 @@ protected:
     void refreshDevices(bool clearError);
     void applyDefaultSizing(int extraFrames);
     void setStateWord(int value) { stateWord_->store(value, std::memory_order_release); }
+    // Window thread, at the end of a run: controls back to idle, state word stopped, and the
+    // run's error shown. Returns true when there was an error to show.
+    bool endRunOnWindowThread(bool otherWasEnabled);
     static bool formatPlayable(const formats::WaveFormat& f);
     std::string formatText(const formats::WaveFormat& f) const;
     SoundOwner& owner() { return *owner_; }

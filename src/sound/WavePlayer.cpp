@@ -308,18 +308,7 @@ void WavePlayer::run()
             break;
     }
     closeRun();
-    owner().invoke([this] {
-        owner().setPosition(0);
-        owner().setControlEnabled(SoundControl::Start, true);
-        owner().setControlEnabled(SoundControl::Stop, false);
-        owner().setPauseDown(false);
-        owner().setControlEnabled(SoundControl::Pause, false);
-        owner().setControlEnabled(SoundControl::Other, otherWasEnabled_);
-        setStateWord(kStateStopped);
-        if (!errorText_.empty())
-            messages().showMessage(stringPrintf(tr(msg::kStopped), errorText_.c_str()),
-                                   MessageIcon::Warning);
-    });
+    owner().invoke([this] { endRunOnWindowThread(otherWasEnabled_); });
     owner().post(SoundEvent::PlayEnd);
 }
 

@@ -336,17 +336,9 @@ void WaveRecorder::run()
     }
     closeRun();
     owner().invoke([this] {
-        owner().setPosition(0);
-        owner().setControlEnabled(SoundControl::Start, true);
-        owner().setControlEnabled(SoundControl::Stop, false);
-        owner().setPauseDown(false);
-        owner().setControlEnabled(SoundControl::Pause, false);
-        owner().setControlEnabled(SoundControl::Other, otherWasEnabled_);
-        setStateWord(kStateStopped);
-        if (!errorText_.empty())
-            messages().showMessage(stringPrintf(tr(msg::kStopped), errorText_.c_str()),
-                                   MessageIcon::Warning);
-        else if (const auto drops = deviceOverruns_.load(std::memory_order_relaxed); drops > 0)
+        if (endRunOnWindowThread(otherWasEnabled_))
+            return;
+        if (const auto drops = deviceOverruns_.load(std::memory_order_relaxed); drops > 0)
             messages().showMessage(
                 stringPrintf(tr(msg::kDeviceDroppedInput), static_cast<int>(drops)),
                 MessageIcon::Warning);
