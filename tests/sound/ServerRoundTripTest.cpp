@@ -9,7 +9,10 @@
 #include "support/TempDir.h"
 
 #include <cmath>
+#include <chrono>
 #include <gtest/gtest.h>
+#include <memory>
+#include <thread>
 #include <iostream>
 
 using namespace tarnvel;
@@ -413,7 +416,14 @@ TEST_F(JackRoundTrip, FirstChannelChannelCountAndRate)
     rc.clientName = "tvmono";
     rc.connectPorts = false;
     rc.sinkProc = std::ref(sink);
-    WaveRecorder recorder(rc);
+    // Listing the server's ports opens a short-lived client of its own; on a slow (sanitizer)
+    // build the server can refuse it once while the player's client is still settling.
+    auto recorderPtr = std::make_unique<WaveRecorder>(rc);
+    for (int attempt = 0; attempt < 20 && recorderPtr->getDeviceCount() == 0; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        recorderPtr = std::make_unique<WaveRecorder>(rc);
+    }
+    WaveRecorder& recorder = *recorderPtr;
     ASSERT_FALSE(recorder.setTarget("", WaveFormat::make(formats::kWaveFormatPcm, 1, 48000, 24),
                                     false, 0, true, false))
         << recorder.getErrorText();
