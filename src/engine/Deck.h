@@ -1,0 +1,274 @@
+#pragma once
+
+#include "app/Settings.h"
+#include "app/TimeDisplay.h"
+#include "dat/DatDrive.h"
+#include "engine/DeckView.h"
+#include "engine/DisplayThread.h"
+#include "engine/EngineState.h"
+#include "engine/Playback.h"
+#include "engine/PositionMeter.h"
+#include "engine/SearchEdits.h"
+#include "engine/SubThread.h"
+#include "engine/UiThread.h"
+#include "engine/WriteThread.h"
+#include "sound/SoundOwner.h"
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace tarnvel::sound {
+class AudioBackendProvider;
+class WavePlayer;
+} // namespace tarnvel::sound
+
+// The deck: the main window without its widgets. It owns the drive object, the engine state
+// and threads, the sound output and the playback pipeline; it takes every user action as a
+// call and shows every change through its DeckView. Every public function is called on the
+// window thread (the UiThread) unless it says otherwise.
+namespace tarnvel::engine {
+
+// How playback to a file or the other instance is set up and finished (the play-to-file
+// dialog and its files). The deck calls it on the window thread.
+class PlayToFileController {
+public:
+    virtual ~PlayToFileController() = default;
+    // Runs the dialog and the file set-up; false ends the start (cancelled or failed).
+    virtual bool setUp(Modifiers modifiers) = 0;
+    // The output the frames go to (valid between a successful setUp and finish).
+    virtual PlayOutput* output() = 0;
+    // Playback runs without sound (the file loop on the sub thread).
+    virtual bool fileOnly() const = 0;
+    // The running status text (" [Play] >> Wave", ...).
+    virtual std::string runningText() const = 0;
+    // A restart after a format change: opens the next file. False stops playback.
+    virtual bool restart() = 0;
+    // The Stop button: a send waiting for the other instance wakes up.
+    virtual void stopRequested() {}
+    // A peer start waits for the other instance; false when it refused.
+    virtual bool waitForPeer() { return true; }
+    // End of playback: close the files (or send the end block); clears the output.
+    virtual void finish() = 0;
+    // Playback did not start after setUp: close and clean up without a cue entry.
+    virtual void abandon() = 0;
+};
+
+struct DeckOptions {
+    int instance = 1;
+    // Creates the drive object with its devices scanned; null with `error` on failure (the
+    // back-end's own text). Called once, during construction.
+    std::function<std::unique_ptr<dat::DatDrive>(std::string& error)> openDrive;
+    // The drive was named by the user (a device node or a simulated cassette): it is used
+    // whatever the instance number. Empty: the instance's drive among those found.
+    std::string drivePath;
+    bool explicitDrive = false;
+    // The audio library (null: the system's).
+    std::shared_ptr<sound::AudioBackendProvider> audio;
+    // The settings file was new at start-up (the help is offered at first activation).
+    bool newSettingsFile = false;
+    // Where the command log goes when `DatLog` is set.
+    std::string logFile = "TVDAT.LOG";
+    // Saves the settings at destruction (null: not saved).
+    std::function<void()> saveSettings;
+    // The pause between the position polls of a motion wait (null: the real 30 ms).
+    std::function<void(int ms)> motionSleep;
+    // Sleeps of the window-thread pauses that pump events (the 2-second error pause).
+    int errorPauseMs = 2000;
+};
+
+class Deck : private sound::SoundOwner {
+public:
+    Deck(UiThread& ui, DeckView& view, app::Settings& settings, DeckOptions options);
+    ~Deck() override;
+    Deck(const Deck&) = delete;
+    Deck& operator=(const Deck&) = delete;
+
+    // Start-up and shutdown.
+    void firstActivation();
+    // The close request: true when the program may close (stops a run first).
+    bool closeRequest(Modifiers modifiers);
+    const std::string& startupError() const { return startupError_; }
+    bool hasDrive() const { return d_ >= 0; }
+
+    // Transport and playback.
+    void play(Modifiers modifiers);
+    void playToFile(Modifiers modifiers);
+    void stop();
+    void pause();
+    // Escape: Stop while the Stop button is usable, else offers to abort the drive command.
+    void escape();
+    void eject();
+    void rewind();
+    void fastForward();
+    // Search by the selected page of the search edits (Enter, the Search button).
+    bool searchStart(Modifiers modifiers);
+    bool prevPNo(Modifiers modifiers);
+    bool nextPNo(Modifiers modifiers);
+    // Program-number search for n (1..799); `entry` is the virtual ID to use in virtual ID mode.
+    bool searchProgram(int n, Modifiers modifiers, const dat::IdEntry* entry = nullptr);
+    bool searchAbs(const dat::TimeCode& abs, Modifiers modifiers);
+    // Copies the current ABS time into the Mem1 (1) or Mem2 (2) edits.
+    void timeCapture(int mem);
+    void setMem2StopChecked(bool checked);
+    void setVirtualIdMode(bool on);
+    bool virtualIdMode() const;
+
+    // Position meter.
+    void positionMeterDoubleClick(int x, int y, int width);
+    void positionMeterPage(bool up);
+    void setTapeLength(int minutes);
+    const PositionMeter& positionMeter() const { return meter_; }
+
+    // Double-clicks on the displays.
+    void errorCountDoubleClick(Control counter);
+    void timeDisplayDoubleClick(int y, app::MouseButton button, bool shift);
+    void errorStatusDoubleClick(bool shift);
+
+    // The settings record changed (the setup dialog): the engine takes the new values.
+    void settingsChanged();
+    SearchEdits& searchEdits() { return edits_; }
+
+    // State for views and tests.
+    const EngineState& state() const { return state_; }
+    bool idle() const;
+    bool tapeChecked() const { return state_.tapeChecked.load(); }
+    // The deck shows its transport as usable (idle with a checked tape).
+    bool transportEnabled() const { return transportEnabled_; }
+    dat::DatDrive* drive() { return drive_.get(); }
+    int driveIndex() const { return d_; }
+    PlaybackPipeline& pipeline() { return *pipeline_; }
+    const app::Settings& settings() const { return settings_; }
+    const std::string& programTitle() const { return title_; }
+    // Runs the polling timer's tick now (tests and the command line drive it themselves).
+    void pollNow();
+    // Starts or stops the periodic polling.
+    void startTimer(int ms);
+    void stopTimer();
+    // The last playback ended with an error (a read error, a limit, a device failure).
+    bool lastRunFailed() const { return lastRunFailed_; }
+    // Playback runs that have ended (the command line waits for the next one).
+    std::uint64_t playEnds() const { return playEnds_; }
+    // The texts of the last position shown.
+    const TimeTexts& timeTexts() const { return timeTexts_; }
+
+    // Playback to files or the other instance (set by the play-to-file feature).
+    void setPlayToFileController(PlayToFileController* controller) { fileController_ = controller; }
+    // The lead-in offer after "Unknown Format 30 01" (set by the recording feature).
+    void setLeadInOffer(std::function<void()> offer) { leadInOffer_ = std::move(offer); }
+
+private:
+    // SoundOwner (the sound output's owner is the main window).
+    void invoke(const std::function<void()>& fn) override;
+    void post(sound::SoundEvent event) override;
+    void pumpFor(int ms) override;
+    void setControlEnabled(sound::SoundControl control, bool enabled) override;
+    bool controlEnabled(sound::SoundControl control) const override;
+    void setPauseDown(bool down) override;
+
+    // Construction and the sub thread's commands.
+    void construct();
+    void executeSubCommand(SubCommand command);
+    bool runSubCommand(SubCommand command, int pumpMs);
+    void statusPoll();
+    void motionWait();
+    void playLoop();
+    int displayTurn();
+    void timerTick();
+
+    // Controls and displays.
+    void setTransportEnabled(bool enabled);
+    void showPosition(const dat::TapePosition& pos, bool fromFrame);
+    void resetTimeDisplay();
+    void showCounters();
+    void showFormat();
+    void showErrorCounts();
+    void showMeter();
+    void applyPlaySettings();
+
+    // Transport.
+    bool beginTransport(const MessagePair& label);
+    void endTransport();
+    bool waitForMotion(std::uint8_t status);
+    void reportDriveError(const char* text = nullptr);
+    void pauseWithEvents(int ms);
+    bool locateAndWait(int kind, std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t e);
+    bool finishSearch(bool ok);
+    bool programSearch(int n, const dat::IdEntry* entry);
+    bool stepProgram(bool previous, Modifiers modifiers);
+    bool abortQuery();
+
+    // Playback.
+    void startPlayback(Modifiers modifiers, bool restart);
+    void oneFrameStep(Modifiers modifiers);
+    bool startSound();
+    void playEnd();
+    void showPlayStop();
+    void returnToIdle();
+    void failedStart();
+
+    UiThread& ui_;
+    DeckView& view_;
+    app::Settings& settings_;
+    DeckOptions options_;
+    std::string title_;
+    std::string startupError_;
+    std::unique_ptr<dat::DatDrive> drive_;
+    int d_ = -1;
+    bool activated_ = false;
+
+    EngineState state_;
+    PlaySettings playSettings_;
+    std::unique_ptr<PlaybackPipeline> pipeline_;
+    std::unique_ptr<sound::WavePlayer> player_;
+    std::unique_ptr<SubThread> subThread_;
+    std::unique_ptr<WriteThread> writeThread_;
+    std::unique_ptr<DisplayThread> displayThread_;
+    int driveCheckParameter_ = 0;
+    bool driveCheckResult_ = false;
+
+    // Polling timer.
+    UiThread::TimerId timerId_ = 0;
+    bool timerArmed_ = false;
+    bool timerScheduled_ = false;
+    std::uint8_t previousStatus_ = 0xFF;
+
+    // Controls and displays.
+    bool transportEnabled_ = false;
+    bool pauseDown_ = false;
+    bool stopEnabled_ = false;
+    bool recEnabled_ = false;
+    bool mem2StopChecked_ = false;
+    TimeTexts timeTexts_;
+    app::ProgramNumberDisplay programDisplay_;
+    std::array<std::uint32_t, 3> shownErrors_{~0u, ~0u, ~0u};
+    TapeFormat shownFormat_{0, 0, false, false, -1};
+    std::string keptErrorDetail_; // the log text of the last failure
+    SearchEdits edits_;
+    PositionMeter meter_;
+    bool playAfterSearch_ = false;
+    std::string searchBox_; // the meter's "Search to" box during a meter search
+    int closeAttempts_ = 0;
+    bool transportBusy_ = false;
+
+    // Playback.
+    bool playToFileRequest_ = false;
+    bool fileOutputActive_ = false;
+    bool fileOnlyRun_ = false;
+    bool lastRunFailed_ = false;
+    bool soundRun_ = false;
+    std::uint64_t playEnds_ = 0;
+    PlayToFileController* fileController_ = nullptr;
+    std::function<void()> leadInOffer_;
+    dat::DatFrame stepFrame_;
+
+    // Display thread.
+    std::array<std::uint8_t, 2 * dat::kAudioBytes * 2> displayBytes_{};
+    app::DisplaySamples displaySamples_;
+    int refreshCount_ = 0;
+    int refreshesPerSecond_ = 0;
+    std::int64_t refreshSecond_ = 0;
+};
+
+} // namespace tarnvel::engine
