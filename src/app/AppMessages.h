@@ -81,6 +81,9 @@ inline constexpr MessagePair kWaveRightZero{"", "Rch  0"};
 inline constexpr MessagePair kCliSettingsPath{"", "instance %d: %s"};
 inline constexpr MessagePair kCliFileExists{"", " (exists)"};
 inline constexpr MessagePair kCliFileNew{"", " (not yet created; defaults apply)"};
+inline constexpr MessagePair kOverrideUnknownKey{"", "--set: there is no setting \"%s\"."};
+inline constexpr MessagePair kOverrideNotANumber{"", "--set %s: \"%s\" is not a number."};
+inline constexpr MessagePair kOverrideOutOfRange{"", "--set %s must be between %lld and %lld."};
 inline constexpr MessagePair kCliNotSaved{"", "; read only (the program never writes them): "};
 
 } // namespace tarnvel::app::msg

@@ -2,6 +2,7 @@
 
 #include "app/AppMessages.h"
 #include "app/IniFile.h"
+#include "formats/StringPrintf.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <pwd.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <type_traits>
 #include <unistd.h>
@@ -411,6 +413,54 @@ bool SettingsFile::save(const Settings& settings, MessageSink& sink)
         return false;
     }
     return true;
+}
+
+} // namespace tarnvel::app
+
+namespace tarnvel::app {
+
+bool overrideSetting(Settings& settings, const std::string& key, const std::string& value,
+                     const std::string& programDir, std::string& error)
+{
+    error.clear();
+    bool found = false;
+    forEachSetting(settings, [&](const SettingKey& k, auto& field) {
+        using T = std::decay_t<decltype(field)>;
+        if (found || strcasecmp(k.key, key.c_str()) != 0)
+            return;
+        // "Window" and "SetupDialog" share key names; a window placement is not a run option.
+        if (std::string_view(k.section) == "Window" || std::string_view(k.section) == "SetupDialog")
+            return;
+        found = true;
+        if constexpr (std::is_same_v<T, std::string>) {
+            if (k.kind == SettingKind::Directory) {
+                field = normaliseDirectory(value, programDir);
+            } else {
+                field = value;
+                limitText(field);
+            }
+        } else {
+            const auto parsed =
+                k.kind == SettingKind::Colour ? parseColour(value) : parseLeadingInteger(value);
+            if (!parsed) {
+                error = formats::stringPrintf(tr(msg::kOverrideNotANumber), k.key, value.c_str());
+                return;
+            }
+            if (*parsed < k.lower || *parsed > k.upper) {
+                error = formats::stringPrintf(tr(msg::kOverrideOutOfRange), k.key,
+                                              static_cast<long long>(k.lower),
+                                              static_cast<long long>(k.upper));
+                return;
+            }
+            if constexpr (std::is_same_v<T, bool>)
+                field = *parsed != 0;
+            else
+                field = static_cast<T>(*parsed);
+        }
+    });
+    if (!found)
+        error = formats::stringPrintf(tr(msg::kOverrideUnknownKey), key.c_str());
+    return error.empty();
 }
 
 } // namespace tarnvel::app

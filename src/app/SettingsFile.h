@@ -58,6 +58,13 @@ private:
     bool keepFile_ = false; // the file could not be read: never overwrite it
 };
 
+// One key set for a single run (the command line's --set KEY=VALUE): the key is found by
+// name in any section but the window placements, the value is read as the settings file
+// reads it, and a number outside the key's bounds is refused. False with `error` set when
+// the key is unknown or the value unusable.
+bool overrideSetting(Settings& settings, const std::string& key, const std::string& value,
+                     const std::string& programDir, std::string& error);
+
 // The value of one key as the record holds it, written the way the save writes it
 // (`Maximized` as "Y" or empty).
 std::string settingValueText(const SettingKey& key, const Settings& settings);

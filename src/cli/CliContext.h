@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace CLI {
 class App;
@@ -10,19 +11,22 @@ namespace tarnvel::cli {
 
 // Global options and the exit code every subcommand sets.
 struct CliContext {
-    std::string driveSpec; // "/dev/sgN", "/dev/nstN", "sim:CASSETTE"; empty = first audio drive
-    bool log = false;      // write TVDAT.LOG
-    bool realtime = false; // simulated drives play at deck speed instead of as fast as possible
+    std::string driveSpec;  // "/dev/sgN", "/dev/nstN", "sim:CASSETTE"; empty = first audio drive
+    bool log = false;       // write TVDAT.LOG
+    bool realtime = false;  // simulated drives play at deck speed instead of as fast as possible
     bool assumeYes = false; // answer Yes/OK to every question
+    std::string iniPath;    // settings file of this run instead of the instance's own
+    std::vector<std::string> overrides; // KEY=VALUE settings for this run only
     int exitCode = 0;
 };
 
 // Each subsystem registers its subcommands in its own file.
-void addImageCommands(CLI::App& app, CliContext& ctx);   // ImageCommands.cpp
-void addDriveCommands(CLI::App& app, CliContext& ctx);   // DriveCommands.cpp
-void addSimCommands(CLI::App& app, CliContext& ctx);     // SimCommands.cpp
-void addFormatCommands(CLI::App& app, CliContext& ctx);  // FormatCommands.cpp
+void addImageCommands(CLI::App& app, CliContext& ctx);    // ImageCommands.cpp
+void addDriveCommands(CLI::App& app, CliContext& ctx);    // DriveCommands.cpp
+void addSimCommands(CLI::App& app, CliContext& ctx);      // SimCommands.cpp
+void addFormatCommands(CLI::App& app, CliContext& ctx);   // FormatCommands.cpp
 void addSettingsCommands(CLI::App& app, CliContext& ctx); // SettingsCommands.cpp
-void addSoundCommands(CLI::App& app, CliContext& ctx);   // SoundCommands.cpp
+void addSoundCommands(CLI::App& app, CliContext& ctx);    // SoundCommands.cpp
+void addDeckCommands(CLI::App& app, CliContext& ctx);     // DeckCommands.cpp
 
 } // namespace tarnvel::cli

@@ -7,12 +7,19 @@ int main(int argc, char** argv)
     using namespace tarnvel::cli;
     CLI::App app{"tarnvel-cli: a DAT deck on an audio-capable DDS tape drive"};
     app.require_subcommand(1);
+    // Global options may follow the subcommand: `tarnvel-cli play --set KEY=VALUE`.
+    app.fallthrough();
     CliContext ctx;
-    app.add_option("--drive", ctx.driveSpec,
-                   "Drive to use: /dev/sgN, /dev/nstN or sim:CASSETTE (default: first audio drive)");
+    app.add_option(
+        "--drive", ctx.driveSpec,
+        "Drive to use: /dev/sgN, /dev/nstN or sim:CASSETTE (default: first audio drive)");
     app.add_flag("--log", ctx.log, "Write the SCSI command log TVDAT.LOG");
     app.add_flag("--realtime", ctx.realtime, "Run simulated drives at deck speed");
     app.add_flag("-y,--yes", ctx.assumeYes, "Answer Yes to every question");
+    app.add_option("--ini", ctx.iniPath,
+                   "Settings file of this run (default: the program's TV.INI)");
+    app.add_option("--set", ctx.overrides, "KEY=VALUE: one setting for this run only (repeatable)")
+        ->allow_extra_args(false);
 
     addImageCommands(app, ctx);
     addDriveCommands(app, ctx);
@@ -20,6 +27,7 @@ int main(int argc, char** argv)
     addFormatCommands(app, ctx);
     addSettingsCommands(app, ctx);
     addSoundCommands(app, ctx);
+    addDeckCommands(app, ctx);
 
     CLI11_PARSE(app, argc, argv);
     return ctx.exitCode;

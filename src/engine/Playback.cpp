@@ -87,7 +87,7 @@ void PlaybackPipeline::buildOutputFormat()
     std::uint16_t tag = formats::kWaveFormatPcm;
     containerBits_ = 16;
     if (format_.bits == 24) {
-        const int bitLen = settings_.extendedFormatBitLen.load();
+        const int bitLen = extendedBitLen(settings_.extendedFormatBitLen.load());
         bits = std::abs(bitLen);
         if (bitLen < 0)
             tag = formats::kWaveFormatIeeeFloat;
@@ -361,11 +361,10 @@ std::uint32_t PlaybackPipeline::extendedSource(std::uint8_t* buffer, std::uint32
             playStep(pairB_.data(), frameAudioBytes_) == 0)
             return filled;
         if (!pairSync_) {
-            const bool aLow = isLowByteFrame(pairA_.data(), frameAudioBytes_);
-            const bool bLow = isLowByteFrame(pairB_.data(), frameAudioBytes_);
-            if (!aLow && bLow) {
+            const PairOrder order = pairOrder(pairA_.data(), pairB_.data(), frameAudioBytes_);
+            if (order == PairOrder::InOrder) {
                 pairSync_ = true;
-            } else if (aLow && !bLow) {
+            } else if (order == PairOrder::Reversed) {
                 pairA_ = pairB_;
                 if (playStep(pairB_.data(), frameAudioBytes_) == 0)
                     return filled;

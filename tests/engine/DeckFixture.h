@@ -149,6 +149,31 @@ public:
             dat::advanceRecSubcode(frame_.subcode, state_);
         }
     }
+    // 24-bit sample k of block i (sign-extended), carried by an upper-word and a low-byte frame.
+    static std::int32_t sample24(int i, std::size_t k)
+    {
+        const std::int32_t v =
+            static_cast<std::int32_t>((k + 1) * 2749 + static_cast<std::size_t>(i) * 7) & 0xFFFFFF;
+        return v & 0x800000 ? v - 0x1000000 : v;
+    }
+    // One frame of block i: the upper words or the low bytes of its samples.
+    void frame24(int i, bool upper)
+    {
+        frame_.audio.fill(0);
+        for (std::size_t k = 0; k < dat::kAudioBytes / 2; ++k) {
+            const auto v = static_cast<std::uint32_t>(sample24(i, k));
+            if (upper) {
+                frame_.audio[2 * k] = static_cast<std::uint8_t>(v >> 8);
+                frame_.audio[2 * k + 1] = static_cast<std::uint8_t>(v >> 16);
+            } else {
+                frame_.audio[2 * k] = static_cast<std::uint8_t>(v);
+            }
+        }
+        std::string error;
+        ASSERT_TRUE(c_.writeFrame(next_, frame_.data(), error)) << error;
+        ++next_;
+        dat::advanceRecSubcode(frame_.subcode, state_);
+    }
     std::int64_t position() const { return next_; }
 
 private:

@@ -3,6 +3,8 @@
 #include "dat/StatusPoll.h"
 #include "engine/Playback.h"
 
+#include <algorithm>
+
 namespace tarnvel::engine::test {
 namespace {
 
@@ -239,6 +241,65 @@ TEST_F(PipelineTest, PlayStepAllocatesNothing)
     const int allocations = stopCountingAllocations();
     EXPECT_GT(steps, 500);
     EXPECT_EQ(allocations, 0);
+}
+
+TEST_F(PipelineTest, ExtendedFormatPairsAreOrderedAndReorderedAfterAStartId)
+{
+    load([](sim::Cassette& c) {
+        TapeBuilder b(c, 96000); // 48 kHz 24-bit pairs: high-rate frames in extended mode
+        b.start(1);
+        b.frame24(0, false); // a pair whose upper frame is missing: starts with a low frame
+        for (int i = 1; i <= 200; ++i) {
+            b.frame24(i, true);
+            b.frame24(i, false);
+        }
+        b.start(2);
+        b.frame24(500, false); // and again after the START ID
+        for (int i = 501; i <= 600; ++i) {
+            b.frame24(i, true);
+            b.frame24(i, false);
+        }
+    });
+    settings.extendedFormatMode = true;
+    settings.extendedFormatBitLen = 24;
+    // The first frame sets the format: the restart plays the held frame first.
+    std::vector<std::uint8_t> out(2 * 8640);
+    EXPECT_EQ(pipe->frameSource(out.data(), static_cast<std::uint32_t>(out.size())), 0u);
+    ASSERT_TRUE(pipe->heldFrame());
+    pipe->buildOutputFormat();
+    pipe->prepareStart(true);
+    ASSERT_EQ(pipe->outputFormat().bitsPerSample, 24);
+
+    std::vector<int> blocks;
+    for (;;) {
+        const std::uint32_t n =
+            pipe->frameSource(out.data(), static_cast<std::uint32_t>(out.size()));
+        for (std::uint32_t at = 0; at + 8640 <= n; at += 8640) {
+            // Which block is this? Sample 0 names it; every sample must then match.
+            const auto s0 =
+                static_cast<std::int32_t>(out[at] | out[at + 1] << 8 | out[at + 2] << 16) << 8 >> 8;
+            int block = -1;
+            for (int i = 0; i <= 600 && block < 0; ++i)
+                if (TapeBuilder::sample24(i, 0) == s0)
+                    block = i;
+            ASSERT_GE(block, 0);
+            for (std::size_t k = 0; k < 2880; k += 97) {
+                const std::uint8_t* p = &out[at + 3 * k];
+                const auto v = static_cast<std::int32_t>(p[0] | p[1] << 8 | p[2] << 16) << 8 >> 8;
+                ASSERT_EQ(v, TapeBuilder::sample24(block, k))
+                    << "block " << block << " sample " << k;
+            }
+            blocks.push_back(block);
+        }
+        if (n < out.size())
+            break;
+    }
+    ASSERT_FALSE(blocks.empty());
+    EXPECT_EQ(blocks.front(), 1);
+    EXPECT_TRUE(std::count(blocks.begin(), blocks.end(), 200));
+    EXPECT_TRUE(std::count(blocks.begin(), blocks.end(), 501)); // in order again after START 2
+    EXPECT_EQ(blocks.back(), 600);
+    EXPECT_EQ(std::count(blocks.begin(), blocks.end(), 500), 0); // the lone low frame
 }
 
 TEST(MainIdDecoding, RatesBitsLongPlayEmphasisAndCopyBits)

@@ -1,0 +1,427 @@
+#include "app/ProgramIdentity.h"
+#include "app/SettingsFile.h"
+#include "cli/CliContext.h"
+#include "cli/CliDeckView.h"
+#include "dat/DatMessages.h"
+#include "dat/LocateTarget.h"
+#include "dat/StatusPoll.h"
+#include "engine/Deck.h"
+#include "engine/UiThread.h"
+#include "formats/StringPrintf.h"
+#include "sim/DriveSelect.h"
+#include "sound/AudioBackend.h"
+#include "sound/NullAudioBackend.h"
+
+#include <CLI/CLI.hpp>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <unistd.h>
+
+// The deck from a terminal: playback and the transport buttons, run through the same deck
+// the windows use.
+namespace tarnvel::cli {
+
+namespace {
+
+using engine::Modifiers;
+using formats::stringPrintf;
+
+constexpr char kLogFileName[] = "TVDAT.LOG";
+// How long a command waits for the tape to arrive and become ready.
+constexpr int kTapeWaitPolls = 300;
+constexpr int kTapeWaitPollMs = 100;
+
+std::atomic<bool> gInterrupted{false};
+
+extern "C" void onInterrupt(int)
+{
+    gInterrupted.store(true);
+}
+
+// Ctrl-C stops the run the way the Stop button does; a second one ends the program.
+class InterruptAsStop {
+public:
+    InterruptAsStop()
+    {
+        gInterrupted.store(false);
+        struct sigaction sa {};
+        sa.sa_handler = onInterrupt;
+        sa.sa_flags = SA_RESETHAND;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGINT, &sa, &old_);
+    }
+    ~InterruptAsStop() { sigaction(SIGINT, &old_, nullptr); }
+    InterruptAsStop(const InterruptAsStop&) = delete;
+    InterruptAsStop& operator=(const InterruptAsStop&) = delete;
+    static bool taken() { return gInterrupted.exchange(false); }
+
+private:
+    struct sigaction old_ {};
+};
+
+struct PlayOptions {
+    std::string device;
+    std::string driver;
+    std::optional<int> fromPno;
+    std::string fromAbs;
+    bool step = false;
+    bool fast = false;
+    bool dump = false;
+};
+
+struct SearchOptions {
+    std::optional<int> pno;
+    std::string abs;
+    bool play = false;
+};
+
+int fail(const std::string& text, int code = 1)
+{
+    std::cerr << text << "\n";
+    return code;
+}
+
+// The settings of a run: the instance's file (or --ini), then the --set overrides. The
+// command line never writes the settings file.
+bool loadSettings(const CliContext& ctx, app::Settings& settings, int& exitCode)
+{
+    app::SettingsLocation loc = app::locateSettings(1);
+    if (!ctx.iniPath.empty()) {
+        std::error_code ec;
+        loc.iniPath = std::filesystem::absolute(ctx.iniPath, ec).string();
+        if (::access(loc.iniPath.c_str(), R_OK) != 0) {
+            exitCode = fail(stringPrintf("%s: %s", ctx.iniPath.c_str(), std::strerror(errno)), 2);
+            return false;
+        }
+    }
+    app::SettingsFile file(loc);
+    CollectingMessageSink sink;
+    settings = file.load(sink);
+    for (const auto& m : sink.messages)
+        std::cerr << m.text << "\n";
+    for (const std::string& item : ctx.overrides) {
+        const auto eq = item.find('=');
+        std::string error;
+        if (eq == std::string::npos) {
+            exitCode = fail(stringPrintf("--set %s: give KEY=VALUE.", item.c_str()), 2);
+            return false;
+        }
+        if (!app::overrideSetting(settings, item.substr(0, eq), item.substr(eq + 1), loc.programDir,
+                                  error)) {
+            exitCode = fail(error, 2);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The driver type of a --driver name; -1 for the null device, -2 when unknown.
+int driverTypeOf(const std::string& name)
+{
+    if (name.empty() || name == "alsa")
+        return 0;
+    if (name == "pulse")
+        return 1;
+    if (name == "jack")
+        return 2;
+    if (name == "null")
+        return -1;
+    return -2;
+}
+
+// True when the audio library offers an output device of the driver type.
+bool hasOutputDevice(sound::AudioBackendProvider& provider, int driverType)
+{
+    std::unique_ptr<sound::AudioBackend> backend =
+        provider.create(static_cast<sound::SoundDriverType>(driverType));
+    std::vector<sound::AudioDeviceInfo> devices;
+    std::string error;
+    if (!backend || !backend->listDevices(devices, error))
+        return false;
+    for (const auto& d : devices)
+        if (d.outputChannels > 0)
+            return true;
+    return false;
+}
+
+// A deck on the drive of the global options, activated, with its tape checked.
+class DeckSession {
+public:
+    explicit DeckSession(const CliContext& ctx) : ctx_(ctx) {}
+    ~DeckSession()
+    {
+        deck.reset();
+        view.reset();
+    }
+
+    bool open(std::shared_ptr<sound::AudioBackendProvider> audio, int& exitCode,
+              const std::function<void(app::Settings&)>& adjust = {})
+    {
+        if (!loadSettings(ctx_, settings, exitCode))
+            return false;
+        if (adjust)
+            adjust(settings);
+        settings.DatLog = ctx_.log;
+        view = std::make_unique<CliDeckView>(ctx_.assumeYes, ::isatty(STDOUT_FILENO) == 1);
+        engine::DeckOptions o;
+        sim::DriveRequest request;
+        request.spec = ctx_.driveSpec;
+        request.realtime = ctx_.realtime;
+        o.openDrive = [request](std::string& error) {
+            return sim::openDriveObject(request, error);
+        };
+        o.explicitDrive = !ctx_.driveSpec.empty();
+        if (!sim::isSimulatedSpec(ctx_.driveSpec))
+            o.drivePath = ctx_.driveSpec;
+        o.audio = std::move(audio);
+        o.logFile = kLogFileName;
+        o.errorPauseMs = 0; // the error is printed; nobody needs time to read a window
+        deck = std::make_unique<engine::Deck>(loop, *view, settings, o);
+        deck->firstActivation();
+        if (!deck->startupError().empty()) {
+            exitCode = 1;
+            return false;
+        }
+        return waitForTape(exitCode);
+    }
+
+    // Polls until the transport is usable; a settled status without a tape ends the wait.
+    bool waitForTape(int& exitCode)
+    {
+        for (int i = 0; i < kTapeWaitPolls; ++i) {
+            if (deck->idle())
+                deck->pollNow();
+            if (deck->transportEnabled()) {
+                view->setEcho(true);
+                return true;
+            }
+            const auto status = static_cast<dat::UnitStatus>(deck->state().lastUnitStatus.load());
+            if (i > 0 && !deck->tapeChecked() && !dat::isTransientStatus(status) &&
+                status != dat::kUnitReady)
+                break;
+            loop.pumpFor(kTapeWaitPollMs);
+        }
+        exitCode = fail(tr(dat::msg::kTapeNotReady));
+        return false;
+    }
+
+    // Waits for the transport to come back after a wind or search.
+    void settle()
+    {
+        for (int i = 0; i < 50 && !deck->transportEnabled() && deck->tapeChecked(); ++i) {
+            loop.pumpFor(20);
+            if (deck->idle())
+                deck->pollNow();
+        }
+    }
+
+    // Runs until the playback started before the call ends; Ctrl-C is the Stop button.
+    int followPlayback(std::uint64_t endsBefore)
+    {
+        InterruptAsStop interrupt;
+        view->setLive(true);
+        while (deck->playEnds() == endsBefore) {
+            loop.pumpFor(50);
+            view->live();
+            if (InterruptAsStop::taken())
+                deck->stop();
+        }
+        view->setLive(false);
+        view->finish();
+        return deck->lastRunFailed() ? 1 : 0;
+    }
+
+    engine::EventLoop loop;
+    app::Settings settings;
+    std::unique_ptr<CliDeckView> view;
+    std::unique_ptr<engine::Deck> deck;
+
+private:
+    const CliContext& ctx_;
+};
+
+std::shared_ptr<sound::AudioBackendProvider> audioFor(const PlayOptions& opt, int& driverType,
+                                                      int& exitCode)
+{
+    driverType = driverTypeOf(opt.driver);
+    if (driverType == -2) {
+        exitCode = fail(stringPrintf("--driver must be alsa, pulse, jack or null, not \"%s\".",
+                                     opt.driver.c_str()),
+                        2);
+        return nullptr;
+    }
+    sound::NullDeviceOptions nullDevice;
+    nullDevice.realTime = !opt.fast;
+    if (driverType == -1 || opt.device == "null" || opt.fast)
+        return std::make_shared<sound::NullBackendProvider>(nullDevice);
+    auto system = sound::systemAudioBackends();
+    if (!hasOutputDevice(*system, driverType)) {
+        std::cerr << "No sound output device: playing to the null device.\n";
+        return std::make_shared<sound::NullBackendProvider>(nullDevice);
+    }
+    return system;
+}
+
+int play(const CliContext& ctx, const PlayOptions& opt)
+{
+    int exitCode = 0;
+    int driverType = 0;
+    auto audio = audioFor(opt, driverType, exitCode);
+    if (!audio)
+        return exitCode;
+    std::optional<int> deviceNumber;
+    if (!opt.device.empty() && opt.device != "null") {
+        try {
+            deviceNumber = std::stoi(opt.device);
+        } catch (...) {
+            return fail("--device must be a device number or null.", 2);
+        }
+    }
+    DeckSession s(ctx);
+    if (!s.open(audio, exitCode, [&](app::Settings& settings) {
+            settings.PlayRecDriverType = std::max(driverType, 0);
+            if (deviceNumber)
+                settings.PlayDeviceNum = *deviceNumber;
+        }))
+        return exitCode;
+    if (opt.fromPno && !s.deck->searchProgram(*opt.fromPno, {}))
+        return fail(stringPrintf("PNo %d not found.", *opt.fromPno));
+    if (!opt.fromAbs.empty()) {
+        const auto target = dat::locateAbsText(opt.fromAbs);
+        if (!target)
+            return fail(stringPrintf(tr(dat::msg::kCliBadAbsTime), opt.fromAbs.c_str()), 2);
+        if (!s.deck->searchAbs({target->a, target->b, target->c, target->e}, {}))
+            return 1;
+    }
+    if (opt.fromPno || !opt.fromAbs.empty())
+        s.settle();
+    if (opt.step) {
+        s.deck->play({true, opt.dump});
+        if (opt.dump)
+            std::cout << s.view->subcodeDump();
+        s.view->finish();
+        return s.deck->lastRunFailed() ? 1 : 0;
+    }
+    const std::uint64_t ends = s.deck->playEnds();
+    s.deck->play({});
+    if (!s.deck->state().running.load() && s.deck->playEnds() == ends)
+        return 1; // the start failed and said why
+    return s.followPlayback(ends);
+}
+
+// The transport buttons: each prints its label, the status the deck ends with and the
+// position. `action` returns false when the deck refused or the search failed.
+int transport(const CliContext& ctx, const std::function<bool(engine::Deck&)>& action,
+              bool playAfter = false)
+{
+    int exitCode = 0;
+    DeckSession s(ctx);
+    if (!s.open(std::make_shared<sound::NullBackendProvider>(), exitCode))
+        return exitCode;
+    const std::uint64_t ends = s.deck->playEnds();
+    // A drive error shows in the error line at once (later polls may clear it).
+    const bool ok = action(*s.deck) && s.view->errorText().empty();
+    if (ok && playAfter && s.deck->state().running.load())
+        return s.followPlayback(ends);
+    s.view->setEcho(false);
+    s.settle();
+    s.view->finish();
+    return ok ? 0 : 1;
+}
+
+int search(const CliContext& ctx, const SearchOptions& opt)
+{
+    if (opt.pno.has_value() == !opt.abs.empty())
+        return fail(tr(dat::msg::kCliLocateWhat), 2);
+    std::optional<dat::LocateTarget> target;
+    if (!opt.abs.empty()) {
+        target = dat::locateAbsText(opt.abs);
+        if (!target)
+            return fail(stringPrintf(tr(dat::msg::kCliBadAbsTime), opt.abs.c_str()), 2);
+    }
+    const Modifiers m{opt.play, false};
+    return transport(
+        ctx,
+        [&](engine::Deck& deck) {
+            if (opt.pno) {
+                if (deck.searchProgram(*opt.pno, m))
+                    return true;
+                std::cerr << stringPrintf("PNo %d not found.", *opt.pno) << "\n";
+                return false;
+            }
+            return deck.searchAbs({target->a, target->b, target->c, target->e}, m);
+        },
+        opt.play);
+}
+
+} // namespace
+
+void addDeckCommands(CLI::App& app, CliContext& ctx)
+{
+    auto playOpt = std::make_shared<PlayOptions>();
+    auto* p = app.add_subcommand("play", "Play the tape from where it stands through the sound "
+                                         "output until it ends (Ctrl-C stops)");
+    p->add_option("--device", playOpt->device, "Output device number, or null");
+    p->add_option("--driver", playOpt->driver, "alsa, pulse, jack or null");
+    auto* fromPno = p->add_option("--from-pno", playOpt->fromPno, "Search this program first")
+                        ->check(CLI::Range(1, 799));
+    p->add_option("--from-abs", playOpt->fromAbs, "Search this ABS time first (HH:MM:SS:FF)")
+        ->excludes(fromPno);
+    p->add_flag("--step", playOpt->step, "Play one frame only (the Shift+Play step)");
+    p->add_flag("--dump", playOpt->dump, "With --step: print the frame's subcode dump");
+    p->add_flag("--fast", playOpt->fast,
+                "As fast as the drive gives frames, to the null device (a test run)");
+    p->callback([&ctx, playOpt] { ctx.exitCode = play(ctx, *playOpt); });
+
+    auto searchOpt = std::make_shared<SearchOptions>();
+    auto* s = app.add_subcommand("search", "Search a program number or an ABS time");
+    auto* pno =
+        s->add_option("--pno", searchOpt->pno, "Program number (1-799)")->check(CLI::Range(1, 799));
+    s->add_option("--abs", searchOpt->abs, "ABS time HH:MM:SS:FF")->excludes(pno);
+    s->add_flag("--play", searchOpt->play, "Play when the search succeeds (Shift)");
+    s->callback([&ctx, searchOpt] { ctx.exitCode = search(ctx, *searchOpt); });
+
+    auto* ff = app.add_subcommand("ff", "Fast forward to the end of the recording");
+    ff->callback([&ctx] {
+        ctx.exitCode = transport(ctx, [](engine::Deck& d) {
+            d.fastForward();
+            return true;
+        });
+    });
+    auto* rew = app.add_subcommand("rew", "Rewind to the beginning of the tape");
+    rew->callback([&ctx] {
+        ctx.exitCode = transport(ctx, [](engine::Deck& d) {
+            d.rewind();
+            return true;
+        });
+    });
+    auto nextPlay = std::make_shared<bool>(false);
+    auto* next = app.add_subcommand("next", "Search the next program number");
+    next->add_flag("--play", *nextPlay, "Play when the search succeeds (Shift)");
+    next->callback([&ctx, nextPlay] {
+        ctx.exitCode = transport(
+            ctx,
+            [&](engine::Deck& d) {
+                return d.nextPNo({*nextPlay, false});
+            },
+            *nextPlay);
+    });
+    auto prevPlay = std::make_shared<bool>(false);
+    auto* prev = app.add_subcommand("prev", "Search the previous program number");
+    prev->add_flag("--play", *prevPlay, "Play when the search succeeds (Shift)");
+    prev->callback([&ctx, prevPlay] {
+        ctx.exitCode = transport(
+            ctx,
+            [&](engine::Deck& d) {
+                return d.prevPNo({*prevPlay, false});
+            },
+            *prevPlay);
+    });
+}
+
+} // namespace tarnvel::cli
