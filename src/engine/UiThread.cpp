@@ -26,10 +26,9 @@ void EventLoop::invoke(const Task& task)
     bool done = false;
     post([&] {
         task();
-        {
-            std::lock_guard lock(doneMutex);
-            done = true;
-        }
+        // Notified under the lock: the waiter cannot return (and destroy these) before.
+        std::lock_guard lock(doneMutex);
+        done = true;
         doneCv.notify_all();
     });
     std::unique_lock lock(doneMutex);
