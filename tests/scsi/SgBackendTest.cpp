@@ -1,6 +1,6 @@
-#include "FakeKernel.h"
 #include "scsi/ScsiStatus.h"
 #include "scsi/ScsiTransport.h"
+#include "support/FakeKernel.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "FakeKernel.h"
+#include "support/FakeKernel.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -207,6 +207,10 @@ KernelReply FakeKernel::answer(int fd, FakeDevice& device, const sg_io_hdr_t& hd
 {
     headers.push_back(hdr);
     cdbs.emplace_back(hdr.cmdp, hdr.cmdp + hdr.cmd_len);
+    const auto* out = static_cast<const std::uint8_t*>(hdr.dxferp);
+    dataOut.emplace_back();
+    if (hdr.dxfer_direction == SG_DXFER_TO_DEV && out != nullptr)
+        dataOut.back().assign(out, out + hdr.dxfer_len);
     commandPaths.push_back(fds_.at(fd).path);
     if (!commandAllowed(fd, hdr.cmdp[0]))
         return kernelReply(0, 0, 0, {}, EPERM);

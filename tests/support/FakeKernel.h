@@ -97,6 +97,7 @@ public:
     // What the driver saw.
     std::vector<sg_io_hdr_t> headers;               // every command, as submitted
     std::vector<std::vector<std::uint8_t>> cdbs;    // their CDBs
+    std::vector<std::vector<std::uint8_t>> dataOut; // what each carried to the device
     std::vector<std::string> commandPaths;          // the node each went to
     std::vector<std::pair<std::string, int>> opens; // path, flags (successful or not)
     std::vector<int> resets;                        // SG_SCSI_RESET values
