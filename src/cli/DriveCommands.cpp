@@ -11,6 +11,7 @@
 #include "sim/DriveSelect.h"
 
 #include <CLI/CLI.hpp>
+#include <functional>
 #include <iostream>
 #include <optional>
 
@@ -85,24 +86,38 @@ struct Deck {
     int d() const { return selected.index; }
 };
 
-// Opens the drive of the global options. With `needTape`, the tape must end up ready.
-std::optional<Deck> openDeck(const CliContext& ctx, bool needTape, int& exitCode)
+// The end of every run that selected drives: those switched to audio mode go back to data
+// mode, and a drive that refuses is an error.
+int restoreDataMode(dat::DatDrive& drive, int exitCode)
+{
+    while (!drive.restoreDataMode()) {
+        std::cerr << tr(msg::kDataModeNotRestored) << "\n";
+        driveError(drive);
+        if (exitCode == 0)
+            exitCode = 1;
+    }
+    return exitCode;
+}
+
+// Opens the drive of the global options and runs `body` on it, then ends the run. With
+// `needTape`, the tape must end up ready first.
+int onDeck(const CliContext& ctx, bool needTape, const std::function<int(Deck&)>& body)
 {
     Deck deck;
     deck.selected = sim::selectDrive(requestOf(ctx));
-    if (!deck.selected.drive) {
-        exitCode = fail(deck.selected.error);
-        return std::nullopt;
-    }
+    if (!deck.selected.drive)
+        return fail(deck.selected.error);
     deck.poller = std::make_unique<dat::StatusPoller>(deck.drive(), deck.d());
     deck.lastPoll = dat::pollUntilSettled(*deck.poller, kSettlePolls, kSettleIntervalMs);
+    int exitCode = 0;
     if (needTape && !deck.poller->tapeChecked()) {
         std::cerr << tr(msg::kTapeNotReady) << "\n";
         printStatus(deck.lastPoll);
         exitCode = 1;
-        return std::nullopt;
+    } else {
+        exitCode = body(deck);
     }
-    return deck;
+    return restoreDataMode(deck.drive(), exitCode);
 }
 
 int drives(const CliContext& ctx)
@@ -111,105 +126,118 @@ int drives(const CliContext& ctx)
     std::unique_ptr<dat::DatDrive> drive = sim::openDriveObject(requestOf(ctx), error);
     if (!drive)
         return fail(error);
-    if (drive->deviceCount() == 0)
-        return fail(tr(msg::kTapeDriveNotFound));
+    if (drive->deviceCount() == 0) {
+        std::cerr << tr(msg::kTapeDriveNotFound) << "\n";
+        if (ctx.driveSpec.empty())
+            std::cerr << tr(msg::kCliNoDriveHint) << "\n";
+        return 1;
+    }
+    // Every tape device found, with its state: audio mode or not, or why it cannot be used.
     for (int d = 0; d < drive->deviceCount(); ++d) {
         const scsi::ScsiDeviceEntry e = drive->getDevice(d);
-        const bool audio = drive->identify(d);
+        const bool audio = drive->deviceProblem(d).empty() && drive->identify(d);
+        const std::string problem = drive->deviceProblem(d);
+        std::string where = drive->devicePath(d);
+        if (!drive->commandPath(d).empty())
+            where += " (" + drive->commandPath(d) + ")";
         std::cout << stringPrintf(tr(scsi::msg::kDeviceLine), e.hostAdapter, e.target,
                                   e.vendor.data(), e.product.data(), e.revision.data())
-                  << tr(audio ? msg::kCliAudioMode : msg::kCliNoAudioMode) << "\n";
+                  << (problem.empty() ? tr(audio ? msg::kCliAudioMode : msg::kCliNoAudioMode)
+                                      : "  " + problem)
+                  << (where.empty() || !problem.empty() ? "" : "  " + where) << "\n";
     }
-    return 0;
+    return restoreDataMode(*drive, 0);
 }
 
 int status(const CliContext& ctx)
 {
-    int exitCode = 0;
-    std::optional<Deck> deck = openDeck(ctx, false, exitCode);
-    if (!deck)
-        return exitCode;
-    printStatus(deck->lastPoll);
-    if (deck->lastPoll.status == dat::kUnitReady && deck->poller->tapeChecked())
-        printPosition(deck->drive().getPosition(deck->d()));
-    return 0;
+    return onDeck(ctx, false, [](Deck& deck) {
+        printStatus(deck.lastPoll);
+        if (deck.lastPoll.status == dat::kUnitReady && deck.poller->tapeChecked())
+            printPosition(deck.drive().getPosition(deck.d()));
+        return 0;
+    });
 }
 
 // Runs a motion command with the immediate bit, waits for the tape to stop, prints where.
 template <typename Command> int motion(const CliContext& ctx, bool needTape, Command command)
 {
-    int exitCode = 0;
-    std::optional<Deck> deck = openDeck(ctx, needTape, exitCode);
-    if (!deck)
-        return exitCode;
-    dat::DatDrive& drive = deck->drive();
-    if (command(drive, deck->d()) != scsi::kSsComp)
-        return driveError(drive);
-    const dat::TapePosition* p = dat::waitForMotionEnd(drive, deck->d());
-    printPosition(p);
-    return 0;
+    return onDeck(ctx, needTape, [&](Deck& deck) {
+        dat::DatDrive& drive = deck.drive();
+        if (command(drive, deck.d()) != scsi::kSsComp)
+            return driveError(drive);
+        const dat::TapePosition* p = dat::waitForMotionEnd(drive, deck.d());
+        printPosition(p);
+        return 0;
+    });
 }
 
 int eject(const CliContext& ctx)
 {
-    int exitCode = 0;
-    std::optional<Deck> deck = openDeck(ctx, true, exitCode);
-    if (!deck)
-        return exitCode;
-    if (deck->drive().loadUnload(deck->d(), false, true) != scsi::kSsComp)
-        return driveError(deck->drive());
-    deck->poller->forgetTape();
-    printStatus(dat::pollUntilSettled(*deck->poller, kSettlePolls, kSettleIntervalMs));
-    return 0;
+    return onDeck(ctx, true, [](Deck& deck) {
+        if (deck.drive().loadUnload(deck.d(), false, true) != scsi::kSsComp)
+            return driveError(deck.drive());
+        deck.poller->forgetTape();
+        printStatus(dat::pollUntilSettled(*deck.poller, kSettlePolls, kSettleIntervalMs));
+        return 0;
+    });
 }
 
 int rewind(const CliContext& ctx)
 {
-    int exitCode = 0;
-    std::optional<Deck> deck = openDeck(ctx, true, exitCode);
-    if (!deck)
-        return exitCode;
-    dat::DatDrive& drive = deck->drive();
-    if (drive.rewind(deck->d(), true) != scsi::kSsComp)
-        return driveError(drive);
-    const dat::TapePosition* p = dat::waitForMotionEnd(drive, deck->d());
-    if (drive.modelIsSdt9000(deck->d())) {
-        // That model knows no position after a rewind until it has read a frame.
-        dat::DatFrame frame;
-        p = drive.readFrameAhead(deck->d(), frame);
-    }
-    printPosition(p);
-    return 0;
+    return onDeck(ctx, true, [](Deck& deck) {
+        dat::DatDrive& drive = deck.drive();
+        if (drive.rewind(deck.d(), true) != scsi::kSsComp)
+            return driveError(drive);
+        const dat::TapePosition* p = dat::waitForMotionEnd(drive, deck.d());
+        if (drive.modelIsSdt9000(deck.d())) {
+            // That model knows no position after a rewind until it has read a frame.
+            dat::DatFrame frame;
+            p = drive.readFrameAhead(deck.d(), frame);
+        }
+        printPosition(p);
+        return 0;
+    });
 }
 
 int locate(const CliContext& ctx, const DriveOptions& opt)
 {
     std::optional<dat::LocateTarget> target;
-    if (opt.pno && opt.abs.empty())
+    if (opt.pno && opt.abs.empty()) {
+        if (*opt.pno < 1 || *opt.pno > dat::kMaxProgramNumber)
+            return fail(tr(msg::kCliPnoRange));
         target = dat::locateProgramNumber(*opt.pno);
-    else if (!opt.pno && !opt.abs.empty()) {
+    } else if (!opt.pno && !opt.abs.empty()) {
         target = dat::locateAbsText(opt.abs);
         if (!target)
             return fail(stringPrintf(tr(msg::kCliBadAbsTime), opt.abs.c_str()));
     } else {
         return fail(tr(msg::kCliLocateWhat));
     }
-    return motion(ctx, true, [&](dat::DatDrive& drive, int d) {
-        return dat::locateTo(drive, d, *target, true);
+    return onDeck(ctx, true, [&](Deck& deck) {
+        dat::DatDrive& drive = deck.drive();
+        if (dat::locateTo(drive, deck.d(), *target, true) != scsi::kSsComp)
+            return driveError(drive);
+        const dat::TapePosition* p = dat::waitForMotionEnd(drive, deck.d());
+        if (p == nullptr)
+            return driveError(drive);
+        printPosition(p);
+        // A search for a number the tape does not hold stops elsewhere (at the end).
+        if (!dat::searchFound(*target, *p))
+            return fail(stringPrintf(tr(msg::kCliPnoNotFound), *opt.pno));
+        return 0;
     });
 }
 
 int position(const CliContext& ctx)
 {
-    int exitCode = 0;
-    std::optional<Deck> deck = openDeck(ctx, true, exitCode);
-    if (!deck)
-        return exitCode;
-    const dat::TapePosition* p = deck->drive().readPositionAndParse(deck->d(), false);
-    if (p == nullptr)
-        return driveError(deck->drive());
-    printPosition(p);
-    return 0;
+    return onDeck(ctx, true, [](Deck& deck) {
+        const dat::TapePosition* p = deck.drive().readPositionAndParse(deck.d(), false);
+        if (p == nullptr)
+            return driveError(deck.drive());
+        printPosition(p);
+        return 0;
+    });
 }
 
 void printIds(const dat::IdTable& table)
@@ -233,38 +261,37 @@ void printIds(const dat::IdTable& table)
 
 int read(const CliContext& ctx, const DriveOptions& opt)
 {
-    int exitCode = 0;
-    std::optional<Deck> deck = openDeck(ctx, true, exitCode);
-    if (!deck)
-        return exitCode;
-    dat::DatDrive& drive = deck->drive();
-    app::ProgramNumberDisplay numbers;
-    dat::DatFrame frame;
-    int result = 0;
-    for (int i = 0; i < opt.count; ++i) {
-        const dat::TapePosition* p = drive.readFrameAhead(deck->d(), frame);
-        if (p == nullptr) {
-            // The play path names the end of the recorded area and an unrecorded tape.
-            const char* text = nullptr;
-            if (drive.senseKey() == 0x08 && drive.senseAsc() == 0x00 && drive.senseAscq() == 0x05)
-                text = tr(msg::kEndOfData);
-            else if (drive.senseKey() == 0x08 && drive.senseAsc() == 0x30 &&
-                     drive.senseAscq() == 0x01)
-                text = tr(msg::kUnknownFormat);
-            result = driveError(drive, text);
-            break;
+    return onDeck(ctx, true, [&](Deck& deck) {
+        dat::DatDrive& drive = deck.drive();
+        app::ProgramNumberDisplay numbers;
+        dat::DatFrame frame;
+        int result = 0;
+        for (int i = 0; i < opt.count; ++i) {
+            const dat::TapePosition* p = drive.readFrameAhead(deck.d(), frame);
+            if (p == nullptr) {
+                // The play path names the end of the recorded area and an unrecorded tape.
+                const char* text = nullptr;
+                if (drive.senseKey() == 0x08 && drive.senseAsc() == 0x00 &&
+                    drive.senseAscq() == 0x05)
+                    text = tr(msg::kEndOfData);
+                else if (drive.senseKey() == 0x08 && drive.senseAsc() == 0x30 &&
+                         drive.senseAscq() == 0x01)
+                    text = tr(msg::kUnknownFormat);
+                result = driveError(drive, text);
+                break;
+            }
+            const app::ProgramIdView view = numbers.update(*p, true);
+            std::cout << stringPrintf(tr(msg::kCliFrameLine), app::absText(*p).c_str(),
+                                      view.numberText.c_str(),
+                                      view.idVisible ? view.idText.c_str() : "")
+                      << "\n";
+            if (opt.dump)
+                std::cout << dat::buildSubcodeDump(frame) << "\n";
         }
-        const app::ProgramIdView view = numbers.update(*p, true);
-        std::cout << stringPrintf(tr(msg::kCliFrameLine), app::absText(*p).c_str(),
-                                  view.numberText.c_str(),
-                                  view.idVisible ? view.idText.c_str() : "")
-                  << "\n";
-        if (opt.dump)
-            std::cout << dat::buildSubcodeDump(frame) << "\n";
-    }
-    if (opt.ids)
-        printIds(*drive.getTable(deck->d(), false));
-    return result;
+        if (opt.ids)
+            printIds(*drive.getTable(deck.d(), false));
+        return result;
+    });
 }
 
 } // namespace

@@ -238,6 +238,7 @@ std::uint8_t DatDrive::setModePage30(int d)
     const std::uint8_t status = modeSelect(d, 0, parameters, sizeof parameters);
     if (status != kSsComp)
         return status;
+    drive(d)->audioModeSet = true; // whatever the mode data says now, data mode is due at the end
     return modeDump(d) == kAudioDensity ? kSsComp : kSsErr;
 }
 
@@ -246,6 +247,21 @@ std::uint8_t DatDrive::setDataMode(int d)
     const std::uint8_t parameters[12] = {0x00, 0x00, 0x00, 0x08, 0x00, 0x00,
                                          0x00, 0x00, 0x00, 0x00, 0x02, 0x00};
     return modeSelect(d, 0, parameters, sizeof parameters);
+}
+
+bool DatDrive::restoreDataMode()
+{
+    for (int d = 0; d < kMaxDrives; ++d) {
+        Drive& dr = *drives_[d];
+        if (!dr.audioModeSet)
+            continue;
+        dr.audioModeSet = false;
+        if (dr.modelIsSdt9000)
+            continue; // that model is left in audio mode
+        if (setDataMode(d) != kSsComp)
+            return false;
+    }
+    return true;
 }
 
 std::uint8_t DatDrive::modeDump(int d)

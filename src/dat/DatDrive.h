@@ -59,6 +59,10 @@ public:
     // Audio mode (density 0x80), verified by reading the mode data back.
     std::uint8_t setModePage30(int d);
     std::uint8_t setDataMode(int d);
+    // At the end of a run: switches each drive this object put into audio mode back to data
+    // mode (an SDT-9000 stays in audio mode); false at a drive that refused, with its error
+    // in the last command's status: call again for the drives after it.
+    bool restoreDataMode();
     // Reads the 12 bytes of mode data (logged when logging); returns the density code.
     std::uint8_t modeDump(int d);
     UnitStatus datTestUnitReady(int d);
@@ -132,6 +136,7 @@ private:
         }
         TapeTracker tracker;
         bool modelIsSdt9000 = false;
+        bool audioModeSet = false; // a MODE SELECT to audio density was accepted
         std::unique_ptr<std::array<AheadSlot, kAheadSlots>> ring;
         int aheadCount = 0;
         int aheadWrite = 0;

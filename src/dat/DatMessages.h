@@ -32,6 +32,9 @@ inline constexpr MessagePair kAudioDriveNotFound{"", "Audio capable tape drive n
 inline constexpr MessagePair kNoSuchDevice{"", "No drive at %s."};
 inline constexpr MessagePair kNotAudioCapable{"", "The drive at %s is not audio capable."};
 inline constexpr MessagePair kTapeNotReady{"", "The tape did not become ready."};
+// A drive that refused to leave audio mode at the end of a run (the error line follows).
+inline constexpr MessagePair kDataModeNotRestored{"",
+                                                  "Unable to switch the drive back to data mode."};
 
 // Command-line drive commands.
 inline constexpr MessagePair kCliAudioMode{"", "  audio mode"};
@@ -43,5 +46,10 @@ inline constexpr MessagePair kCliIdsHeader{"", "; No. ID   PNo.  ABS Time     (s
 inline constexpr MessagePair kCliIdLine{"", "%4d %-6s%4s %s %6d"};
 inline constexpr MessagePair kCliBadAbsTime{"", "\"%s\" is not an ABS time (HH:MM:SS:FF)."};
 inline constexpr MessagePair kCliLocateWhat{"", "Give --pno N or --abs HH:MM:SS:FF."};
+inline constexpr MessagePair kCliPnoRange{"", "--pno must be from 1 to 799."};
+inline constexpr MessagePair kCliPnoNotFound{"", "Program number %d not found."};
+inline constexpr MessagePair kCliNoDriveHint{
+    "", "To try the program without a drive: tarnvel-cli sim demo demo.tvs, then use "
+        "--drive sim:demo.tvs with any drive command."};
 
 } // namespace tarnvel::dat::msg

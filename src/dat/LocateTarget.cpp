@@ -43,4 +43,12 @@ std::optional<LocateTarget> locateAbsText(const std::string& text)
     return t;
 }
 
+bool searchFound(const LocateTarget& t, const TapePosition& p)
+{
+    if (t.kind != DatDrive::kLocateByProgram)
+        return true;
+    const std::uint32_t digits = (std::uint32_t{t.a} << 8) | (std::uint32_t{t.b} << 4) | t.c;
+    return p.pNoDigits == digits;
+}
+
 } // namespace tarnvel::dat

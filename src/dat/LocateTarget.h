@@ -22,6 +22,10 @@ LocateTarget locateProgramNumber(int pNo);
 // the typed digits become the BCD byte. Null for anything else.
 std::optional<LocateTarget> locateAbsText(const std::string& text);
 
+// True when a finished search for `t` ended at its target: a program-number search at that
+// number. A search by ABS time is not judged (where a drive stops near a time is its own).
+bool searchFound(const LocateTarget& t, const TapePosition& p);
+
 inline std::uint8_t locateTo(DatDrive& drive, int d, const LocateTarget& t, bool immediate)
 {
     return drive.locate(d, t.kind, immediate, t.a, t.b, t.c, t.e);

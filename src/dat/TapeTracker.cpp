@@ -36,6 +36,13 @@ constexpr int kVirtualStartLastFrame = 299;
 constexpr int kVirtualSkipLastFrame = 32;
 constexpr int kVirtualEndFrames = 33;
 
+// The IDs the read-ahead ring compares to confirm a frame: Sub ID bytes 0-2, Main ID 0-1.
+bool sameIds(const SubcodeBlock& a, const SubcodeBlock& b)
+{
+    return a.subId(0) == b.subId(0) && a.subId(1) == b.subId(1) && a.subId(2) == b.subId(2) &&
+           a.mainId(0) == b.mainId(0) && a.mainId(1) == b.mainId(1);
+}
+
 std::uint32_t timeWord(const TimeCode& t)
 {
     std::uint8_t b[4];
@@ -53,7 +60,7 @@ TapeTracker::TapeTracker(RecSubcodeState& rec, const std::atomic<bool>& virtualI
 void TapeTracker::reset()
 {
     position_ = TapePosition{};
-    lastSubcode_ = SubcodeBlock{};
+    clearLastSubcode();
     tapeIds_ = IdTable{};
     virtualIds_ = IdTable{};
 }
@@ -264,22 +271,36 @@ void TapeTracker::parseSubcode(const SubcodeBlock& block, bool virtualIds, bool 
             position_.currentPNo = 0;
         } else if (u == kUnitsEnd) {
             const bool lastWasEnd = units(decodeProgramDigits(lastSubcode_)) == kUnitsEnd;
-            if ((writing && !lastWasEnd) || (!writing && confirmed))
-                note(setEnd(times.abs, virtualIds, true, seconds));
+            if ((writing && !lastWasEnd) || (!writing && confirmed)) {
+                // As for START IDs below: an END run that began at an unregistered frame.
+                const Times last = readPacks(lastSubcode_);
+                const bool fromLast = !writing && lastWasEnd && lastUnregistered_ &&
+                                      sameIds(lastSubcode_, block) && last.hasAbs;
+                note(fromLast ? setEnd(last.abs, virtualIds, true, absToSeconds(last.abs))
+                              : setEnd(times.abs, virtualIds, true, seconds));
+            }
         }
     } else {
         const int n = decimalOf(digits);
         if (n <= kMaxProgramNumber)
             position_.currentPNo = n;
-        if (confirmed) {
+        if (confirmed && (block.subIdFlags() & (kSubIdStart | kSubIdSkip))) {
             const bool sameAsLast = lastSubcode_.subIdFlags() == block.subIdFlags() &&
                                     units(decodeProgramDigits(lastSubcode_)) == u;
-            if (!sameAsLast && (block.subIdFlags() & (kSubIdStart | kSubIdSkip)))
+            if (!sameAsLast) {
                 note(addId(n, virtualIds, true, seconds, times.abs));
+            } else if (lastUnregistered_ && sameIds(lastSubcode_, block)) {
+                // The frame before was read without registration (the tape arrival's first
+                // frame) and this one confirms its ID: the ID starts there, not here.
+                const Times last = readPacks(lastSubcode_);
+                if (last.hasAbs)
+                    note(addId(n, virtualIds, true, absToSeconds(last.abs), last.abs));
+            }
         }
     }
     updatePosition(digits, block.subIdFlags(), times, confirmed, change);
     lastSubcode_ = block;
+    lastUnregistered_ = !confirmed && !writing;
 }
 
 void TapeTracker::parseVirtual(const SubcodeBlock& block, bool confirmed)
@@ -339,6 +360,7 @@ void TapeTracker::parsePositionReply(const std::uint8_t* reply)
     const std::uint32_t digits =
         ((reply[4] & 0x0Fu) << 8) | ((reply[5] & 0x0Fu) << 4) | (reply[6] & 0x0Fu);
     Times times;
+    times.date = position_.datePack; // a position reply carries no date
     times.index = reply[7];
     times.program = TimeCode::fromBytes(reply + 8);
     times.abs = TimeCode::fromBytes(reply + 12);

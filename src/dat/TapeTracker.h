@@ -31,7 +31,11 @@ public:
     // The search in virtual ID mode places the position itself.
     TapePosition& position() { return position_; }
     const SubcodeBlock& lastSubcode() const { return lastSubcode_; }
-    void clearLastSubcode() { lastSubcode_ = SubcodeBlock{}; }
+    void clearLastSubcode()
+    {
+        lastSubcode_ = SubcodeBlock{};
+        lastUnregistered_ = false;
+    }
 
     IdTable& table(bool virtualIds) { return virtualIds ? virtualIds_ : tapeIds_; }
     const IdTable& table(bool virtualIds) const { return virtualIds ? virtualIds_ : tapeIds_; }
@@ -63,11 +67,14 @@ public:
     int nextPrevPNo(bool previous, bool virtualIds, IdEntry* entry) const;
 
     // The frame parse: position and, with `confirmed`, the tables. `writing`: the recorder's
-    // own frame (old IDs under it are removed).
+    // own frame (old IDs under it are removed). A confirmed frame that continues the ID of
+    // a frame parsed just before without registration (the first frame read after tape
+    // arrival or a positioning) registers that ID where that frame lies.
     void parseSubcode(const SubcodeBlock& block, bool virtualIds, bool writing, bool confirmed);
     // The frame parse in virtual ID mode: IDs come from the virtual table, not the tape.
     void parseVirtual(const SubcodeBlock& block, bool confirmed);
-    // A READ POSITION reply (kPositionReplyBytes bytes).
+    // A READ POSITION reply (kPositionReplyBytes bytes). It carries no date: the date pack
+    // of the position stays as the last frame left it.
     void parsePositionReply(const std::uint8_t* reply);
     // The recorder's step after each frame: parse it, count the guard down and, unless
     // `keep`, advance the block to the next frame's subcode. Null when an END or lead-in
@@ -95,6 +102,8 @@ private:
     const std::atomic<bool>& virtualIdMode_;
     TapePosition position_;
     SubcodeBlock lastSubcode_;
+    // `lastSubcode_` came from a parse without ID registration.
+    bool lastUnregistered_ = false;
     IdTable tapeIds_;
     IdTable virtualIds_;
     // Written by the writer thread, read by the producer's parse.

@@ -3,7 +3,9 @@
 #include "scsi/ScsiStatus.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace tarnvel::scsi {
 
@@ -69,8 +71,8 @@ void InProcessBackend::scan(std::uint8_t wantedType, const AddDevice& add)
     }
 }
 
-void InProcessBackend::execute(int handle, const ScsiCommand& command,
-                               std::atomic<bool>& abortRequested, ScsiResult& result)
+void InProcessBackend::execute(int handle, const ScsiCommand& command, AbortState& abort,
+                               ScsiResult& result)
 {
     if (handle < 0 || handle >= static_cast<int>(devices_.size())) {
         result.status = kSsNoDevice;
@@ -79,8 +81,14 @@ void InProcessBackend::execute(int handle, const ScsiCommand& command,
     ScsiTarget* target = devices_[handle];
     {
         std::lock_guard lock(runningMutex_);
+        // An abort that came after the command was named and before it was marked running
+        // (the transport's `abortRunning` found nothing to stop): the command is not sent.
+        if (abort.requested.exchange(false)) {
+            result.status = kSsAborted;
+            return;
+        }
         running_ = target;
-        abortedRunning_ = false;
+        abortTaken_ = false;
     }
     const TargetReply reply = target->command(command.cdb, command.cdbLength, command.direction,
                                               command.buffer, command.length);
@@ -88,22 +96,34 @@ void InProcessBackend::execute(int handle, const ScsiCommand& command,
     {
         std::lock_guard lock(runningMutex_);
         running_ = nullptr;
-        aborted = abortedRunning_;
+        aborted = abortTaken_;
     }
     mapTargetReply(reply, result);
     if (aborted) {
-        abortRequested.store(false);
+        abort.requested.store(false);
         result.status = kSsAborted;
     }
 }
 
 void InProcessBackend::abortRunning()
 {
-    std::lock_guard lock(runningMutex_);
-    if (running_ == nullptr)
-        return;
-    abortedRunning_ = true;
-    running_->abort();
+    // Between being marked running and starting its command the target answers Idle: ask
+    // again until it takes the abort or the command is over.
+    for (;;) {
+        {
+            std::lock_guard lock(runningMutex_);
+            if (running_ == nullptr)
+                return;
+            const AbortAnswer answer = running_->abort();
+            if (answer == AbortAnswer::Taken) {
+                abortTaken_ = true;
+                return;
+            }
+            if (answer == AbortAnswer::Unsupported)
+                return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 bool InProcessBackend::resetBus(int handle, std::string& errorText)

@@ -17,7 +17,7 @@ public:
 
     void scan(std::uint8_t wantedType, const AddDevice& add) override;
     std::vector<HostAdapterEntry> hostAdapters() const override { return adapters_; }
-    void execute(int handle, const ScsiCommand& command, std::atomic<bool>& abortRequested,
+    void execute(int handle, const ScsiCommand& command, AbortState& abort,
                  ScsiResult& result) override;
     void abortRunning() override;
     bool resetBus(int handle, std::string& errorText) override;
@@ -29,7 +29,7 @@ private:
     // The target running a command, for an abort from another thread.
     std::mutex runningMutex_;
     ScsiTarget* running_ = nullptr;
-    bool abortedRunning_ = false;
+    bool abortTaken_ = false;
 };
 
 } // namespace tarnvel::scsi

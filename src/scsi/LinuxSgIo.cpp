@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -69,6 +71,34 @@ public:
         while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
             text.pop_back();
         return text;
+    }
+    std::vector<std::string> listDirectory(const char* path) override
+    {
+        std::vector<std::string> names;
+        DIR* dir = ::opendir(path);
+        if (dir == nullptr)
+            return names;
+        while (const dirent* e = ::readdir(dir)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        }
+        ::closedir(dir);
+        return names;
+    }
+    std::string readLink(const char* path) override
+    {
+        char buf[512];
+        const ssize_t n = ::readlink(path, buf, sizeof buf);
+        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buf)
+            return {};
+        return std::string(buf, static_cast<std::size_t>(n));
+    }
+    std::int64_t nowMs() override
+    {
+        timespec t{};
+        ::clock_gettime(CLOCK_MONOTONIC, &t);
+        return static_cast<std::int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
     }
     std::string errorText(int error) override
     {

@@ -37,6 +37,14 @@ struct ScsiResult {
     std::array<std::uint8_t, kFullSenseBytes> sense{}; // fixed format
     // Set when the status bytes alone cannot tell what went wrong (time-out, system error).
     const MessagePair* failure = nullptr;
+    int systemError = 0;        // errno of a failed system call on the device
+    std::uint32_t residual = 0; // bytes a data-in command with GOOD status did not deliver
+};
+
+// Abort requests for the running command, shared by the transport and a back-end.
+struct AbortState {
+    std::atomic<bool> requested{false}; // set by `abort`; a back-end clears it when it acts
+    std::atomic<int> refusedError{0};   // errno of a device reset the kernel refused
 };
 
 class ScsiBackend {
@@ -51,22 +59,28 @@ public:
     // Adapter entries found by the last scan.
     virtual std::vector<HostAdapterEntry> hostAdapters() const { return {}; }
 
-    // Runs one command to its end. `abortRequested` may be set by another thread meanwhile;
-    // a back-end that can abort clears it when it acts on it. Allocates nothing.
-    virtual void execute(int handle, const ScsiCommand& command, std::atomic<bool>& abortRequested,
+    // Runs one command to its end. `abort.requested` may be set by another thread before or
+    // while it runs; a back-end that can abort clears it when it acts on it. Allocates
+    // nothing.
+    virtual void execute(int handle, const ScsiCommand& command, AbortState& abort,
                          ScsiResult& result) = 0;
 
-    // Asks a running command to end early (called from another thread). Default: the
-    // back-end polls `abortRequested` itself or cannot abort.
+    // Asks a running command to end early (called from another thread after
+    // `abort.requested` was set). Default: the back-end polls the flag itself or cannot abort.
     virtual void abortRunning() {}
+
+    // Why the device cannot be used now (a user text), or empty when it can.
+    virtual std::string deviceProblem(int /*handle*/) const { return {}; }
 
     // Bus reset behind a device; on failure `errorText` tells why.
     virtual bool resetBus(int handle, std::string& errorText) = 0;
 
     virtual bool isSpti() const { return false; }
 
-    // Device node of a handle (empty for in-process targets).
+    // Device node of a handle as the user names it (empty for in-process targets).
     virtual std::string devicePath(int /*handle*/) const { return {}; }
+    // The node commands go through when it differs from `devicePath` (a tape's generic node).
+    virtual std::string commandPath(int /*handle*/) const { return {}; }
 };
 
 // Status byte for a target reply: GOOD is success, anything else an error that keeps the

@@ -1,5 +1,10 @@
 #include "scsi/ScsiStatus.h"
 
+#include "scsi/ScsiMessages.h"
+
+#include <cerrno>
+#include <cstring>
+
 namespace tarnvel::scsi {
 
 const char* statusText(std::uint8_t status)
@@ -41,6 +46,21 @@ const char* statusText(std::uint8_t status)
         return "SS_INSUFFICIENT_RESOURCES";
     default:
         return "Unknown Error";
+    }
+}
+
+const char* explainSystemError(int error, char* buffer, std::size_t size)
+{
+    switch (error) {
+    case EACCES:
+        return tr(msg::kExplainPermission);
+    case EBUSY:
+        return tr(msg::kExplainBusy);
+    case EPERM:
+        return tr(msg::kExplainRawIo);
+    default:
+        // GNU strerror_r returns the text (possibly not in buffer).
+        return strerror_r(error, buffer, size);
     }
 }
 

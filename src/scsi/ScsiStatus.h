@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // The status byte every transport operation returns, with the values the drive layer and
@@ -31,6 +32,11 @@ inline constexpr int kStartupAspiNotFound = -1;
 // Name of a status byte ("" for kSsComp, "Unknown Error" for values outside the table).
 const char* statusText(std::uint8_t status);
 
+// What a failed open or call on a device node means, and what to do about it (no rights,
+// busy, the tape driver's refusal of raw commands); the system's text for other errors,
+// written into `buffer`. Never allocates.
+const char* explainSystemError(int error, char* buffer, std::size_t size);
+
 // Wanted peripheral device types of a scan.
 inline constexpr std::uint8_t kTypeDirectAccess = 0;
 inline constexpr std::uint8_t kTypeSequentialAccess = 1;
@@ -44,6 +50,7 @@ inline constexpr std::uint8_t kHaStatusTimeout = 0x09;
 inline constexpr std::uint8_t kHaStatusBusReset = 0x0E;
 inline constexpr std::uint8_t kHaStatusParity = 0x0F;
 inline constexpr std::uint8_t kHaStatusSelectionTimeout = 0x11;
-inline constexpr std::uint8_t kHaStatusUnknown = 0xFF; // a kernel code with no counterpart
+inline constexpr std::uint8_t kHaStatusDataOverrun = 0x12; // data overrun/underrun
+inline constexpr std::uint8_t kHaStatusUnknown = 0xFF;     // a kernel code with no counterpart
 
 } // namespace tarnvel::scsi

@@ -22,6 +22,13 @@ struct TargetReply {
     std::uint32_t transferred = 0; // bytes actually moved in the data phase
 };
 
+// What a target did with an abort request.
+enum class AbortAnswer {
+    Taken,      // a command is running and ends early
+    Idle,       // no command is running (not started yet, or already ended)
+    Unsupported // this target cannot abort
+};
+
 // An in-process SCSI target (the simulated drive). The transport's in-process back-end lists
 // every registered target as a device and sends each command to `command`.
 // Thread: one command at a time (the transport's callers serialise commands); `abort` may
@@ -39,7 +46,7 @@ public:
                                 std::uint32_t length) = 0;
 
     // Asks a running command to end early (a long motion); it then ends with an abort status.
-    virtual void abort() {}
+    virtual AbortAnswer abort() { return AbortAnswer::Unsupported; }
 };
 
 } // namespace tarnvel::scsi

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 
@@ -15,6 +16,20 @@ namespace tarnvel::scsi {
 namespace {
 constexpr std::size_t kMaxCdbLength = 16;
 constexpr std::size_t kErrorTextChars = 80;
+
+// Why a device reset meant as an abort was refused (`error`: its errno; 0 appends nothing).
+// Without the rights, or on a kernel that cannot reset without escalating, it says so.
+void appendAbortProblem(TextBuilder& text, int error)
+{
+    if (error == 0)
+        return;
+    if (error == EACCES || error == EPERM || error == EINVAL) {
+        text.append(tr(msg::kAbortNoPermission));
+        return;
+    }
+    char reason[128];
+    text.appendf(tr(msg::kAbortFailed), strerror_r(error, reason, sizeof reason));
+}
 } // namespace
 
 void setIdentification(ScsiDeviceEntry& entry, const std::uint8_t* inquiry)
@@ -98,8 +113,8 @@ int ScsiTransport::scanDevices(std::uint8_t wantedType)
         scanOne(*kernel_);
     if (!inProcess_->empty() && deviceCount_ < kMaxDevices)
         scanOne(*inProcess_);
-    status_ = kSsComp;
-    statusText_ = scsi::statusText(kSsComp);
+    status_ = deviceCount_ > 0 ? kSsComp : kSsNoAdapters;
+    statusText_ = scsi::statusText(static_cast<std::uint8_t>(status_));
     return deviceCount_;
 }
 
@@ -117,6 +132,20 @@ std::string ScsiTransport::devicePath(int index) const
     return slots_[index].backend->devicePath(slots_[index].handle);
 }
 
+std::string ScsiTransport::commandPath(int index) const
+{
+    if (index < 0 || index >= deviceCount_ || slots_[index].backend == nullptr)
+        return {};
+    return slots_[index].backend->commandPath(slots_[index].handle);
+}
+
+std::string ScsiTransport::deviceProblem(int index) const
+{
+    if (index < 0 || index >= deviceCount_ || slots_[index].backend == nullptr)
+        return {};
+    return slots_[index].backend->deviceProblem(slots_[index].handle);
+}
+
 HostAdapterEntry ScsiTransport::getHostAdapter(int index) const
 {
     if (index < 0 || index >= hostAdapterCount_)
@@ -132,6 +161,8 @@ void ScsiTransport::applyResult(const ScsiResult& result)
     targetStatus_ = result.targetStatus;
     sense_ = result.sense;
     failure_ = result.failure;
+    systemError_ = result.systemError;
+    residual_ = result.residual;
 }
 
 std::uint8_t ScsiTransport::execute(int device, DataDirection direction, const std::uint8_t* cdb,
@@ -140,8 +171,12 @@ std::uint8_t ScsiTransport::execute(int device, DataDirection direction, const s
 {
     ScsiResult result;
     lastOpcode_ = (cdb != nullptr && cdbLength > 0) ? cdb[0] : 0;
-    // An abort asked for while idle must not hit this command.
-    abortRequested_.store(false);
+    // An abort asked for while idle must not hit this command; one asked for since the
+    // command was named must (runCommand cleared the flag before naming it).
+    if (commandInProgress_.load() == nullptr) {
+        abort_.requested.store(false);
+        abort_.refusedError.store(0);
+    }
     if (device < 0 || device >= deviceCount_ || slots_[device].backend == nullptr) {
         result.status = kSsNoDevice;
         result.failure = &msg::kDeviceUnavailable;
@@ -153,7 +188,7 @@ std::uint8_t ScsiTransport::execute(int device, DataDirection direction, const s
         const DeviceSlot& slot = slots_[device];
         runningBackend_.store(slot.backend);
         slot.backend->execute(slot.handle, {direction, cdb, cdbLength, buffer, length, timeoutMs},
-                              abortRequested_, result);
+                              abort_, result);
         runningBackend_.store(nullptr);
     }
     applyResult(result);
@@ -172,11 +207,26 @@ std::uint8_t ScsiTransport::runCommand(const char* name, int device, DataDirecti
     return status;
 }
 
+void ScsiTransport::setCommandInProgress(const char* name)
+{
+    abort_.requested.store(false);
+    abort_.refusedError.store(0);
+    commandInProgress_.store(name);
+}
+
 void ScsiTransport::abort()
 {
-    abortRequested_.store(true);
+    abort_.requested.store(true);
     if (ScsiBackend* backend = runningBackend_.load())
         backend->abortRunning();
+}
+
+std::string ScsiTransport::abortProblem() const
+{
+    char text[256];
+    TextBuilder b(text, sizeof text);
+    appendAbortProblem(b, abort_.refusedError.load());
+    return b.text();
 }
 
 std::uint8_t ScsiTransport::resetBus(int device)
@@ -242,13 +292,25 @@ void ScsiTransport::logCommand(int device)
                 buildSenseSummary(summary, sense_.data());
             }
         }
-        // Failures the status bytes cannot tell (a time-out, a failed system call).
+        // Failures the status bytes cannot tell (a time-out, a failed system call, a short
+        // transfer).
         if (failure_ != nullptr && targetStatus_ != kTargetCheckCondition) {
             log.append("\n");
             log.append(tr(*failure_));
             summary.clear();
             summary.append(tr(*failure_));
         }
+        if (systemError_ != 0) {
+            char reason[128];
+            log.append("\n");
+            log.append(explainSystemError(systemError_, reason, sizeof reason));
+        }
+        if (residual_ != 0)
+            log.appendf("\nResidual: %u bytes not transferred", residual_);
+    }
+    if (const int refused = abort_.refusedError.load(); refused != 0) {
+        log.append("\n");
+        appendAbortProblem(log, refused);
     }
     log.append("\n\n");
     writeLog(log.text());

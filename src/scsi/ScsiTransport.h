@@ -46,7 +46,8 @@ public:
 
     bool isSpti() const;
     // Finds devices of a peripheral type (kTypeAny: all); replaces the tables. Returns the
-    // device count (0-16).
+    // device count (0-16); with none at all `status` is kSsNoAdapters. Devices whose node
+    // cannot be used are listed too (see `deviceProblem`).
     int scanDevices(std::uint8_t wantedType);
     int deviceCount() const { return deviceCount_; }
     // A copy of entry `index`; all zero outside the table.
@@ -54,6 +55,11 @@ public:
     // The device node behind entry `index` ("/dev/sg3", "/dev/nst0"); empty for in-process
     // targets and outside the table.
     std::string devicePath(int index) const;
+    // The node commands of entry `index` go through when it is another ("/dev/sg3" of
+    // "/dev/nst0"); empty otherwise.
+    std::string commandPath(int index) const;
+    // Why entry `index` cannot be used now ("/dev/sg3: Permission denied (...)"), or empty.
+    std::string deviceProblem(int index) const;
     int hostAdapterCount() const { return hostAdapterCount_; }
     HostAdapterEntry getHostAdapter(int index) const;
 
@@ -63,13 +69,17 @@ public:
     std::uint8_t execute(int device, DataDirection direction, const std::uint8_t* cdb,
                          std::size_t cdbLength, std::uint8_t* buffer, std::uint32_t length,
                          std::uint32_t timeoutMs = kDefaultTimeoutMs);
-    // The command wrapper's steps: name the command in progress, execute, log.
+    // The command wrapper's steps: name the command in progress, execute, log. An abort
+    // that arrives once the command is named applies to it.
     std::uint8_t runCommand(const char* name, int device, DataDirection direction,
                             const std::uint8_t* cdb, std::size_t cdbLength, std::uint8_t* buffer,
                             std::uint32_t length, std::uint32_t timeoutMs = kDefaultTimeoutMs);
     // Asks the running command to end (ASPI mode and in-process targets; nothing under
     // SPTI). Thread: any; the only call meant to arrive while a command runs.
     void abort();
+    // After `abort`: why the running command could not be aborted ("Unable to abort the
+    // command (no permission)"), or empty. Cleared when the next command is named. Thread: any.
+    std::string abortProblem() const;
     // Bus reset behind a device; writes the result line into `logText`.
     std::uint8_t resetBus(int device);
 
@@ -100,7 +110,8 @@ public:
     bool logging() const { return logFile_ != nullptr; }
 
 protected:
-    void setCommandInProgress(const char* name) { commandInProgress_.store(name); }
+    // Names the command about to be executed; an abort from now on applies to it.
+    void setCommandInProgress(const char* name);
     // Replaces `logText` (truncated to its size).
     void setLogText(std::string_view text);
 
@@ -115,7 +126,7 @@ private:
 
     bool forceAspi_;
     std::string logFileName_;
-    std::atomic<bool> abortRequested_{false};
+    AbortState abort_;
     std::uint8_t lastOpcode_ = 0;
     const char* statusText_ = "";
     const char* lastCommandName_ = "";
@@ -131,6 +142,8 @@ private:
     std::array<DeviceSlot, kMaxDevices> slots_{};
     std::array<std::uint8_t, kFullSenseBytes> sense_{};
     const MessagePair* failure_ = nullptr; // what the last failure was, beyond status bytes
+    int systemError_ = 0;                  // errno of the last command's failed system call
+    std::uint32_t residual_ = 0;           // bytes the last data-in command did not deliver
     std::atomic<const char*> commandInProgress_{nullptr};
     std::array<char, kLogTextBytes> logText_{};
     bool useSpti_ = false;

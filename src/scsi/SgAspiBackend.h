@@ -2,6 +2,7 @@
 
 #include "scsi/ScsiBackend.h"
 #include "scsi/SgIo.h"
+#include "scsi/SgNode.h"
 
 #include <memory>
 #include <string>
@@ -9,10 +10,12 @@
 
 namespace tarnvel::scsi {
 
-// "ASPI" mode: SCSI generic devices /dev/sg0../dev/sg15. The address comes from
-// SG_GET_SCSI_ID (host number, target id, LUN), the device type from the same call. Commands
-// go through the sg driver's asynchronous interface (write, then poll every 100 ms for the
-// reply) so that an abort request is noticed while a long motion runs.
+// "ASPI" mode: the SCSI generic devices listed in /sys/class/scsi_generic. Each device's type
+// is read from sysfs, so only devices of the wanted type are opened (a user without rights
+// to the disks' nodes is not refused for them). The address comes from SG_GET_SCSI_ID (host
+// number, target id, LUN). A device whose node cannot be opened is still listed, with what
+// sysfs tells of it and the reason, so that nobody is told a present drive is missing.
+// Commands run through SgNode (abort by device reset, deadline).
 class SgAspiBackend final : public ScsiBackend {
 public:
     explicit SgAspiBackend(std::shared_ptr<SgIo> io);
@@ -23,27 +26,25 @@ public:
 
     void scan(std::uint8_t wantedType, const AddDevice& add) override;
     std::vector<HostAdapterEntry> hostAdapters() const override { return adapters_; }
-    void execute(int handle, const ScsiCommand& command, std::atomic<bool>& abortRequested,
+    void execute(int handle, const ScsiCommand& command, AbortState& abort,
                  ScsiResult& result) override;
     bool resetBus(int handle, std::string& errorText) override;
     std::string devicePath(int handle) const override;
+    std::string deviceProblem(int handle) const override;
 
-    static constexpr int kPaths = 16;
     static constexpr int kMaxAdapters = 8;
-    static constexpr int kPollMs = 100;
 
 private:
-    struct Device {
-        std::string path;
-        int fd = -1;
-    };
+    SgNode* node(int handle) const;
     void closeAll();
     void addAdapter(int fd, std::uint8_t hostNumber);
 
     std::shared_ptr<SgIo> io_;
-    std::vector<Device> devices_;
+    std::vector<std::unique_ptr<SgNode>> nodes_;
     std::vector<HostAdapterEntry> adapters_;
-    int packId_ = 0;
 };
+
+// The reason a node cannot be used ("/dev/sg3: Permission denied (...)"), or empty.
+std::string nodeProblemText(const SgNode& node);
 
 } // namespace tarnvel::scsi

@@ -22,6 +22,26 @@ constexpr std::uint8_t kDriverStatusMask = 0x0F;
 constexpr std::uint8_t kDriverSense = 0x08;
 constexpr std::uint8_t kDriverTimeout = 0x06;
 
+// Commands whose length field is an allocation length: the device may send less than asked
+// for (an INQUIRY of 44 bytes to a device with 36). Every other data-in length is what the
+// command must deliver.
+bool lengthIsAllocation(std::uint8_t opcode)
+{
+    switch (opcode) {
+    case 0x03: // REQUEST SENSE
+    case 0x12: // INQUIRY
+    case 0x1A: // MODE SENSE(6)
+    case 0x1C: // RECEIVE DIAGNOSTIC RESULTS
+    case 0x3C: // READ BUFFER
+    case 0x4D: // LOG SENSE
+    case 0x5A: // MODE SENSE(10)
+    case 0xA0: // REPORT LUNS
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 void prepareSgHeader(sg_io_hdr_t& hdr, const ScsiCommand& command, std::uint8_t* senseBuffer,
@@ -114,6 +134,15 @@ void mapSgResult(const sg_io_hdr_t& hdr, const std::uint8_t* senseBuffer, ScsiRe
         hdr.status == 0 && hdr.host_status == kDidOk && (driver == 0 || driver == kDriverSense);
     result.status = ok ? kSsComp : kSsErr;
     result.sense.fill(0);
+    result.residual = 0;
+    if (ok && hdr.dxfer_direction == SG_DXFER_FROM_DEV && hdr.resid > 0 && hdr.cmdp != nullptr &&
+        !lengthIsAllocation(hdr.cmdp[0])) {
+        result.status = kSsErr;
+        result.haStatus = kHaStatusDataOverrun;
+        result.residual = static_cast<std::uint32_t>(hdr.resid);
+        result.failure = &msg::kIncompleteTransfer;
+        return;
+    }
     if (!ok && hdr.sb_len_wr > 0)
         senseToFixed(senseBuffer, std::min<std::size_t>(hdr.sb_len_wr, kSgSenseBufferBytes),
                      result.sense.data());
@@ -130,9 +159,27 @@ void mapSystemError(int negativeErrno, ScsiResult& result)
     result.targetStatus = 0;
     result.sense.fill(0);
     const int error = -negativeErrno;
-    result.failure = (error == ENODEV || error == ENXIO || error == EBADF)
-                         ? &msg::kDeviceUnavailable
-                         : &msg::kPassThroughFailed;
+    result.systemError = error;
+    switch (error) {
+    case ENODEV:
+    case ENXIO:
+    case EBADF:
+    case ENOENT:
+        result.failure = &msg::kDeviceUnavailable;
+        break;
+    case EACCES:
+        result.failure = &msg::kPermissionDenied;
+        break;
+    case EPERM:
+        result.failure = &msg::kNoRawIo;
+        break;
+    case EBUSY:
+        result.failure = &msg::kDeviceBusy;
+        break;
+    default:
+        result.failure = &msg::kPassThroughFailed;
+        break;
+    }
 }
 
 } // namespace tarnvel::scsi

@@ -13,14 +13,24 @@ namespace tarnvel::scsi {
 // Sense buffer the kernel may fill (descriptor-format sense can be longer than 18 bytes).
 inline constexpr std::size_t kSgSenseBufferBytes = 32;
 
+// SG_SCSI_RESET flag that keeps the kernel from escalating a device reset to target, bus and
+// host resets (which would hit other devices); older system headers lack it.
+#ifdef SG_SCSI_RESET_NO_ESCALATE
+inline constexpr int kSgResetNoEscalate = SG_SCSI_RESET_NO_ESCALATE;
+#else
+inline constexpr int kSgResetNoEscalate = 0x100;
+#endif
+
 void prepareSgHeader(sg_io_hdr_t& hdr, const ScsiCommand& command, std::uint8_t* senseBuffer,
                      int packId);
 
 // Maps a completed sg_io_hdr: target status as is, the host status to its ASPI counterpart,
-// the sense bytes (converted to fixed format when the device sent descriptor format).
+// the sense bytes (converted to fixed format when the device sent descriptor format). A
+// data-in command that ends GOOD without delivering every byte is a failure (the tail of the
+// buffer holds nothing the device sent), unless its length is an allocation length.
 void mapSgResult(const sg_io_hdr_t& hdr, const std::uint8_t* senseBuffer, ScsiResult& result);
 
-// A failed system call on the device: an error without target status.
+// A failed system call on the device: an error without target status, naming the cause.
 void mapSystemError(int negativeErrno, ScsiResult& result);
 
 // Fixed-format sense (18 bytes) from what the device returned, fixed or descriptor format.

@@ -24,6 +24,30 @@ bool startsWith(const std::string& s, const char* prefix)
     return s.rfind(prefix, 0) == 0;
 }
 
+// No drive qualified. The error gains a line for every device that could not be used (`only`
+// that one when not negative), so that a present drive is never called missing, and drives
+// switched to audio mode on the way go back to data mode (a refusal adds its error line).
+void giveUp(SelectedDrive& selected, std::string error, int only = -1)
+{
+    auto addLine = [&error](const std::string& line) {
+        error += (error.empty() ? "" : "\n") + line;
+    };
+    dat::DatDrive& drive = *selected.drive;
+    for (int d = 0; d < drive.deviceCount(); ++d) {
+        const std::string problem = drive.deviceProblem(d);
+        if (!problem.empty() && (only < 0 || d == only))
+            addLine(problem);
+    }
+    while (!drive.restoreDataMode()) {
+        char line[256];
+        std::snprintf(line, sizeof line, tr(dat::msg::kDriveErrorLine), drive.lastCommandName(),
+                      drive.statusText(), drive.senseSummary());
+        addLine(std::string(tr(dat::msg::kDataModeNotRestored)) + line);
+    }
+    selected.error = std::move(error);
+    selected.drive.reset();
+}
+
 } // namespace
 
 bool isSimulatedSpec(const std::string& spec)
@@ -78,28 +102,30 @@ SelectedDrive selectDrive(const DriveRequest& request)
     }
     if (request.spec.empty() || isSimulatedSpec(request.spec)) {
         for (int d = 0; d < drive.deviceCount(); ++d) {
-            if (drive.identify(d)) {
+            // A device that cannot be opened is not tried (its problem goes in the error).
+            if (drive.deviceProblem(d).empty() && drive.identify(d)) {
                 selected.index = d;
                 return selected;
             }
         }
-        selected.error = tr(dat::msg::kAudioDriveNotFound);
-        selected.drive.reset();
+        giveUp(selected, tr(dat::msg::kAudioDriveNotFound));
         return selected;
     }
     for (int d = 0; d < drive.deviceCount(); ++d) {
         if (drive.devicePath(d) != request.spec)
             continue;
-        if (drive.identify(d)) {
+        if (drive.deviceProblem(d).empty() && drive.identify(d)) {
             selected.index = d;
             return selected;
         }
-        selected.error = format(dat::msg::kNotAudioCapable, request.spec);
-        selected.drive.reset();
+        // A device that cannot be used is named by its problem line alone.
+        giveUp(selected,
+               drive.deviceProblem(d).empty() ? format(dat::msg::kNotAudioCapable, request.spec)
+                                              : std::string(),
+               d);
         return selected;
     }
-    selected.error = format(dat::msg::kNoSuchDevice, request.spec);
-    selected.drive.reset();
+    giveUp(selected, format(dat::msg::kNoSuchDevice, request.spec));
     return selected;
 }
 

@@ -32,7 +32,9 @@ struct SelectedDrive {
     std::string error; // why there is none (a user text)
 };
 
-// The drive of the request, identified as audio capable (in audio mode).
+// The drive of the request, identified as audio capable (in audio mode). The caller ends the
+// run with `drive->restoreDataMode()`. When none qualifies, every drive switched on the way
+// is back in data mode, and the error names the devices that could not be used, and why.
 SelectedDrive selectDrive(const DriveRequest& request);
 
 // True when the text is a "sim:" specification.

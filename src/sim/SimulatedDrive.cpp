@@ -884,13 +884,14 @@ scsi::TargetReply SimulatedDrive::command(const std::uint8_t* cdb, std::size_t c
     return reply;
 }
 
-void SimulatedDrive::abort()
+scsi::AbortAnswer SimulatedDrive::abort()
 {
     std::lock_guard lock(state_->mutex);
-    if (state_->commandRunning) {
-        state_->abortRequested = true;
-        state_->wake.notify_all();
-    }
+    if (!state_->commandRunning)
+        return scsi::AbortAnswer::Idle;
+    state_->abortRequested = true;
+    state_->wake.notify_all();
+    return scsi::AbortAnswer::Taken;
 }
 
 bool SimulatedDrive::insertCassette(const std::string& cassettePath, std::string& error)

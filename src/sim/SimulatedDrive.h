@@ -53,8 +53,9 @@ public:
                               scsi::DataDirection direction, std::uint8_t* buffer,
                               std::uint32_t length) override;
     // Thread-safe: ends a command that waits (a motion without the immediate bit, a frame at
-    // deck speed) with kTargetTaskAborted; the tape stops where it is.
-    void abort() override;
+    // deck speed) with kTargetTaskAborted; the tape stops where it is. Idle when no command
+    // runs.
+    scsi::AbortAnswer abort() override;
 
     // The user's hand at the drive. Thread-safe.
     // Puts a cassette in (the drive must be empty); unit attention, then cueing.

@@ -232,6 +232,77 @@ TEST(DatDriveIdentify, OtherDeviceTypesAreNotTapes)
     EXPECT_TRUE(target->count(0x15) == 0);
 }
 
+// MODE SELECTs that asked for data mode (density 0).
+std::size_t dataModeSelects(const test::ScriptedDrive& t)
+{
+    std::size_t n = 0;
+    for (const auto& sent : t.sent)
+        n += sent.cdb[0] == 0x15 && sent.data.size() == 12 && sent.data[4] == 0;
+    return n;
+}
+
+TEST(DatDriveDataMode, EveryDriveSwitchedToAudioIsSwitchedBackAtTheEnd)
+{
+    struct Case {
+        const char* name;
+        const char* product;
+        std::uint8_t deviceType;
+        std::uint8_t density; // what MODE SENSE reports after the switch
+        int refusedSelects;   // MODE SELECTs refused before the first accepted one
+        bool arrival;         // switched by the tape arrival instead of identify
+        std::size_t restored; // data-mode selects at the end
+    };
+    const Case cases[] = {
+        {"audio drive", "DAT SIMULATOR   ", 1, 0x80, 0, false, 1},
+        {"an SDT-9000 stays in audio mode", "SDT-9000 ADDON  ", 1, 0x80, 0, false, 0},
+        {"accepted the select, other density", "DDS DRIVE       ", 1, 0x13, 0, false, 1},
+        {"refused every select", "DDS DRIVE       ", 1, 0x80, 4, false, 0},
+        {"not a tape", "CDROM           ", 5, 0x80, 0, false, 0},
+        {"tape arrival", "DAT SIMULATOR   ", 1, 0x80, 0, true, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DatDrive drive(false, nullptr);
+        drive.setSleepFunction([](int) {});
+        auto target = std::make_shared<test::ScriptedDrive>();
+        target->product = c.product;
+        target->deviceType = c.deviceType;
+        target->density = c.density;
+        for (int i = 0; i < c.refusedSelects; ++i)
+            target->modeSelectReplies.push_back(test::checkCondition(0x5, 0x26, 0));
+        drive.addTarget(target);
+        ASSERT_EQ(drive.scanDevices(scsi::kTypeAny), 1);
+        if (c.arrival)
+            drive.tapeArrival(0);
+        else
+            drive.identify(0);
+        EXPECT_EQ(dataModeSelects(*target), 0u);
+        EXPECT_TRUE(drive.restoreDataMode());
+        EXPECT_EQ(dataModeSelects(*target), c.restored);
+        EXPECT_TRUE(drive.restoreDataMode()); // once per switch
+        EXPECT_EQ(dataModeSelects(*target), c.restored);
+    }
+}
+
+TEST(DatDriveDataMode, ADriveThatRefusesIsReportedAndTheOthersStillSwitchBack)
+{
+    DatDrive drive(false, nullptr);
+    auto first = std::make_shared<test::ScriptedDrive>();
+    auto second = std::make_shared<test::ScriptedDrive>();
+    drive.addTarget(first);
+    drive.addTarget(second);
+    ASSERT_EQ(drive.scanDevices(scsi::kTypeSequentialAccess), 2);
+    ASSERT_TRUE(drive.identify(0));
+    ASSERT_TRUE(drive.identify(1));
+    first->modeSelectReplies.push_back(test::checkCondition(0x2, 0x04, 0x01));
+    EXPECT_FALSE(drive.restoreDataMode());
+    EXPECT_STREQ(drive.lastCommandName(), "MODE_SEL6");
+    EXPECT_STREQ(drive.statusText(), "SS_ERR");
+    EXPECT_EQ(dataModeSelects(*second), 0u);
+    EXPECT_TRUE(drive.restoreDataMode());
+    EXPECT_EQ(dataModeSelects(*second), 1u);
+}
+
 TEST_F(DatDriveTest, LogHoldsModeDumpAndUnitStatusLines)
 {
     tarnvel::test::TempDir dir;

@@ -4,6 +4,9 @@
 #include "scsi/ScsiStatus.h"
 
 #include <gtest/gtest.h>
+#include <map>
+#include <string>
+#include <vector>
 
 namespace tarnvel::dat {
 namespace {
@@ -123,6 +126,141 @@ TEST_F(ReadAhead, ReadFrameParsedDoesNotRegister)
     EXPECT_EQ(drive.getTable(0, false)->count, 0);
     target->failAt = 101;
     EXPECT_EQ(drive.readFrameParsed(0, frame), nullptr);
+}
+
+} // namespace
+} // namespace tarnvel::dat
+
+namespace tarnvel::dat {
+namespace {
+
+// Frames made of runs of equal Sub ID and Main ID; frame i carries ABS time i + 100 (an
+// END ID at second 0 would read as none).
+constexpr int kAbsOffset = 100;
+struct FrameRun {
+    int frames;
+    std::uint8_t flags;
+    std::uint16_t digits;
+    std::uint8_t mainId0 = 0;
+};
+
+std::vector<DatFrame> framesOf(std::initializer_list<FrameRun> runs)
+{
+    std::vector<DatFrame> frames;
+    for (const FrameRun& r : runs)
+        for (int i = 0; i < r.frames; ++i) {
+            DatFrame f;
+            f.subcode =
+                test::block(r.flags, r.digits,
+                            test::absAt(kAbsOffset + static_cast<int>(frames.size())), r.mainId0);
+            frames.push_back(f);
+        }
+    return frames;
+}
+
+constexpr std::uint8_t kPrio = kSubIdPriority;
+constexpr std::uint8_t kPrioStart = kSubIdPriority | kSubIdStart;
+
+TEST(Ring, MarksTheFirstConfirmedFrameOfAStartRun)
+{
+    struct Case {
+        const char* name;
+        std::vector<DatFrame> frames;
+        bool locateFirst;
+        std::map<int, std::uint32_t> marks; // frame -> program number seen ahead
+    };
+    const Case cases[] = {
+        {"START with PRIORITY",
+         framesOf({{10, kPrio, 0x001}, {30, kPrioStart, 0x002}}),
+         false,
+         {{10, 2}}},
+        {"START without PRIORITY",
+         framesOf({{10, 0, kPNoDigitsNone}, {30, kSubIdStart, kPNoDigitsNone}}),
+         false,
+         {{10, 888}}},
+        {"Main ID changes where the run starts",
+         framesOf({{10, kPrio, 0x001}, {30, kPrioStart, 0x002, 0x40}}),
+         false,
+         {}},
+        {"back-to-back START runs",
+         framesOf({{10, kPrio, 0x001}, {10, kPrioStart, 0x002}, {20, kPrioStart, 0x003}}),
+         false,
+         {{10, 2}, {20, 3}}},
+        {"a START frame nothing confirms",
+         framesOf({{10, kPrio, 0x001}, {1, kPrioStart, 0x002}, {29, kPrio, 0x001}}),
+         false,
+         {}},
+        {"a SKIP run",
+         framesOf({{10, kPrio, 0x001}, {30, kSubIdPriority | kSubIdSkip, 0x999}}),
+         false,
+         {}},
+        // The run the search landed in: nothing ahead starts a program.
+        {"first frames after a locate", framesOf({{40, kPrioStart, 0x005}}), true, {}},
+    };
+    DatFrame frame;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto target = std::make_shared<test::ScriptedDrive>();
+        DatDrive d(false, nullptr);
+        target->frames = c.frames;
+        d.addTarget(target);
+        ASSERT_EQ(d.scanDevices(scsi::kTypeSequentialAccess), 1);
+        if (c.locateFirst)
+            d.locate(0, DatDrive::kLocateByProgram, false, 0, 0, 5, 0);
+        ASSERT_NE(d.readFrameAhead(0, frame), nullptr);
+        // Frame 0 is consumed: slot k ahead holds frame k + 1; the last one read has no
+        // successor yet.
+        for (int k = 0; k < DatDrive::kAheadSlots - 2; ++k) {
+            const auto mark = c.marks.find(k + 1);
+            EXPECT_EQ(d.readAheadPeek(0, k), mark == c.marks.end() ? 0u : mark->second)
+                << "frame " << k + 1;
+        }
+    }
+}
+
+TEST(Ring, TheFirstFrameAfterArrivalRegistersItsId)
+{
+    struct Case {
+        const char* name;
+        FrameRun first; // frames 0-49, read alone first as the tape arrival does
+        int pNo;        // the ID expected at frame 0 (0: none)
+        bool end;
+    };
+    const Case cases[] = {
+        {"START", {50, kPrioStart, 0x001}, 1, false},
+        {"START without number", {50, kSubIdStart, kPNoDigitsNone}, 888, false},
+        {"SKIP", {50, kSubIdPriority | kSubIdSkip, 0x999}, 999, false},
+        {"END", {50, kPrio, kPNoDigitsEnd}, 0, true},
+        {"program frames", {50, kPrio, 0x001}, 0, false},
+    };
+    DatFrame frame;
+    for (const Case& c : cases) {
+        for (const bool arrivalRead : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (arrivalRead ? " after the arrival read" : ""));
+            auto target = std::make_shared<test::ScriptedDrive>();
+            DatDrive d(false, nullptr);
+            target->frames = framesOf({c.first, {50, kPrio, 0x001}, {50, kPrioStart, 0x002}});
+            d.addTarget(target);
+            ASSERT_EQ(d.scanDevices(scsi::kTypeSequentialAccess), 1);
+            if (arrivalRead) {
+                ASSERT_NE(d.readFrameParsed(0, frame), nullptr);
+            }
+            for (int i = arrivalRead ? 1 : 0; i < 150; ++i)
+                ASSERT_NE(d.readFrameAhead(0, frame), nullptr);
+            const IdTable& ids = *d.getTable(0, false);
+            ASSERT_EQ(ids.count, c.pNo != 0 ? 2 : 1);
+            if (c.pNo != 0) {
+                EXPECT_EQ(ids.entries[0].pNo, c.pNo);
+                EXPECT_EQ(ids.entries[0].frames, kAbsOffset);
+            }
+            EXPECT_EQ(ids.entries[ids.count - 1].pNo, 2);
+            EXPECT_EQ(ids.entries[ids.count - 1].frames, kAbsOffset + 100);
+            EXPECT_EQ(ids.hasEnd(), c.end);
+            if (c.end) {
+                EXPECT_EQ(ids.endFrames, kAbsOffset);
+            }
+        }
+    }
 }
 
 } // namespace

@@ -183,8 +183,13 @@ TEST_F(Tracker, EndIdIsSetWhenConfirmedOrOnceWhenWriting)
     read(test::block(kSubIdPriority, kPNoDigitsEnd, absAt(9000)), false);
     EXPECT_FALSE(tape().hasEnd());
     read(test::block(kSubIdPriority, kPNoDigitsEnd, absAt(9001)));
-    EXPECT_EQ(tape().endFrames, 9001);
+    // The confirmed frame continues the one read without registration: the END starts there.
+    EXPECT_EQ(tape().endFrames, 9000);
     EXPECT_EQ(tracker.position().idChange, kIdCodeEndChanged);
+    read(test::plainBlock(9100));
+    tracker.clearTable(false);
+    read(test::block(kSubIdPriority, kPNoDigitsEnd, absAt(9200)));
+    EXPECT_EQ(tape().endFrames, 9200);
 
     // Writing: only the first END frame of the run sets it (forced, so an earlier END too).
     read(test::plainBlock(6000));

@@ -31,5 +31,25 @@ TEST(LocateTarget, TypedTimesBecomeBcdBytes)
         EXPECT_FALSE(locateAbsText(bad)) << bad;
 }
 
+TEST(LocateTarget, AProgramSearchIsFoundOnlyAtItsNumber)
+{
+    struct Case {
+        int pNo;
+        std::uint32_t endedAt; // digits of the position the search ended at
+        bool found;
+    };
+    const Case cases[] = {
+        {5, 0x005, true},  {123, 0x123, true}, {5, 0x004, false}, // the last program before
+        {5, 0x0EE, false}, {5, 0x0AA, false},  {5, 0x0BB, false},
+    };
+    for (const Case& c : cases) {
+        TapePosition p;
+        p.pNoDigits = c.endedAt;
+        EXPECT_EQ(searchFound(locateProgramNumber(c.pNo), p), c.found) << c.pNo << " " << c.endedAt;
+    }
+    TapePosition anywhere;
+    EXPECT_TRUE(searchFound(*locateAbsText("0:1:0:0"), anywhere));
+}
+
 } // namespace
 } // namespace tarnvel::dat

@@ -2,6 +2,7 @@
 #include "scsi/ScsiTransport.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <thread>
@@ -22,6 +23,11 @@ public:
                         std::uint32_t length) override
     {
         lastOpcode = cdb[0];
+        running = true;
+        struct Done {
+            std::atomic<bool>& flag;
+            ~Done() { flag = false; }
+        } done{running};
         if (cdb[0] == 0x12) {
             std::uint8_t reply[36] = {};
             reply[0] = type_;
@@ -30,19 +36,29 @@ public:
             std::memcpy(buffer, reply, std::min<std::uint32_t>(length, sizeof reply));
             return {};
         }
-        if (cdb[0] == 0x2B) { // a long motion: runs until aborted
-            while (!aborted.load())
+        if (cdb[0] == 0x2B) { // a long motion: runs until aborted, or gives up after a while
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (!aborted.load() && std::chrono::steady_clock::now() < giveUp)
                 std::this_thread::yield();
             aborted = false;
+            ++motions;
             return {};
         }
         return next;
     }
-    void abort() override { aborted = true; }
+    AbortAnswer abort() override
+    {
+        if (!running)
+            return AbortAnswer::Idle;
+        aborted = true;
+        return AbortAnswer::Taken;
+    }
 
     TargetReply next;
-    std::uint8_t lastOpcode = 0xFF;
+    std::atomic<std::uint8_t> lastOpcode{0xFF};
     std::atomic<bool> aborted{false};
+    std::atomic<bool> running{false};
+    std::atomic<int> motions{0};
 
 private:
     std::uint8_t type_;
@@ -135,6 +151,39 @@ TEST(InProcessTransport, AbortEndsARunningCommandAndAnEarlierAbortIsForgotten)
     EXPECT_STREQ(transport.senseSummary(), "Aborted");
     EXPECT_STREQ(transport.logText(), "Cmd: 0x2B SCSI_LOCATE   Status: SS_ABORTED\n\n");
     EXPECT_TRUE(transport.commandInProgressName().empty());
+}
+
+// The drive object's view: it names a command, then executes it.
+class NamingTransport : public ScsiTransport {
+public:
+    NamingTransport() : ScsiTransport(false, nullptr) {}
+    using ScsiTransport::setCommandInProgress;
+};
+
+TEST(InProcessTransport, AnAbortBetweenNamingAndRunningIsSeen)
+{
+    NamingTransport transport;
+    auto target = std::make_shared<FixedTarget>(1, "DAT");
+    transport.addTarget(target);
+    ASSERT_EQ(transport.scanDevices(kTypeSequentialAccess), 1);
+    const std::uint8_t locate[10] = {0x2B, 0x04};
+    transport.setCommandInProgress("LOCATE");
+    transport.abort(); // the user saw the name and said yes
+    EXPECT_EQ(transport.execute(0, DataDirection::None, locate, 10, nullptr, 0), kSsAborted);
+    transport.logCommand(0);
+    EXPECT_EQ(target->motions.load(), 0); // the motion never started
+    EXPECT_STREQ(transport.senseSummary(), "Aborted");
+
+    // Named again: the earlier abort is forgotten.
+    transport.setCommandInProgress("LOCATE");
+    std::thread aborter([&] {
+        while (!target->running)
+            std::this_thread::yield();
+        transport.abort();
+    });
+    EXPECT_EQ(transport.execute(0, DataDirection::None, locate, 10, nullptr, 0), kSsAborted);
+    aborter.join();
+    EXPECT_EQ(target->motions.load(), 1);
 }
 
 } // namespace

@@ -1,9 +1,10 @@
-#include "FakeKernel.h"
 #include "scsi/ScsiStatus.h"
 #include "scsi/ScsiTransport.h"
+#include "support/FakeKernel.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <string>
 #include <thread>
 
 namespace tarnvel::scsi {
@@ -15,60 +16,78 @@ using test::KernelReply;
 using test::kernelReply;
 
 constexpr std::uint8_t kTur[6] = {0x00, 0, 0, 0, 0, 0};
+constexpr std::uint8_t kRewind[6] = {0x01, 0, 0, 0, 0, 0};
+constexpr std::uint8_t kRead6[6] = {0x08, 0, 0x00, 0x16, 0xBE, 0};
+constexpr int kNoEscalate = 0x100;
+
+bool contains(const std::string& text, const std::string& what)
+{
+    return text.find(what) != std::string::npos;
+}
 
 class SgBackendTest : public ::testing::Test {
 protected:
     std::shared_ptr<FakeKernel> kernel = std::make_shared<FakeKernel>();
+    std::uint8_t frame[5822] = {};
 };
 
-TEST_F(SgBackendTest, AspiModeScansSgNodesByTypeAndAddress)
+TEST_F(SgBackendTest, AspiModeWalksSysfsAndOpensOnlyTheWantedType)
 {
-    kernel->add("/dev/sg0", 0, 0, 0, 0, "ATA     DISK            1.00");
-    kernel->add("/dev/sg1", 1, 2, 4, 0, "VENDOR  DDS DRIVE AUDIO 9608");
-    kernel->add("/dev/sg3", 1, 3, 6, 1, "").inquiryFails = true;
+    // Eighteen disks the user may not open, a changer and two tapes beyond sg15.
+    for (int n = 0; n < 18; ++n) {
+        kernel->addGeneric(n, 0, 0, n, 0, "ATA     DISK            1.00");
+        kernel->setOpenError("/dev/sg" + std::to_string(n), EACCES);
+    }
+    kernel->addGeneric(18, 8, 2, 5, 0, "VENDOR  CHANGER         0001");
+    kernel->addGeneric(21, 1, 3, 6, 1, "").inquiryFails = true;
+    kernel->addGeneric(19, 1, 2, 4, 0, "VENDOR  DDS DRIVE AUDIO 9608");
     kernel->addSysFile("/sys/class/scsi_host/host2/proc_name", "mptspi");
 
     ScsiTransport transport(true, kernel);
     ASSERT_EQ(transport.status(), kStartupOk);
     EXPECT_FALSE(transport.isSpti());
     ASSERT_EQ(transport.scanDevices(kTypeSequentialAccess), 2);
+    EXPECT_EQ(transport.status(), kSsComp);
 
+    // In number order (sg19 before sg21), address from the node, names from INQUIRY.
     const ScsiDeviceEntry tape = transport.getDevice(0);
+    EXPECT_EQ(transport.devicePath(0), "/dev/sg19");
     EXPECT_EQ(tape.hostAdapter, 2);
     EXPECT_EQ(tape.target, 4);
-    EXPECT_EQ(tape.lun, 0);
     EXPECT_EQ(tape.deviceType, 1);
     EXPECT_EQ(tape.pathCharacter, '?');
     EXPECT_EQ(tape.productText(), "DDS DRIVE AUDIO ");
     EXPECT_EQ(tape.revisionText(), "9608");
-    // A device whose INQUIRY fails is still listed, without names.
+    EXPECT_EQ(transport.deviceProblem(0), "");
+    // A device whose INQUIRY fails is still listed, with what sysfs tells.
     const ScsiDeviceEntry silent = transport.getDevice(1);
+    EXPECT_EQ(transport.devicePath(1), "/dev/sg21");
     EXPECT_EQ(silent.target, 6);
     EXPECT_EQ(silent.lun, 1);
-    EXPECT_EQ(silent.vendorText(), "");
-    EXPECT_EQ(transport.devicePath(0), "/dev/sg1");
-    EXPECT_EQ(transport.devicePath(1), "/dev/sg3");
-    EXPECT_EQ(transport.devicePath(2), "");
 
-    // INQUIRY of 36 bytes, data in, with a time-out; every sg node opened non-blocking.
+    // INQUIRY of 36 bytes with a time-out; only the two tapes' nodes were opened, read-write
+    // and non-blocking.
     ASSERT_FALSE(kernel->cdbs.empty());
     EXPECT_EQ(kernel->cdbs[0], (std::vector<std::uint8_t>{0x12, 0, 0, 0, 36, 0}));
     EXPECT_EQ(kernel->headers[0].dxfer_direction, SG_DXFER_FROM_DEV);
-    EXPECT_EQ(kernel->headers[0].dxfer_len, 36u);
     EXPECT_GT(kernel->headers[0].timeout, 0u);
+    std::vector<std::string> opened;
     for (const auto& [path, flags] : kernel->opens) {
-        if (path.rfind("/dev/sg", 0) == 0) {
-            EXPECT_TRUE(flags & O_NONBLOCK) << path;
+        if (path.rfind("/dev/", 0) == 0) {
+            opened.push_back(path);
+            EXPECT_EQ(flags & (O_ACCMODE | O_NONBLOCK), O_RDWR | O_NONBLOCK) << path;
         }
     }
-    // The disk was not taken and its node is closed again.
-    EXPECT_EQ(kernel->openFds(), 2);
+    EXPECT_EQ(opened, (std::vector<std::string>{"/dev/sg19", "/dev/sg21"}));
 
     ASSERT_EQ(transport.hostAdapterCount(), 2);
     const HostAdapterEntry adapter = transport.getHostAdapter(0);
     EXPECT_EQ(adapter.hostNumber, 2);
     EXPECT_STREQ(adapter.identifier.data(), "mptspi");
     EXPECT_EQ(adapter.maxTransferLength, 65536u);
+
+    // Every type: all 21 devices are seen, the table keeps the first 16.
+    EXPECT_EQ(transport.scanDevices(kTypeAny), 16);
 }
 
 TEST_F(SgBackendTest, AspiModeWithoutTheSgDriverFailsAtStartUp)
@@ -80,10 +99,24 @@ TEST_F(SgBackendTest, AspiModeWithoutTheSgDriverFailsAtStartUp)
     EXPECT_EQ(transport.scanDevices(kTypeSequentialAccess), 0);
 }
 
-TEST_F(SgBackendTest, SptiModeScansTapeNodesAndTakesTheAddressTheKernelGives)
+TEST_F(SgBackendTest, NoSequentialAccessDeviceAtAllIsNoAdapters)
 {
-    kernel->add("/dev/nst0", 1, 5, 3, 0, "VENDOR  DDS DRIVE AUDIO 9608");
-    kernel->add("/dev/nst2", 8, 0, 1, 0, "VENDOR  CHANGER         0001");
+    kernel->addGeneric(0, 0, 0, 0, 0, "ATA     DISK            1.00");
+    for (bool aspi : {true, false}) {
+        ScsiTransport transport(aspi, kernel);
+        EXPECT_EQ(transport.scanDevices(kTypeSequentialAccess), 0);
+        EXPECT_EQ(transport.status(), kSsNoAdapters);
+        EXPECT_STREQ(transport.statusText(), "SS_NO_ADAPTERS");
+    }
+    ScsiTransport empty(false, nullptr);
+    EXPECT_EQ(empty.scanDevices(kTypeSequentialAccess), 0);
+    EXPECT_EQ(empty.status(), kSsNoAdapters);
+}
+
+TEST_F(SgBackendTest, SptiModeSendsEveryCommandThroughTheTapesGenericNode)
+{
+    // A user in the tape group: the tape driver refuses REWIND through SG_IO.
+    kernel->addTape(0, 3, 5, 3, 0, "VENDOR  DDS DRIVE AUDIO 9608");
     ScsiTransport transport(false, kernel);
     EXPECT_TRUE(transport.isSpti());
     ASSERT_EQ(transport.scanDevices(kTypeSequentialAccess), 1);
@@ -91,26 +124,100 @@ TEST_F(SgBackendTest, SptiModeScansTapeNodesAndTakesTheAddressTheKernelGives)
     EXPECT_EQ(e.hostAdapter, 5);
     EXPECT_EQ(e.target, 3);
     EXPECT_EQ(e.pathCharacter, '0');
-    EXPECT_EQ(transport.devicePath(0), "/dev/nst0");
     EXPECT_EQ(e.vendorText(), "VENDOR  ");
+    EXPECT_EQ(transport.devicePath(0), "/dev/nst0");
+    EXPECT_EQ(transport.commandPath(0), "/dev/sg3");
     EXPECT_EQ(kernel->cdbs[0], (std::vector<std::uint8_t>{0x12, 0, 0, 0, 44, 0}));
     EXPECT_EQ(transport.hostAdapterCount(), 0);
-    EXPECT_EQ(kernel->openFds(), 1);
-    for (const auto& [path, flags] : kernel->opens) {
-        EXPECT_TRUE(flags & O_NONBLOCK) << path;
+
+    EXPECT_EQ(transport.runCommand("REWIND", 0, DataDirection::None, kRewind, 6, nullptr, 0),
+              kSsComp)
+        << transport.logText();
+    for (const std::string& path : kernel->commandPaths)
+        EXPECT_EQ(path, "/dev/sg3");
+    // The tape node is held (read-only, non-blocking) so that no other program uses the
+    // drive meanwhile.
+    EXPECT_TRUE(kernel->isOpen("/dev/nst0"));
+    EXPECT_EQ(kernel->opens[0].second & (O_ACCMODE | O_NONBLOCK), O_RDONLY | O_NONBLOCK);
+}
+
+TEST_F(SgBackendTest, DevicesThatCannotBeUsedAreListedWithTheReason)
+{
+    kernel->addTape(0, 3, 0, 1, 0, "VENDOR  DDS DRIVE AUDIO 9608");
+    kernel->addTape(1, 4, 0, 2, 0, "VENDOR  DDS DRIVE AUDIO 9608");
+    kernel->addTape(2, -1, 0, 3, 0, "VENDOR  DDS DRIVE AUDIO 9608"); // no generic node
+    kernel->addTape(3, 6, 1, 4, 0, "VENDOR  DDS DRIVE AUDIO 9608");
+    kernel->setOpenError("/dev/sg3", EACCES); // the user is not in the tape group
+    kernel->setOpenError("/dev/sg6", EACCES);
+    const int other = kernel->open("/dev/nst1", O_RDONLY); // another program holds nst1
+    ASSERT_GE(other, 0);
+
+    ScsiTransport spti(false, kernel);
+    ASSERT_EQ(spti.scanDevices(kTypeSequentialAccess), 4);
+    EXPECT_EQ(spti.deviceProblem(0),
+              "/dev/sg3: Permission denied (add the user to the group that owns it, usually tape)");
+    EXPECT_EQ(spti.getDevice(0).productText(), "DDS DRIVE AUDIO "); // from sysfs
+    EXPECT_EQ(spti.getDevice(0).target, 1);
+    EXPECT_EQ(spti.deviceProblem(1), "/dev/nst1: busy (another program has the drive open)");
+    EXPECT_EQ(spti.deviceProblem(2), "");
+    EXPECT_EQ(spti.getDevice(3).hostAdapter, 1);
+
+    struct Case {
+        int device;
+        const char* summary;
+        const char* logLine;
+    };
+    const Case cases[] = {
+        {0, "Permission denied",
+         "Permission denied (add the user to the group that owns it, usually tape)"},
+        {1, "Device busy", "busy (another program has the drive open)"},
+        // Without a generic node the tape node takes SG_IO, which it refuses for REWIND.
+        {2, "No raw I/O rights", "needs raw I/O rights; use the generic node"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.device);
+        const std::size_t sent = kernel->headers.size();
+        EXPECT_EQ(spti.runCommand("REWIND", c.device, DataDirection::None, kRewind, 6, nullptr, 0),
+                  kSsErr);
+        EXPECT_STREQ(spti.senseSummary(), c.summary);
+        EXPECT_TRUE(contains(spti.logText(), std::string("\n") + c.logLine + "\n\n"))
+            << spti.logText();
+        EXPECT_EQ(kernel->headers.size(), sent + (c.device == 2 ? 1u : 0u));
     }
+    EXPECT_EQ(spti.deviceProblem(2), "/dev/nst2: needs raw I/O rights; use the generic node");
+
+    // Once the other program lets go, the drive is claimed and used.
+    kernel->close(other);
+    EXPECT_EQ(spti.runCommand("REWIND", 1, DataDirection::None, kRewind, 6, nullptr, 0), kSsComp);
+    EXPECT_EQ(spti.deviceProblem(1), "");
 }
 
 // How the kernel's answers become status bytes, in both modes.
 struct MappingCase {
     const char* name;
+    bool read; // READ(6) of a 5822-byte frame instead of TEST UNIT READY
     KernelReply reply;
     std::uint8_t status;
     std::uint8_t haStatus;
     std::uint8_t targetStatus;
     std::uint8_t senseKey, asc, ascq;
     const char* summary;
+    const char* logPart;
 };
+
+KernelReply shortRead(std::size_t delivered)
+{
+    KernelReply r;
+    r.data.assign(delivered, 0x5A);
+    return r;
+}
+
+KernelReply readWithSense(std::vector<std::uint8_t> sense, std::size_t delivered)
+{
+    KernelReply r = kernelReply(0x02, 0, 0, std::move(sense));
+    r.data.assign(delivered, 0x5A);
+    return r;
+}
 
 TEST_F(SgBackendTest, MapsKernelAnswersToStatusBytesAndSense)
 {
@@ -119,49 +226,82 @@ TEST_F(SgBackendTest, MapsKernelAnswersToStatusBytesAndSense)
     // Descriptor format: key 8, ASC 0x00, ASCQ 0x05, stream descriptor with EOM.
     const std::vector<std::uint8_t> descriptorBlank = {0x72, 0x08, 0x00, 0x05, 0,    0, 0,
                                                        6,    0x04, 0x02, 0,    0x40, 0, 0};
+    // Fixed format from READ(6): a shorter block (ILI, 822 bytes missing), a filemark.
+    const std::vector<std::uint8_t> ili = {0xF0, 0, 0x20, 0, 0, 0x03, 0x36, 10, 0, 0, 0, 0, 0, 0};
+    const std::vector<std::uint8_t> filemark = {0xF0, 0, 0x80, 0, 0, 0x16, 0xBE,
+                                                10,   0, 0,    0, 0, 0,    0x01};
     const MappingCase cases[] = {
-        {"good", {}, kSsComp, 0, 0, 0, 0, 0, ""},
-        {"check fixed", kernelReply(0x02, 0, 0, fixedNotReady), kSsErr, 0, 2, 2, 0x3A, 0,
-         "Not Ready 3A 00"},
-        {"check descriptor", kernelReply(0x02, 0, 0, descriptorBlank), kSsErr, 0, 2, 8, 0, 5,
-         "Blank Check 00 05"},
-        {"busy", kernelReply(0x08), kSsErr, 0, 8, 0, 0, 0, ""},
-        {"time-out", kernelReply(0, 0x03), kSsErr, 0x09, 0, 0, 0, 0, "Command timed out"},
-        {"no connect", kernelReply(0, 0x01), kSsErr, 0x11, 0, 0, 0, 0, ""},
-        {"bus reset", kernelReply(0, 0x08), kSsErr, 0x0E, 0, 0, 0, 0, ""},
-        {"driver error", kernelReply(0, 0, 0x04), kSsErr, 0, 0, 0, 0, 0,
-         "Pass-through call failed"},
-        {"device gone", kernelReply(0, 0, 0, {}, ENODEV), kSsErr, 0, 0, 0, 0, 0,
-         "Device not available"},
+        {"good", false, {}, kSsComp, 0, 0, 0, 0, 0, "", "Status: SS_COMP\n"},
+        {"good read", true, shortRead(5822), kSsComp, 0, 0, 0, 0, 0, "", "Status: SS_COMP\n"},
+        {"check fixed", false, kernelReply(0x02, 0, 0, fixedNotReady), kSsErr, 0, 2, 2, 0x3A, 0,
+         "Not Ready 3A 00", "Sense key: 0x02 Not Ready"},
+        {"check descriptor", false, kernelReply(0x02, 0, 0, descriptorBlank), kSsErr, 0, 2, 8, 0, 5,
+         "Blank Check 00 05", "EOM: 1"},
+        {"ILI on read", true, readWithSense(ili, 5000), kSsErr, 0, 2, 0, 0, 0, "No Sense 00 00",
+         "Filemark: 0  EOM: 0  ILI: 1  Sense key: 0x00 No Sense\n  3..6  Information: 00000336"},
+        {"filemark on read", true, readWithSense(filemark, 0), kSsErr, 0, 2, 0, 0, 1,
+         "No Sense 00 01", "Filemark: 1  EOM: 0  ILI: 0"},
+        // GOOD, but the tail of the frame never came: not a frame.
+        {"good read with residual", true, shortRead(5000), kSsErr, 0x12, 0, 0, 0, 0,
+         "Incomplete data transfer",
+         "HaStat: 0x12 Data overrun/underrun\nTargStat: 0x00 Status Good\nIncomplete data "
+         "transfer\nResidual: 822 bytes not transferred\n"},
+        {"busy", false, kernelReply(0x08), kSsErr, 0, 8, 0, 0, 0, "", "0x08 Busy"},
+        {"time-out", false, kernelReply(0, 0x03), kSsErr, 0x09, 0, 0, 0, 0, "Command timed out",
+         "\nCommand timed out\n"},
+        {"no connect", false, kernelReply(0, 0x01), kSsErr, 0x11, 0, 0, 0, 0, "", "0x11"},
+        {"bus reset", false, kernelReply(0, 0x08), kSsErr, 0x0E, 0, 0, 0, 0, "", "0x0E"},
+        {"driver error", false, kernelReply(0, 0, 0x04), kSsErr, 0, 0, 0, 0, 0,
+         "Pass-through call failed", "Pass-through call failed"},
+        {"device gone", false, kernelReply(0, 0, 0, {}, ENODEV), kSsErr, 0, 0, 0, 0, 0,
+         "Device not available", "Device not available\nNo such device\n"},
     };
-    kernel->add("/dev/sg0", 1, 0, 1, 0, "VENDOR  DDS");
-    kernel->add("/dev/nst0", 1, 0, 1, 0, "VENDOR  DDS");
+    FakeDevice& device = kernel->addTape(0, 0, 0, 1, 0, "VENDOR  DDS");
     for (bool aspi : {true, false}) {
         ScsiTransport transport(aspi, kernel);
         ASSERT_EQ(transport.scanDevices(kTypeSequentialAccess), 1);
         for (const MappingCase& c : cases) {
             SCOPED_TRACE(std::string(c.name) + (aspi ? " aspi" : " spti"));
-            FakeDevice& device = kernel->device(aspi ? "/dev/sg0" : "/dev/nst0");
             device.onCommand = [&](const sg_io_hdr_t&) { return c.reply; };
-            EXPECT_EQ(
-                transport.runCommand("TST_U_RDY", 0, DataDirection::None, kTur, 6, nullptr, 0),
-                c.status);
+            const std::uint8_t status =
+                c.read ? transport.runCommand("READ6", 0, DataDirection::In, kRead6, 6, frame,
+                                              sizeof frame)
+                       : transport.runCommand("TST_U_RDY", 0, DataDirection::None, kTur, 6, nullptr,
+                                              0);
+            EXPECT_EQ(status, c.status);
             EXPECT_EQ(transport.haStatus(), c.haStatus);
             EXPECT_EQ(transport.targetStatus(), c.targetStatus);
             EXPECT_EQ(transport.senseKey(), c.senseKey);
             EXPECT_EQ(transport.senseAsc(), c.asc);
             EXPECT_EQ(transport.senseAscq(), c.ascq);
             EXPECT_STREQ(transport.senseSummary(), c.summary);
+            EXPECT_TRUE(contains(transport.logText(), c.logPart)) << transport.logText();
         }
     }
 }
 
+TEST_F(SgBackendTest, AllocationLengthsMayBeAnsweredShort)
+{
+    kernel->addTape(0, 0, 0, 1, 0, "VENDOR  DDS");
+    FakeDevice& device = kernel->device("/dev/sg0");
+    device.onCommand = [](const sg_io_hdr_t&) { return shortRead(8); };
+    ScsiTransport transport(false, kernel);
+    // The tape role's INQUIRY asks for 44 bytes of a device that has 36.
+    ASSERT_EQ(transport.scanDevices(kTypeSequentialAccess), 1);
+    EXPECT_EQ(transport.getDevice(0).vendorText(), "VENDOR  ");
+    std::uint8_t mode[12] = {};
+    const std::uint8_t modeSense[6] = {0x1A, 0, 0, 0, 12, 0};
+    EXPECT_EQ(transport.execute(0, DataDirection::In, modeSense, 6, mode, 12), kSsComp);
+    const std::uint8_t readPosition[10] = {0x34, 0x01};
+    std::uint8_t position[20] = {};
+    EXPECT_EQ(transport.execute(0, DataDirection::In, readPosition, 10, position, 20), kSsErr);
+}
+
 TEST_F(SgBackendTest, HeaderCarriesDirectionLengthAndTheCommandsTimeOut)
 {
-    kernel->add("/dev/nst0", 1, 0, 1, 0, "VENDOR  DDS");
+    kernel->addTape(0, 0, 0, 1, 0, "VENDOR  DDS");
     ScsiTransport transport(false, kernel);
     ASSERT_EQ(transport.scanDevices(kTypeSequentialAccess), 1);
-    std::uint8_t frame[5822] = {};
     const std::uint8_t write6[6] = {0x0A, 0, 0x00, 0x16, 0xBE, 0};
     transport.execute(0, DataDirection::Out, write6, 6, frame, sizeof frame, 1234);
     const sg_io_hdr_t& h = kernel->headers.back();
@@ -180,9 +320,37 @@ TEST_F(SgBackendTest, HeaderCarriesDirectionLengthAndTheCommandsTimeOut)
     EXPECT_EQ(kernel->headers.size(), sent);
 }
 
-TEST_F(SgBackendTest, AspiAbortResetsTheDeviceAndTheNextCommandReopensIt)
+TEST_F(SgBackendTest, ACommandTheKernelNeverCompletesEndsAfterItsDeadline)
 {
-    FakeDevice& device = kernel->add("/dev/sg0", 1, 0, 1, 0, "VENDOR  DDS");
+    FakeDevice& device = kernel->addTape(0, 0, 0, 1, 0, "VENDOR  DDS");
+    for (bool aspi : {true, false}) {
+        SCOPED_TRACE(aspi ? "aspi" : "spti");
+        device.onCommand = [](const sg_io_hdr_t& h) {
+            KernelReply r;
+            r.hang = h.cmdp[0] == 0x01;
+            return r;
+        };
+        ScsiTransport transport(aspi, kernel);
+        ASSERT_EQ(transport.scanDevices(kTypeSequentialAccess), 1);
+        const std::int64_t start = kernel->nowMs();
+        EXPECT_EQ(
+            transport.runCommand("REWIND", 0, DataDirection::None, kRewind, 6, nullptr, 0, 2000),
+            kSsErr);
+        // Its own time-out and the margin for the kernel's error handling have passed.
+        EXPECT_GE(kernel->nowMs() - start, 2000);
+        EXPECT_LE(kernel->nowMs() - start, 2000 + 30000);
+        EXPECT_EQ(transport.haStatus(), kHaStatusTimeout);
+        EXPECT_STREQ(transport.senseSummary(), "Command timed out");
+        // The descriptor with the orphaned request was closed; the next command reopens.
+        EXPECT_FALSE(kernel->isOpen("/dev/sg0"));
+        EXPECT_EQ(transport.execute(0, DataDirection::None, kTur, 6, nullptr, 0), kSsComp);
+    }
+}
+
+TEST_F(SgBackendTest, AspiAbortResetsOnlyTheDeviceAndTheNextCommandReopensIt)
+{
+    FakeDevice& device = kernel->addGeneric(0, 1, 0, 1, 0, "VENDOR  DDS");
+    kernel->rawIo = kernel->sysAdmin = true;
     ScsiTransport transport(true, kernel);
     ASSERT_EQ(transport.scanDevices(kTypeSequentialAccess), 1);
     device.onCommand = [](const sg_io_hdr_t& h) {
@@ -190,61 +358,83 @@ TEST_F(SgBackendTest, AspiAbortResetsTheDeviceAndTheNextCommandReopensIt)
         r.hang = h.cmdp[0] == 0x01;
         return r;
     };
-    const std::uint8_t rewind[6] = {0x01, 0, 0, 0, 0, 0};
     std::thread aborter([&] {
         while (transport.commandInProgressName().empty())
             std::this_thread::yield();
         transport.abort();
     });
-    EXPECT_EQ(transport.runCommand("REWIND", 0, DataDirection::None, rewind, 6, nullptr, 0),
+    EXPECT_EQ(transport.runCommand("REWIND", 0, DataDirection::None, kRewind, 6, nullptr, 0),
               kSsAborted);
     aborter.join();
-    EXPECT_EQ(kernel->resets, std::vector<int>{SG_SCSI_RESET_DEVICE});
+    EXPECT_EQ(kernel->resets, std::vector<int>{SG_SCSI_RESET_DEVICE | kNoEscalate});
     EXPECT_EQ(kernel->openFds(), 0);
     EXPECT_STREQ(transport.logText(), "Cmd: 0x01 SCSI_REWIND   Status: SS_ABORTED\n\n");
+    EXPECT_EQ(transport.abortProblem(), "");
 
     EXPECT_EQ(transport.execute(0, DataDirection::None, kTur, 6, nullptr, 0), kSsComp);
     EXPECT_EQ(kernel->openFds(), 1);
 }
 
-TEST_F(SgBackendTest, AspiAbortThatTheKernelRefusesKeepsWaitingForTheReply)
+TEST_F(SgBackendTest, AnAbortTheKernelRefusesIsReportedAndTheCommandRunsOn)
 {
-    FakeDevice& device = kernel->add("/dev/sg0", 1, 0, 1, 0, "VENDOR  DDS");
-    device.resetError = EACCES;
-    ScsiTransport transport(true, kernel);
-    ASSERT_EQ(transport.scanDevices(kTypeSequentialAccess), 1);
-    device.onCommand = [](const sg_io_hdr_t&) {
-        KernelReply r;
-        r.hang = true;
-        return r;
+    struct Case {
+        const char* name;
+        bool privileged;
+        bool knowsNoEscalation;
     };
-    std::thread aborter([&] {
-        while (transport.commandInProgressName().empty())
-            std::this_thread::yield();
-        transport.abort();
-        while (kernel->resetCount() == 0)
-            std::this_thread::yield();
-        kernel->finishHanging(kernelReply(0, 0x03)); // the command's own time-out
-    });
-    const std::uint8_t rewind[6] = {0x01, 0, 0, 0, 0, 0};
-    EXPECT_EQ(transport.runCommand("REWIND", 0, DataDirection::None, rewind, 6, nullptr, 0),
-              kSsErr);
-    aborter.join();
-    EXPECT_EQ(transport.haStatus(), kHaStatusTimeout);
-    EXPECT_STREQ(transport.senseSummary(), "Command timed out");
+    const Case cases[] = {
+        {"no rights", false, true},
+        {"kernel cannot reset without escalating", true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        kernel = std::make_shared<FakeKernel>();
+        FakeDevice& device = kernel->addGeneric(0, 1, 0, 1, 0, "VENDOR  DDS");
+        kernel->rawIo = kernel->sysAdmin = c.privileged;
+        kernel->knowsNoEscalation = c.knowsNoEscalation;
+        device.onCommand = [](const sg_io_hdr_t& h) {
+            KernelReply r;
+            r.hang = h.cmdp[0] == 0x01;
+            return r;
+        };
+        ScsiTransport transport(true, kernel);
+        ASSERT_EQ(transport.scanDevices(kTypeSequentialAccess), 1);
+        std::string seen;
+        std::thread aborter([&] {
+            while (transport.commandInProgressName().empty())
+                std::this_thread::yield();
+            transport.abort();
+            while (transport.abortProblem().empty())
+                std::this_thread::yield();
+            seen = transport.abortProblem();
+            kernel->finishHanging({}); // the command completes after all
+        });
+        EXPECT_EQ(
+            transport.runCommand("REWIND", 0, DataDirection::None, kRewind, 6, nullptr, 0, 600000),
+            kSsComp);
+        aborter.join();
+        EXPECT_EQ(seen, "Unable to abort the command (no permission)");
+        EXPECT_EQ(kernel->resetCount(), 1u); // never escalated to a bus or host reset
+        EXPECT_TRUE(contains(transport.logText(), "Unable to abort the command (no permission)"))
+            << transport.logText();
+        // The next command starts without the refusal.
+        EXPECT_EQ(transport.runCommand("TST_U_RDY", 0, DataDirection::None, kTur, 6, nullptr, 0),
+                  kSsComp);
+        EXPECT_EQ(transport.abortProblem(), "");
+    }
 }
 
-TEST_F(SgBackendTest, BusResetWritesItsResultLine)
+TEST_F(SgBackendTest, BusResetDoesNotEscalateAndWritesItsResultLine)
 {
-    FakeDevice& device = kernel->add("/dev/nst0", 1, 0, 1, 0, "VENDOR  DDS");
+    kernel->addTape(0, 0, 0, 1, 0, "VENDOR  DDS");
     ScsiTransport transport(false, kernel);
     ASSERT_EQ(transport.scanDevices(kTypeSequentialAccess), 1);
+    EXPECT_EQ(transport.resetBus(0), kSsErr); // a user without administrator rights
+    EXPECT_STREQ(transport.logText(), "SCSI Bus Reset   Status: SS_ERR  \n Permission denied");
+    kernel->rawIo = kernel->sysAdmin = true;
     EXPECT_EQ(transport.resetBus(0), kSsComp);
     EXPECT_STREQ(transport.logText(), "SCSI Bus Reset   Status: SS_COMP");
-    EXPECT_EQ(kernel->resets, std::vector<int>{SG_SCSI_RESET_BUS});
-    device.resetError = EACCES;
-    EXPECT_EQ(transport.resetBus(0), kSsErr);
-    EXPECT_STREQ(transport.logText(), "SCSI Bus Reset   Status: SS_ERR  \n Permission denied");
+    EXPECT_EQ(kernel->resets.back(), SG_SCSI_RESET_BUS | kNoEscalate);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "sim/SimTestSupport.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -97,6 +98,58 @@ TEST_F(DriveCommandLine, StatusDrivesAndBadSpecifications)
     EXPECT_FALSE(err.empty());
     EXPECT_EQ(run("--drive sim:tape.tvs locate"), 1);
     EXPECT_EQ(err, "Give --pno N or --abs HH:MM:SS:FF.\n");
+}
+
+TEST_F(DriveCommandLine, ReadListsTheStartIdOfTheFirstFrameOnTape)
+{
+    std::string error;
+    auto c = Cassette::create(dir.file("first.tvs"), 1, error);
+    ASSERT_TRUE(c) << error;
+    recordFrames(*c, 0, 400, 1, dat::framesToAbs(0));
+    recordFrames(*c, 400, 400, 2, dat::framesToAbs(400));
+    c.reset();
+    // The tape arrival reads frame 0 alone; the ring reads on from frame 1.
+    ASSERT_EQ(run("--drive sim:first.tvs read --count 500 --ids"), 0) << err;
+    EXPECT_NE(out.find("; No. ID   PNo.  ABS Time     (sec)\n"
+                       "   1  START   1  00h00m00s00      0\n"
+                       "   2  START   2  00h00m12s00     12\n"),
+              std::string::npos)
+        << out.substr(out.size() - 200);
+}
+
+TEST_F(DriveCommandLine, LocateTakesOneTo799AndReportsANumberTheTapeDoesNotHold)
+{
+    for (const char* pno : {"0", "800", "-1"}) {
+        SCOPED_TRACE(pno);
+        EXPECT_EQ(run(std::string("--drive sim:tape.tvs locate --pno ") + pno), 1);
+        EXPECT_EQ(err, "--pno must be from 1 to 799.\n");
+        EXPECT_EQ(out, "");
+    }
+    EXPECT_EQ(run("--drive sim:tape.tvs locate --pno 3"), 1);
+    EXPECT_EQ(err, "Program number 3 not found.\n");
+    EXPECT_NE(out.find("PNo "), std::string::npos); // where the search ended
+}
+
+TEST_F(DriveCommandLine, EveryRunEndsWithTheDriveBackInDataMode)
+{
+    const std::string select = "Cmd: 0x15 SCSI_MODE_SEL6   Status: SS_COMP\n\n";
+    for (const char* command : {"position", "drives", "locate --pno 3", "read --count 2000"}) {
+        SCOPED_TRACE(command);
+        std::filesystem::remove(dir.file("TVDAT.LOG"));
+        run(std::string("--drive sim:tape.tvs --log ") + command);
+        const std::string log = readFile(dir.file("TVDAT.LOG"));
+        ASSERT_GE(log.size(), select.size());
+        EXPECT_EQ(log.substr(log.size() - select.size()), select) << log.substr(log.size() - 300);
+    }
+}
+
+TEST_F(DriveCommandLine, DrivesWithoutAnyDriveHintsAtTheSimulatedOne)
+{
+    if (run("drives") == 0)
+        GTEST_SKIP() << "this machine has a tape drive: " << out;
+    EXPECT_EQ(err, "Tape drive not found.\n"
+                   "To try the program without a drive: tarnvel-cli sim demo demo.tvs, then use "
+                   "--drive sim:demo.tvs with any drive command.\n");
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "scsi/ScsiStatus.h"
 #include "sim/DriveSelect.h"
 #include "sim/SimTestSupport.h"
+#include "support/FakeKernel.h"
 
 #include <atomic>
 #include <fstream>
@@ -232,6 +233,48 @@ TEST(DriveSelect, SpecificationsThatCannotBeServed)
     s = selectDrive(request);
     EXPECT_FALSE(s.drive);
     EXPECT_EQ(s.error, "No drive at /dev/sda.");
+}
+
+TEST(DriveSelect, DevicesThatCannotBeUsedAreNamed)
+{
+    auto kernel = std::make_shared<scsi::test::FakeKernel>();
+    kernel->addTape(0, 3, 0, 1, 0, "VENDOR  DDS DRIVE AUDIO 9608");
+    kernel->addTape(1, 4, 0, 2, 0, "VENDOR  DDS DRIVE AUDIO 9608");
+    kernel->setOpenError("/dev/sg3", EACCES);
+    kernel->setOpenError("/dev/nst1", EBUSY);
+    DriveRequest request;
+    request.kernel = kernel;
+    SelectedDrive s = selectDrive(request);
+    EXPECT_FALSE(s.drive);
+    EXPECT_EQ(s.error, "Audio capable tape drive not found.\n"
+                       "/dev/sg3: Permission denied (add the user to the group that owns it, "
+                       "usually tape)\n"
+                       "/dev/nst1: busy (another program has the drive open)");
+    request.spec = "/dev/nst1";
+    s = selectDrive(request);
+    EXPECT_EQ(s.error, "/dev/nst1: busy (another program has the drive open)");
+}
+
+TEST(DriveSelect, ADriveSwitchedOnTheWayGoesBackToDataMode)
+{
+    // Takes the audio density but reports another one: not audio capable.
+    auto kernel = std::make_shared<scsi::test::FakeKernel>();
+    kernel->addTape(0, 3, 0, 1, 0, "VENDOR  DDS DRIVE       9608").onCommand =
+        [](const sg_io_hdr_t& h) {
+            scsi::test::KernelReply r;
+            if (h.cmdp[0] == 0x1A)
+                r.data = {11, 0, 0x10, 8, 0x13, 0, 0, 0, 0, 0, 2, 0};
+            return r;
+        };
+    DriveRequest request;
+    request.kernel = kernel;
+    const SelectedDrive s = selectDrive(request);
+    EXPECT_FALSE(s.drive);
+    EXPECT_EQ(s.error, "Audio capable tape drive not found.");
+    ASSERT_FALSE(kernel->cdbs.empty());
+    EXPECT_EQ(kernel->cdbs.back()[0], 0x15);
+    EXPECT_EQ(kernel->dataOut.back(),
+              (std::vector<std::uint8_t>{0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 2, 0}));
 }
 
 } // namespace
