@@ -160,9 +160,10 @@ Deck::~Deck()
     if (options_.saveSettings)
         options_.saveSettings();
     if (drive_) {
-        // Leave a drive as ordinary backup software expects it (one model keeps audio mode).
-        if (d_ >= 0 && !drive_->modelIsSdt9000(d_))
-            drive_->setDataMode(d_);
+        // Leave the drives as ordinary backup software expects them; a drive that refuses is
+        // skipped (each call goes on with the drives after it).
+        for (int i = 0; i <= dat::DatDrive::kMaxDrives && !drive_->restoreDataMode(); ++i) {
+        }
         drive_->setLogFile(nullptr);
     }
 }
