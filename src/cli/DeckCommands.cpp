@@ -1,26 +1,16 @@
-#include "app/ProgramIdentity.h"
-#include "app/SettingsFile.h"
 #include "cli/CliContext.h"
 #include "cli/CliDeckView.h"
+#include "cli/DeckSession.h"
 #include "dat/DatMessages.h"
 #include "dat/LocateTarget.h"
-#include "dat/StatusPoll.h"
 #include "engine/Deck.h"
-#include "engine/UiThread.h"
 #include "formats/StringPrintf.h"
-#include "sim/DriveSelect.h"
 #include "sound/AudioBackend.h"
 #include "sound/NullAudioBackend.h"
 
 #include <CLI/CLI.hpp>
-#include <atomic>
-#include <cerrno>
-#include <csignal>
-#include <cstring>
-#include <filesystem>
 #include <iostream>
 #include <optional>
-#include <unistd.h>
 
 // The deck from a terminal: playback and the transport buttons, run through the same deck
 // the windows use.
@@ -30,39 +20,6 @@ namespace {
 
 using engine::Modifiers;
 using formats::stringPrintf;
-
-constexpr char kLogFileName[] = "TVDAT.LOG";
-// How long a command waits for the tape to arrive and become ready.
-constexpr int kTapeWaitPolls = 300;
-constexpr int kTapeWaitPollMs = 100;
-
-std::atomic<bool> gInterrupted{false};
-
-extern "C" void onInterrupt(int)
-{
-    gInterrupted.store(true);
-}
-
-// Ctrl-C stops the run the way the Stop button does; a second one ends the program.
-class InterruptAsStop {
-public:
-    InterruptAsStop()
-    {
-        gInterrupted.store(false);
-        struct sigaction sa {};
-        sa.sa_handler = onInterrupt;
-        sa.sa_flags = SA_RESETHAND;
-        sigemptyset(&sa.sa_mask);
-        sigaction(SIGINT, &sa, &old_);
-    }
-    ~InterruptAsStop() { sigaction(SIGINT, &old_, nullptr); }
-    InterruptAsStop(const InterruptAsStop&) = delete;
-    InterruptAsStop& operator=(const InterruptAsStop&) = delete;
-    static bool taken() { return gInterrupted.exchange(false); }
-
-private:
-    struct sigaction old_ {};
-};
 
 struct PlayOptions {
     std::string device;
@@ -82,42 +39,7 @@ struct SearchOptions {
 
 int fail(const std::string& text, int code = 1)
 {
-    std::cerr << text << "\n";
-    return code;
-}
-
-// The settings of a run: the instance's file (or --ini), then the --set overrides. The
-// command line never writes the settings file.
-bool loadSettings(const CliContext& ctx, app::Settings& settings, int& exitCode)
-{
-    app::SettingsLocation loc = app::locateSettings(1);
-    if (!ctx.iniPath.empty()) {
-        std::error_code ec;
-        loc.iniPath = std::filesystem::absolute(ctx.iniPath, ec).string();
-        if (::access(loc.iniPath.c_str(), R_OK) != 0) {
-            exitCode = fail(stringPrintf("%s: %s", ctx.iniPath.c_str(), std::strerror(errno)), 2);
-            return false;
-        }
-    }
-    app::SettingsFile file(loc);
-    CollectingMessageSink sink;
-    settings = file.load(sink);
-    for (const auto& m : sink.messages)
-        std::cerr << m.text << "\n";
-    for (const std::string& item : ctx.overrides) {
-        const auto eq = item.find('=');
-        std::string error;
-        if (eq == std::string::npos) {
-            exitCode = fail(stringPrintf("--set %s: give KEY=VALUE.", item.c_str()), 2);
-            return false;
-        }
-        if (!app::overrideSetting(settings, item.substr(0, eq), item.substr(eq + 1), loc.programDir,
-                                  error)) {
-            exitCode = fail(error, 2);
-            return false;
-        }
-    }
-    return true;
+    return failWith(text, code);
 }
 
 // The driver type of a --driver name; -1 for the null device, -2 when unknown.
@@ -148,102 +70,6 @@ bool hasOutputDevice(sound::AudioBackendProvider& provider, int driverType)
             return true;
     return false;
 }
-
-// A deck on the drive of the global options, activated, with its tape checked.
-class DeckSession {
-public:
-    explicit DeckSession(const CliContext& ctx) : ctx_(ctx) {}
-    ~DeckSession()
-    {
-        deck.reset();
-        view.reset();
-    }
-
-    bool open(std::shared_ptr<sound::AudioBackendProvider> audio, int& exitCode,
-              const std::function<void(app::Settings&)>& adjust = {})
-    {
-        if (!loadSettings(ctx_, settings, exitCode))
-            return false;
-        if (adjust)
-            adjust(settings);
-        settings.DatLog = ctx_.log;
-        view = std::make_unique<CliDeckView>(ctx_.assumeYes, ::isatty(STDOUT_FILENO) == 1);
-        engine::DeckOptions o;
-        sim::DriveRequest request;
-        request.spec = ctx_.driveSpec;
-        request.realtime = ctx_.realtime;
-        o.openDrive = [request](std::string& error) {
-            return sim::openDriveObject(request, error);
-        };
-        o.explicitDrive = !ctx_.driveSpec.empty();
-        if (!sim::isSimulatedSpec(ctx_.driveSpec))
-            o.drivePath = ctx_.driveSpec;
-        o.audio = std::move(audio);
-        o.logFile = kLogFileName;
-        o.errorPauseMs = 0; // the error is printed; nobody needs time to read a window
-        deck = std::make_unique<engine::Deck>(loop, *view, settings, o);
-        deck->firstActivation();
-        if (!deck->startupError().empty()) {
-            exitCode = 1;
-            return false;
-        }
-        return waitForTape(exitCode);
-    }
-
-    // Polls until the transport is usable; a settled status without a tape ends the wait.
-    bool waitForTape(int& exitCode)
-    {
-        for (int i = 0; i < kTapeWaitPolls; ++i) {
-            if (deck->idle())
-                deck->pollNow();
-            if (deck->transportEnabled()) {
-                view->setEcho(true);
-                return true;
-            }
-            const auto status = static_cast<dat::UnitStatus>(deck->state().lastUnitStatus.load());
-            if (i > 0 && !deck->tapeChecked() && !dat::isTransientStatus(status) &&
-                status != dat::kUnitReady)
-                break;
-            loop.pumpFor(kTapeWaitPollMs);
-        }
-        exitCode = fail(tr(dat::msg::kTapeNotReady));
-        return false;
-    }
-
-    // Waits for the transport to come back after a wind or search.
-    void settle()
-    {
-        for (int i = 0; i < 50 && !deck->transportEnabled() && deck->tapeChecked(); ++i) {
-            loop.pumpFor(20);
-            if (deck->idle())
-                deck->pollNow();
-        }
-    }
-
-    // Runs until the playback started before the call ends; Ctrl-C is the Stop button.
-    int followPlayback(std::uint64_t endsBefore)
-    {
-        InterruptAsStop interrupt;
-        view->setLive(true);
-        while (deck->playEnds() == endsBefore) {
-            loop.pumpFor(50);
-            view->live();
-            if (InterruptAsStop::taken())
-                deck->stop();
-        }
-        view->setLive(false);
-        view->finish();
-        return deck->lastRunFailed() ? 1 : 0;
-    }
-
-    engine::EventLoop loop;
-    app::Settings settings;
-    std::unique_ptr<CliDeckView> view;
-    std::unique_ptr<engine::Deck> deck;
-
-private:
-    const CliContext& ctx_;
-};
 
 std::shared_ptr<sound::AudioBackendProvider> audioFor(const PlayOptions& opt, int& driverType,
                                                       int& exitCode)

@@ -1,0 +1,174 @@
+#include "cli/DeckSession.h"
+
+#include "app/SettingsFile.h"
+#include "dat/DatMessages.h"
+#include "dat/StatusPoll.h"
+#include "formats/StringPrintf.h"
+#include "sim/DriveSelect.h"
+#include "sound/AudioBackend.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <unistd.h>
+
+namespace tarnvel::cli {
+
+using formats::stringPrintf;
+
+namespace {
+
+constexpr char kLogFileName[] = "TVDAT.LOG";
+// How long a command waits for the tape to arrive and become ready.
+constexpr int kTapeWaitPolls = 300;
+constexpr int kTapeWaitPollMs = 100;
+
+std::atomic<bool> gInterrupted{false};
+
+extern "C" void onInterrupt(int)
+{
+    gInterrupted.store(true);
+}
+
+} // namespace
+
+int failWith(const std::string& text, int code)
+{
+    std::cerr << text << "\n";
+    return code;
+}
+
+InterruptAsStop::InterruptAsStop()
+{
+    gInterrupted.store(false);
+    struct sigaction sa {};
+    sa.sa_handler = onInterrupt;
+    sa.sa_flags = SA_RESETHAND;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, &old_);
+}
+
+InterruptAsStop::~InterruptAsStop()
+{
+    sigaction(SIGINT, &old_, nullptr);
+}
+
+bool InterruptAsStop::taken()
+{
+    return gInterrupted.exchange(false);
+}
+
+bool loadRunSettings(const CliContext& ctx, app::Settings& settings, int& exitCode)
+{
+    app::SettingsLocation loc = app::locateSettings(1);
+    if (!ctx.iniPath.empty()) {
+        std::error_code ec;
+        loc.iniPath = std::filesystem::absolute(ctx.iniPath, ec).string();
+        if (::access(loc.iniPath.c_str(), R_OK) != 0) {
+            exitCode =
+                failWith(stringPrintf("%s: %s", ctx.iniPath.c_str(), std::strerror(errno)), 2);
+            return false;
+        }
+    }
+    app::SettingsFile file(loc);
+    CollectingMessageSink sink;
+    settings = file.load(sink);
+    for (const auto& m : sink.messages)
+        std::cerr << m.text << "\n";
+    for (const std::string& item : ctx.overrides) {
+        const auto eq = item.find('=');
+        std::string error;
+        if (eq == std::string::npos) {
+            exitCode = failWith(stringPrintf("--set %s: give KEY=VALUE.", item.c_str()), 2);
+            return false;
+        }
+        if (!app::overrideSetting(settings, item.substr(0, eq), item.substr(eq + 1), loc.programDir,
+                                  error)) {
+            exitCode = failWith(error, 2);
+            return false;
+        }
+    }
+    return true;
+}
+
+DeckSession::~DeckSession()
+{
+    deck.reset();
+    view.reset();
+}
+
+bool DeckSession::open(std::shared_ptr<sound::AudioBackendProvider> audio, int& exitCode,
+                       const std::function<void(app::Settings&)>& adjust)
+{
+    if (!loadRunSettings(ctx_, settings, exitCode))
+        return false;
+    if (adjust)
+        adjust(settings);
+    settings.DatLog = ctx_.log;
+    view = std::make_unique<CliDeckView>(ctx_.assumeYes, ::isatty(STDOUT_FILENO) == 1);
+    engine::DeckOptions o;
+    sim::DriveRequest request;
+    request.spec = ctx_.driveSpec;
+    request.realtime = ctx_.realtime;
+    o.openDrive = [request](std::string& error) { return sim::openDriveObject(request, error); };
+    o.explicitDrive = !ctx_.driveSpec.empty();
+    if (!sim::isSimulatedSpec(ctx_.driveSpec))
+        o.drivePath = ctx_.driveSpec;
+    o.audio = std::move(audio);
+    o.logFile = kLogFileName;
+    o.errorPauseMs = 0; // the error is printed; nobody needs time to read a window
+    deck = std::make_unique<engine::Deck>(loop, *view, settings, o);
+    deck->firstActivation();
+    if (!deck->startupError().empty()) {
+        exitCode = 1;
+        return false;
+    }
+    return waitForTape(exitCode);
+}
+
+bool DeckSession::waitForTape(int& exitCode)
+{
+    for (int i = 0; i < kTapeWaitPolls; ++i) {
+        if (deck->idle())
+            deck->pollNow();
+        if (deck->transportEnabled()) {
+            view->setEcho(true);
+            return true;
+        }
+        const auto status = static_cast<dat::UnitStatus>(deck->state().lastUnitStatus.load());
+        if (i > 0 && !deck->tapeChecked() && !dat::isTransientStatus(status) &&
+            status != dat::kUnitReady)
+            break;
+        loop.pumpFor(kTapeWaitPollMs);
+    }
+    exitCode = failWith(tr(dat::msg::kTapeNotReady));
+    return false;
+}
+
+void DeckSession::settle()
+{
+    for (int i = 0; i < 50 && !deck->transportEnabled() && deck->tapeChecked(); ++i) {
+        loop.pumpFor(20);
+        if (deck->idle())
+            deck->pollNow();
+    }
+}
+
+int DeckSession::followPlayback(std::uint64_t endsBefore)
+{
+    InterruptAsStop interrupt;
+    view->setLive(true);
+    while (deck->playEnds() == endsBefore) {
+        loop.pumpFor(50);
+        view->live();
+        if (InterruptAsStop::taken())
+            deck->stop();
+    }
+    view->setLive(false);
+    view->finish();
+    return deck->lastRunFailed() ? 1 : 0;
+}
+
+} // namespace tarnvel::cli

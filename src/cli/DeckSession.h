@@ -1,0 +1,73 @@
+#pragma once
+
+#include "app/Settings.h"
+#include "cli/CliContext.h"
+#include "cli/CliDeckView.h"
+#include "engine/Deck.h"
+#include "engine/UiThread.h"
+
+#include <csignal>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace tarnvel::sound {
+class AudioBackendProvider;
+}
+
+// What every deck command of the command line shares: the settings of the run, a deck on the
+// drive of the global options with its tape checked, and Ctrl-C as the Stop button.
+namespace tarnvel::cli {
+
+// Prints `text` to stderr and returns `code`.
+int failWith(const std::string& text, int code = 1);
+
+// The settings of a run: the instance's file (or --ini), then the --set overrides. The
+// command line never writes the settings file. False (with exitCode set and the reason
+// printed) when --ini names no readable file or an override is refused.
+bool loadRunSettings(const CliContext& ctx, app::Settings& settings, int& exitCode);
+
+// Ctrl-C stops the run the way the Stop button does while one of these lives; a second one
+// ends the program.
+class InterruptAsStop {
+public:
+    InterruptAsStop();
+    ~InterruptAsStop();
+    InterruptAsStop(const InterruptAsStop&) = delete;
+    InterruptAsStop& operator=(const InterruptAsStop&) = delete;
+    // True once per Ctrl-C.
+    static bool taken();
+
+private:
+    struct sigaction old_ {};
+};
+
+// A deck on the drive of the global options, activated, with its tape checked.
+class DeckSession {
+public:
+    explicit DeckSession(const CliContext& ctx) : ctx_(ctx) {}
+    ~DeckSession();
+    DeckSession(const DeckSession&) = delete;
+    DeckSession& operator=(const DeckSession&) = delete;
+
+    // `adjust` changes the settings after loading, before the deck is made.
+    bool open(std::shared_ptr<sound::AudioBackendProvider> audio, int& exitCode,
+              const std::function<void(app::Settings&)>& adjust = {});
+    // Polls until the transport is usable; a settled status without a tape ends the wait.
+    bool waitForTape(int& exitCode);
+    // Waits for the transport to come back after a wind or search.
+    void settle();
+    // Runs until the playback started before the call ends; Ctrl-C is the Stop button.
+    // Returns the exit code (1 when the run ended on an error).
+    int followPlayback(std::uint64_t endsBefore);
+
+    engine::EventLoop loop;
+    app::Settings settings;
+    std::unique_ptr<CliDeckView> view;
+    std::unique_ptr<engine::Deck> deck;
+
+private:
+    const CliContext& ctx_;
+};
+
+} // namespace tarnvel::cli
