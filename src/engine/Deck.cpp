@@ -739,6 +739,16 @@ void Deck::errorStatusDoubleClick(bool shift)
         view_.showMessage(keptErrorDetail_, MessageIcon::Information, caption);
 }
 
+void Deck::suspendDisplay()
+{
+    displayThread_->suspend([this](int ms) { pumpFor(ms); });
+}
+
+void Deck::resumeDisplay()
+{
+    displayThread_->resume();
+}
+
 void Deck::pauseWithEvents(int ms)
 {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);

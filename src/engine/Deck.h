@@ -153,6 +153,17 @@ public:
     // The texts of the last position shown.
     const TimeTexts& timeTexts() const { return timeTexts_; }
 
+    // Motions a run needs before it starts (an image from the beginning of the tape, a
+    // recording at its place): shows `label`, sends the command with the immediate bit and
+    // waits for the tape to stop. False after a drive error, which is reported.
+    bool positionToAbs(const dat::TimeCode& abs, const std::string& label);
+    bool rewindForRun(const std::string& label);
+    UiThread& ui() { return ui_; }
+    // Playback thread: the display thread pauses around a file switch (counted).
+    void suspendDisplay();
+    void resumeDisplay();
+    DeckView& view() { return view_; }
+
     // Playback to files or the other instance (set by the play-to-file feature).
     void setPlayToFileController(PlayToFileController* controller) { fileController_ = controller; }
     // The lead-in offer after "Unknown Format 30 01" (set by the recording feature).

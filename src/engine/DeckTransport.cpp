@@ -206,6 +206,19 @@ bool Deck::nextPNo(Modifiers modifiers)
     return stepProgram(false, modifiers);
 }
 
+bool Deck::positionToAbs(const dat::TimeCode& abs, const std::string& label)
+{
+    view_.setText(Control::RunningStatusStaticText, label);
+    return locateAndWait(dat::DatDrive::kLocateByAbsTime, abs.hours, abs.minutes, abs.seconds,
+                         abs.frame);
+}
+
+bool Deck::rewindForRun(const std::string& label)
+{
+    view_.setText(Control::RunningStatusStaticText, label);
+    return waitForMotion(drive_->rewind(d_, true));
+}
+
 void Deck::timeCapture(int mem)
 {
     edits_.capture(mem, timeTexts_.abs);

@@ -41,6 +41,25 @@ inline constexpr MessagePair kSearchTo{"", "Search to"};
 inline constexpr MessagePair kIdGroupVirtual{"", " ID (Virtual) "};
 inline constexpr MessagePair kIdGroup{"", " ID "};
 
+// Playback to file.
+inline constexpr MessagePair kPleaseInputFileName{"", "Please input file name."};
+inline constexpr MessagePair kImageFromHere{
+    "", "Rewinding is not performed before create Image file.\nABS Time does not start from "
+        "00:00:00:00.\n\n Are you sure?"};
+inline constexpr MessagePair kDivideAtId{"", "Divide at each ID (PNo)"};
+inline constexpr MessagePair kDivideAtVirtualId{"", "Divide at each V.ID (PNo)"};
+inline constexpr MessagePair kSameFileExists{
+    "", "Same file already exists.\n\n Overwrite and continue?"};
+inline constexpr MessagePair kUnableToCreateFile{"", "Unable to create file."};
+inline constexpr MessagePair kUnableToWriteFile{"", "Unable to write file."};
+inline constexpr MessagePair kUnableToRewind{"", "Unable to rewind."};
+inline constexpr MessagePair kTargetNotReady{"", "Target DAT is Not Ready."};
+inline constexpr MessagePair kPositioning{"", " Positioning..."};
+inline constexpr MessagePair kRewinding{"", " Rewinding..."};
+inline constexpr MessagePair kChecking{"", " Checking %s..."};
+inline constexpr MessagePair kNameAndText{"", "%s\n\n%s"};
+inline constexpr MessagePair kPeerImageMark{"", "/I"};
+
 // Abort of a running drive command.
 inline constexpr MessagePair kTryAbort{"", "Now executing SCSI command above.\n Try to abort?"};
 inline constexpr MessagePair kAbortFailed{

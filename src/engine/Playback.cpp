@@ -233,6 +233,7 @@ std::uint32_t PlaybackPipeline::playStep(std::uint8_t* buffer, std::uint32_t byt
             errorFrameTotal.fetch_add(1, std::memory_order_relaxed);
             if (errorCount_ < kErrorListSize)
                 errorList_[errorCount_++] = {pos->absTime, errorByte};
+
             writeThisFrame_ = false;
         }
         if (!imageOutput) {
@@ -266,6 +267,9 @@ std::uint32_t PlaybackPipeline::playStep(std::uint8_t* buffer, std::uint32_t byt
         } else {
             writeThisFrame_ = true;
         }
+
+        if (output_ != nullptr && (errorByte != 0 || pos->absTime.hours == 0xAA))
+            output_->errorFrame(pos->absTime, errorByte, pos->absTime.hours == 0xAA);
 
         // Mem2 stop (all zero: not set).
         if (settings_.mem2StopChecked.load(std::memory_order_relaxed) &&

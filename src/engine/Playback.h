@@ -36,6 +36,12 @@ public:
     }
     // The tape format changed (the ID pre-read length follows the format).
     virtual void formatChanged(const PlaybackPipeline& /*pipeline*/) {}
+    // Every frame counted as an error (a non-zero error byte, an ABS time error or both), as
+    // it is read: for per-file counts and a complete error list.
+    virtual void errorFrame(const dat::TimeCode& /*abs*/, std::uint8_t /*errorByte*/,
+                            bool /*absError*/)
+    {
+    }
 };
 
 // Settings the playback thread reads while it runs. The window thread stores them whenever

@@ -1,0 +1,176 @@
+#pragma once
+
+#include "dat/TapePosition.h"
+#include "engine/Deck.h"
+#include "engine/PlayToFileForm.h"
+#include "formats/ImageWriter.h"
+#include "formats/WaveFileWriter.h"
+
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Playback to WAV files with their cue list, to a tape image, or to the other instance: the
+// set-up when playback starts, the division at IDs while it runs, and the closing at its end.
+namespace tarnvel::engine {
+
+// The sending side of the link to the other instance (the link implements it).
+class PeerSender {
+public:
+    virtual ~PeerSender() = default;
+    // The other instance's name as status texts show it ("Tarnvel:2").
+    virtual std::string peerName() const = 0;
+    // Window thread: asks the other instance to record (`wholeFrames` for duplication by
+    // image) and waits for its first answer; false when it refused or is gone.
+    virtual bool requestRecording(bool wholeFrames) = 0;
+    // Window thread: waits while the other instance prepares; true once it has started.
+    virtual bool waitUntilStarted() = 0;
+    // Playback thread: one block (audio of a frame, or a whole frame); false stops playback.
+    virtual bool send(const std::uint8_t* data, std::uint32_t bytes, const TapeFormat& format,
+                      bool emphasised, std::uint32_t idChange) = 0;
+    // Any thread: the Stop button; a send that waits wakes up and fails.
+    virtual void cancel() = 0;
+    // Window thread: the end-of-stream block (with a bounded wait).
+    virtual void finish() = 0;
+};
+
+// One WAV file written, for the summary and the archive report.
+struct WrittenFile {
+    std::string name;               // the file, or the first of a split series
+    std::vector<std::string> parts; // every file of the series, the first included
+    std::string programText;        // as the cue entry shows it ("01", "BB", "--")
+    std::array<std::uint8_t, dat::kPackBytes> datePack{};
+    std::string formatText; // "48000 / 16 (16)"
+    bool emphasis = false;
+    std::string copyText;
+    std::string startAbs; // the ABS time text where it starts
+    std::uint32_t frames = 0;
+    int seconds = 0;
+    std::uint32_t errorsLeft = 0, errorsRight = 0, errorsAbs = 0;
+    struct ErrorAt {
+        dat::TimeCode abs;
+        std::uint8_t errorByte;
+    };
+    std::vector<ErrorAt> errorFrames; // every error frame, not only the first 100
+};
+
+class PlayToFile final : public PlayToFileController, public PlayOutput {
+public:
+    PlayToFile(Deck& deck, app::Settings& settings);
+    ~PlayToFile() override;
+
+    // The dialog (window thread): fills the request, false for Cancel. Without one, the
+    // request given to setRequest is used as it is (the command line).
+    void setDialog(std::function<bool(Modifiers, PlayToFileRequest&)> dialog)
+    {
+        dialog_ = std::move(dialog);
+    }
+    void setRequest(const PlayToFileRequest& request) { request_ = request; }
+    const PlayToFileRequest& request() const { return request_; }
+    void setPeer(PeerSender* peer) { peer_ = peer; }
+    // Writes WAV files as Broadcast Wave (a "bext" chunk); off by default.
+    void setBroadcastWave(bool on) { bwf_ = on; }
+    // Tests: smaller split and image sizes.
+    void setImageLimits(const formats::ImageWriter::Limits& limits) { imageLimits_ = limits; }
+
+    // What the last run wrote (window thread, after the run).
+    const std::vector<WrittenFile>& writtenFiles() const { return written_; }
+    const std::string& cueName() const { return cueName_; }
+    const std::string& imageFileName() const { return imageName_; }
+    // A write failed during the run (the message was shown).
+    bool writeFailed() const { return writeFailed_; }
+    // The file being written and its frames so far (any thread; for progress lines).
+    std::string currentFile() const;
+    std::uint32_t framesInFile() const { return framesInFile_.load(std::memory_order_relaxed); }
+    std::uint32_t imageFrames() const { return imageFrames_.load(std::memory_order_relaxed); }
+
+    // PlayToFileController (window thread).
+    bool setUp(Modifiers modifiers) override;
+    PlayOutput* output() override { return active_ ? this : nullptr; }
+    bool fileOnly() const override;
+    std::string runningText() const override;
+    bool restart() override;
+    bool waitForPeer() override;
+    void stopRequested() override;
+    void finish() override;
+    void abandon() override;
+
+    // PlayOutput (playback thread).
+    bool image() const override;
+    bool peer() const override;
+    bool writeFrame(const dat::DatFrame& frame, std::uint32_t idChange) override;
+    bool writeAudio(const std::uint8_t* data, std::uint32_t bytes, std::uint32_t idChange) override;
+    bool divide(PlaybackPipeline& pipeline, const dat::TapePosition& position) override;
+    void formatChanged(const PlaybackPipeline& pipeline) override;
+    void errorFrame(const dat::TimeCode& abs, std::uint8_t errorByte, bool absError) override;
+
+    // Frames of ID pre-reading for a time in tenths of a second and a tape format.
+    static int preReadFrames(int tenths, const TapeFormat& format);
+    // Seconds of a file of `frames` frames (half-length frames count half).
+    static int fileSeconds(std::uint32_t frames, const TapeFormat& format);
+
+private:
+    bool setUpWave();
+    bool setUpImage();
+    bool setUpPeer();
+    bool askOverwrite(const std::string& name);
+    std::string waveName(int number, int sub, const dat::TapePosition& pos) const;
+    bool openWave(const std::string& name, const dat::TapePosition& pos, int preReadNumber);
+    // Closes the current WAV file and writes its cue entry (a file of one frame or less is
+    // deleted and not listed). False when the cue entry could not be written.
+    bool closeWave();
+    bool switchFile(int number, bool preRead, bool formatRestart, const dat::TapePosition& pos);
+    bool writeCue(const std::string& text);
+    void closeCue();
+    void message(const std::string& text);
+    bool ask(const std::string& text);
+    void failWrite();
+    void commitPendingError();
+
+    Deck& deck_;
+    app::Settings& settings_;
+    std::function<bool(Modifiers, PlayToFileRequest&)> dialog_;
+    PlayToFileRequest request_;
+    PeerSender* peer_ = nullptr;
+    bool bwf_ = false;
+    formats::ImageWriter::Limits imageLimits_;
+
+    class Sink;
+    std::unique_ptr<Sink> sink_; // messages of the writers, shown on the window thread
+    bool active_ = false;
+    bool writeFailed_ = false;
+
+    // WAV output.
+    std::unique_ptr<formats::WaveFileWriter> wave_;
+    std::string base_;
+    std::string cueName_;
+    std::FILE* cue_ = nullptr;
+    int fileNumber_ = 0;
+    int subNumber_ = 0;
+    std::atomic<std::uint32_t> framesInFile_{0};
+    mutable std::mutex nameMutex_; // the current file's name, read by progress lines
+    std::string currentName_;
+    int holdOff_ = 0;
+    int preRead_ = 0;
+    std::string cueEntry_;
+    WrittenFile current_;
+    struct PendingError {
+        dat::TimeCode abs{};
+        std::uint8_t errorByte = 0;
+        bool absError = false;
+        std::uint32_t frame = 0; // the pipeline's frame counter when it was read
+    } pending_;
+    bool hasPending_ = false;
+    std::vector<WrittenFile> written_;
+
+    // Image output.
+    std::unique_ptr<formats::ImageWriter> imageWriter_;
+    std::string imageName_;
+    std::atomic<std::uint32_t> imageFrames_{0};
+};
+
+} // namespace tarnvel::engine
