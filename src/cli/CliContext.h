@@ -28,5 +28,7 @@ void addFormatCommands(CLI::App& app, CliContext& ctx);   // FormatCommands.cpp
 void addSettingsCommands(CLI::App& app, CliContext& ctx); // SettingsCommands.cpp
 void addSoundCommands(CLI::App& app, CliContext& ctx);    // SoundCommands.cpp
 void addDeckCommands(CLI::App& app, CliContext& ctx);     // DeckCommands.cpp
+// After addImageCommands: it adds `image create`.
+void addArchiveCommands(CLI::App& app, CliContext& ctx); // ArchiveCommands.cpp
 
 } // namespace tarnvel::cli

@@ -98,7 +98,8 @@ void CliDeckView::live(bool force)
         if (!force && now - lastLive_ < std::chrono::milliseconds(200))
             return;
         lastLive_ = now;
-        std::cout << "\r\033[K" << engine::statusLine(fields_) << std::flush;
+        std::cout << "\r\033[K" << engine::statusLine(fields_)
+                  << (liveExtra_ ? liveExtra_() : std::string{}) << std::flush;
         liveShown_ = true;
         return;
     }
@@ -107,7 +108,8 @@ void CliDeckView::live(bool force)
         now - lastPlain_ >= std::chrono::seconds(10)) {
         lastPlainProgram_ = fields_.programNumber;
         lastPlain_ = now;
-        std::cout << engine::statusLine(fields_) << std::endl;
+        std::cout << engine::statusLine(fields_) << (liveExtra_ ? liveExtra_() : std::string{})
+                  << std::endl;
     }
 }
 

@@ -4,6 +4,7 @@
 #include "engine/StatusLine.h"
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 namespace tarnvel::cli {
@@ -30,6 +31,8 @@ public:
     // Ends the live line and prints the final status line.
     void finish();
     void setLive(bool on) { liveOn_ = on; }
+    // Text the live line carries after the deck's status (the file being written, ...).
+    void setLiveExtra(std::function<std::string()> extra) { liveExtra_ = std::move(extra); }
     // Status line changes are printed only while echoing (the start-up and the idle polls
     // around a command are not news).
     void setEcho(bool on) { echo_ = on; }
@@ -45,6 +48,7 @@ private:
     bool terminal_;
     bool liveOn_ = false;
     bool echo_ = false;
+    std::function<std::string()> liveExtra_;
     bool liveShown_ = false;
     engine::StatusLineFields fields_;
     bool idVisible_ = false;

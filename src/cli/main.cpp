@@ -28,6 +28,7 @@ int main(int argc, char** argv)
     addSettingsCommands(app, ctx);
     addSoundCommands(app, ctx);
     addDeckCommands(app, ctx);
+    addArchiveCommands(app, ctx);
 
     CLI11_PARSE(app, argc, argv);
     return ctx.exitCode;

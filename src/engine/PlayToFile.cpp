@@ -2,6 +2,7 @@
 
 #include "app/TimeDisplay.h"
 #include "engine/EngineMessages.h"
+#include "formats/BroadcastWave.h"
 #include "formats/StringPrintf.h"
 
 #include <cerrno>
@@ -57,6 +58,23 @@ std::string programText(const dat::TapePosition& pos, int preReadNumber)
     if (pos.currentPNo >= 1 && pos.currentPNo <= dat::kMaxProgramNumber)
         return std::to_string(pos.currentPNo);
     return "--";
+}
+
+// The Broadcast Wave description of a file: where it came from and how well it read.
+std::vector<std::uint8_t> bextOf(const WrittenFile& f, const formats::WaveFormat& out,
+                                 const TapeFormat& tape)
+{
+    formats::BextInfo b;
+    b.description = stringPrintf("DAT transfer, PNo %s, error frames L %u R %u ABS %u",
+                                 f.programText.c_str(), f.errorsLeft, f.errorsRight, f.errorsAbs);
+    b.originator = "Tarnvel";
+    int seconds = 0;
+    if (formats::bextDateOfPack(f.datePack, b.date, b.time, seconds))
+        b.timeReference = static_cast<std::uint64_t>(seconds) * out.samplesPerSec;
+    b.codingHistory =
+        stringPrintf("A=PCM,F=%d,W=%d,M=stereo,T=DAT%s%s\r\n", tape.rate, tape.bits,
+                     tape.longPlay ? " long play" : "", tape.emphasis ? " with emphasis" : "");
+    return formats::bextChunkBody(b);
 }
 
 } // namespace
@@ -135,6 +153,7 @@ std::string PlayToFile::currentFile() const
 bool PlayToFile::setUp(Modifiers modifiers)
 {
     writeFailed_ = false;
+    audioMicros_ = 0;
     written_.clear();
     if (dialog_ && !dialog_(modifiers, request_))
         return false;
@@ -197,6 +216,13 @@ bool PlayToFile::openWave(const std::string& name, const dat::TapePosition& pos,
     PlaybackPipeline& p = deck_.pipeline();
     wave_->setFileName(name);
     wave_->setFormat(p.outputFormat());
+    WrittenFile described;
+    described.programText = programText(pos, preReadNumber);
+    described.datePack = pos.datePack;
+    if (bwf_)
+        wave_->setExtraChunk("bext", bextOf(described, p.outputFormat(), p.tapeFormat()));
+    else
+        wave_->setExtraChunk({}, {});
     if (!wave_->create())
         return false;
     framesInFile_ = 0;
@@ -331,6 +357,10 @@ void PlayToFile::failWrite()
 
 bool PlayToFile::writeFrame(const dat::DatFrame& frame, std::uint32_t idChange)
 {
+    // A frame is 30 ms of audio; half of that for high-rate and 24-bit frames.
+    const TapeFormat& tape = deck_.pipeline().tapeFormat();
+    audioMicros_.fetch_add(tape.rate > 48000 || tape.bits == 24 ? 15000 : 30000,
+                           std::memory_order_relaxed);
     if (peer()) {
         if (!peer_->send(frame.data(), dat::kFrameBytes, deck_.pipeline().tapeFormat(), false,
                          idChange)) {
@@ -350,6 +380,9 @@ bool PlayToFile::writeFrame(const dat::DatFrame& frame, std::uint32_t idChange)
 bool PlayToFile::writeAudio(const std::uint8_t* data, std::uint32_t bytes, std::uint32_t idChange)
 {
     PlaybackPipeline& p = deck_.pipeline();
+    const std::uint32_t perSecond = std::max<std::uint32_t>(1, p.outputFormat().avgBytesPerSec);
+    audioMicros_.fetch_add(static_cast<std::uint64_t>(bytes) * 1000000 / perSecond,
+                           std::memory_order_relaxed);
     if (peer()) {
         const TapeFormat& f = p.tapeFormat();
         // Emphasis travels only when the sender did not take it out.
@@ -484,6 +517,8 @@ bool PlayToFile::closeWave()
     if (!wave_ || !wave_->isOpen())
         return true;
     const int splits = wave_->splitCount();
+    if (bwf_) // the description gets the file's error counts
+        wave_->updateExtraChunk(bextOf(current_, wave_->format(), deck_.pipeline().tapeFormat()));
     const bool closed = wave_->finish(false);
     if (!closed)
         failWrite();

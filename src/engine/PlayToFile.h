@@ -87,6 +87,8 @@ public:
     std::string currentFile() const;
     std::uint32_t framesInFile() const { return framesInFile_.load(std::memory_order_relaxed); }
     std::uint32_t imageFrames() const { return imageFrames_.load(std::memory_order_relaxed); }
+    // Seconds of tape audio handed to the output so far in this run (any thread).
+    double audioSeconds() const { return audioMicros_.load(std::memory_order_relaxed) / 1e6; }
 
     // PlayToFileController (window thread).
     bool setUp(Modifiers modifiers) override;
@@ -171,6 +173,7 @@ private:
     std::unique_ptr<formats::ImageWriter> imageWriter_;
     std::string imageName_;
     std::atomic<std::uint32_t> imageFrames_{0};
+    std::atomic<std::uint64_t> audioMicros_{0};
 };
 
 } // namespace tarnvel::engine

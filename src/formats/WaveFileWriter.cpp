@@ -122,10 +122,33 @@ void WaveFileWriter::closeFd()
     }
 }
 
+void WaveFileWriter::setExtraChunk(const std::string& id, std::vector<std::uint8_t> body)
+{
+    extraId_ = id.substr(0, 4);
+    extraBody_ = std::move(body);
+    if (extraBody_.size() & 1)
+        extraBody_.push_back(0); // chunks keep the even alignment
+}
+
+bool WaveFileWriter::updateExtraChunk(const std::vector<std::uint8_t>& body)
+{
+    std::vector<std::uint8_t> padded = body;
+    if (padded.size() & 1)
+        padded.push_back(0);
+    if (extraId_.empty() || padded.size() != extraBody_.size())
+        return false;
+    extraBody_ = std::move(padded);
+    if (header_.size() == kHeaderBytes + 8 + extraBody_.size())
+        std::memcpy(header_.data() + 44, extraBody_.data(), extraBody_.size());
+    return true;
+}
+
 void WaveFileWriter::buildHeader()
 {
     const std::uint16_t blockAlign =
         static_cast<std::uint16_t>(format_.channels * format_.bitsPerSample / 8);
+    const std::size_t extra = extraId_.empty() ? 0 : 8 + extraBody_.size();
+    header_.assign(kHeaderBytes + extra, 0);
     std::uint8_t* h = header_.data();
     std::memcpy(h, "RIFF", 4);
     writeLe32(h + 4, 36);
@@ -138,8 +161,13 @@ void WaveFileWriter::buildHeader()
     writeLe32(h + 28, format_.blockAlign * format_.samplesPerSec);
     writeLe16(h + 32, blockAlign);
     writeLe16(h + 34, format_.bitsPerSample);
-    std::memcpy(h + 36, "data", 4);
-    writeLe32(h + 40, 0);
+    if (extra != 0) {
+        std::memcpy(h + 36, extraId_.data(), extraId_.size());
+        writeLe32(h + 40, static_cast<std::uint32_t>(extraBody_.size()));
+        std::memcpy(h + 44, extraBody_.data(), extraBody_.size());
+    }
+    std::memcpy(h + 36 + extra, "data", 4);
+    writeLe32(h + 40 + extra, 0);
 }
 
 bool WaveFileWriter::create()
@@ -161,7 +189,7 @@ bool WaveFileWriter::createFile()
         currentName_ = targetName_;
         return false;
     }
-    if (!checkDiskSpace(currentName_, kHeaderBytes, {}, sink_, &freeBytesSeen_))
+    if (!checkDiskSpace(currentName_, header_.size(), {}, sink_, &freeBytesSeen_))
         return false;
 
     fd_ = ::open(currentName_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -175,9 +203,9 @@ bool WaveFileWriter::createFile()
         ::unlink(currentName_.c_str());
         return false;
     }
-    bytesWritten_ = kHeaderBytes;
+    bytesWritten_ = header_.size();
     checkStep_ = 5ULL * format_.blockAlign * format_.samplesPerSec;
-    nextCheckPoint_ = kHeaderBytes + checkStep_;
+    nextCheckPoint_ = header_.size() + checkStep_;
     return true;
 }
 
@@ -249,8 +277,8 @@ bool WaveFileWriter::finish(bool keepOpen)
         }
     }
     writeLe32(header_.data() + 4, static_cast<std::uint32_t>(bytesWritten_ - 8));
-    writeLe32(header_.data() + 40,
-              static_cast<std::uint32_t>(bytesWritten_ - kHeaderBytes - (padded ? 1 : 0)));
+    writeLe32(header_.data() + header_.size() - 4,
+              static_cast<std::uint32_t>(bytesWritten_ - header_.size() - (padded ? 1 : 0)));
     if (!writeAllAt(fd_, header_.data(), header_.size(), 0)) {
         if (!keepOpen)
             closeFd();

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tarnvel {
 class MessageSink;
@@ -40,6 +41,14 @@ public:
     const std::string& currentFileName() const { return currentName_; }
     void setFormat(const WaveFormat& format) { format_ = format; }
     const WaveFormat& format() const { return format_; }
+    // A chunk written between "fmt " and "data" of every file (a Broadcast Wave "bext");
+    // an empty id writes the canonical 44-byte header.
+    void setExtraChunk(const std::string& id, std::vector<std::uint8_t> body);
+    // Replaces the extra chunk's body by one of the same size (a description completed at
+    // the end); it reaches the file with the next header update. False for another size.
+    bool updateExtraChunk(const std::vector<std::uint8_t>& body);
+    // Bytes before the samples: 44, plus the extra chunk.
+    std::size_t headerBytes() const { return header_.size(); }
     // Lowers the split size (small media, tests); never above kSplitBytes.
     void setSplitBytes(std::uint64_t bytes);
 
@@ -79,7 +88,9 @@ private:
     std::string targetName_;
     std::string currentName_;
     WaveFormat format_;
-    std::array<std::uint8_t, kHeaderBytes> header_{};
+    std::vector<std::uint8_t> header_ = std::vector<std::uint8_t>(kHeaderBytes);
+    std::string extraId_;
+    std::vector<std::uint8_t> extraBody_;
     int fd_ = -1;
     std::uint64_t bytesWritten_ = 0;
     std::uint64_t nextCheckPoint_ = 0;

@@ -1,0 +1,299 @@
+#include "cli/CliContext.h"
+#include "cli/DeckSession.h"
+#include "engine/ArchiveReport.h"
+#include "engine/EngineMessages.h"
+#include "engine/PlayToFile.h"
+#include "formats/StringPrintf.h"
+#include "sound/AudioBackend.h"
+#include "sound/NullAudioBackend.h"
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+
+// The archivist's commands: a tape to WAV files with their cue list and a verifiable report,
+// a tape to an image file, and the check of an archive made earlier.
+namespace tarnvel::cli {
+
+namespace {
+
+using formats::stringPrintf;
+
+struct ArchiveOptions {
+    std::string base;
+    bool noDivide = false;
+    std::optional<int> preRead;
+    bool withSound = false;
+    bool fromHere = false;
+    bool bwf = false;
+    bool noReport = false;
+};
+
+struct ImageOptions {
+    std::string file;
+    std::string comment;
+    bool here = false;
+};
+
+std::string localTime()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+    return text;
+}
+
+std::string trimmed(const std::string& s)
+{
+    const auto b = s.find_first_not_of(' ');
+    return b == std::string::npos ? std::string{} : s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
+// How the run ended, in the words of the report.
+std::string outcomeOf(const DeckSession& s)
+{
+    switch (s.deck->pipeline().stopReason()) {
+    case engine::PlayStop::EndId:
+        return "stopped at the END ID";
+    case engine::PlayStop::EndOfTape:
+        return "end of the recording";
+    case engine::PlayStop::None:
+        return "stopped by the user";
+    case engine::PlayStop::Mem2:
+        return "stopped at the Mem2 time";
+    default:
+        return "stopped by an error: " + trimmed(s.view->errorText());
+    }
+}
+
+// The null device, paced in real time or as fast as the run goes.
+std::shared_ptr<sound::AudioBackendProvider> nullDevice(bool realTime)
+{
+    sound::NullDeviceOptions o;
+    o.realTime = realTime;
+    return std::make_shared<sound::NullBackendProvider>(o);
+}
+
+std::string baseName(const std::string& path)
+{
+    return std::filesystem::path(path).filename().string();
+}
+
+// The sound output of a run that also plays: the system's, or the null device without one.
+std::shared_ptr<sound::AudioBackendProvider> audioOf(bool withSound, const app::Settings& s)
+{
+    if (!withSound)
+        return nullDevice(false);
+    auto system = sound::systemAudioBackends();
+    auto backend = system->create(static_cast<sound::SoundDriverType>(s.PlayRecDriverType));
+    std::vector<sound::AudioDeviceInfo> devices;
+    std::string error;
+    if (backend && backend->listDevices(devices, error))
+        for (const auto& d : devices)
+            if (d.outputChannels > 0)
+                return system;
+    std::cerr << "No sound output device: playing to the null device.\n";
+    return nullDevice(true);
+}
+
+// Runs a playback to file on an open session and follows it with a progress line. Returns
+// the run's exit code.
+int runToFile(DeckSession& s, engine::PlayToFile& ptf, const engine::PlayToFileRequest& request)
+{
+    ptf.setRequest(request);
+    s.deck->setPlayToFileController(&ptf);
+    const auto started = std::chrono::steady_clock::now();
+    s.view->setLiveExtra([&] {
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        const std::uint32_t frames = request.destination == engine::PlayDestination::Image
+                                         ? ptf.imageFrames()
+                                         : ptf.framesInFile();
+        return stringPrintf("  %s  %u frames  x%.1f", baseName(ptf.currentFile()).c_str(), frames,
+                            wall > 0 ? ptf.audioSeconds() / wall : 0.0);
+    });
+    const std::uint64_t ends = s.deck->playEnds();
+    s.deck->playToFile({});
+    int rc = 0;
+    if (!s.deck->state().running.load() && s.deck->playEnds() == ends)
+        rc = 1; // the start failed and said why
+    else
+        rc = s.followPlayback(ends);
+    s.view->setLiveExtra({});
+    s.deck->setPlayToFileController(nullptr);
+    return ptf.writeFailed() ? 1 : rc;
+}
+
+std::string absoluteFromHere(const std::string& name)
+{
+    std::error_code ec;
+    return std::filesystem::absolute(name, ec).lexically_normal().string();
+}
+
+int archive(const CliContext& ctx, const ArchiveOptions& opt)
+{
+    if (opt.preRead && (*opt.preRead < 0 || *opt.preRead > 5))
+        return failWith("--preread must be 0 to 5 (tenths of a second).", 2);
+    int exitCode = 0;
+    DeckSession s(ctx);
+    app::Settings probe;
+    if (!loadRunSettings(ctx, probe, exitCode))
+        return exitCode;
+    if (!s.open(audioOf(opt.withSound, probe), exitCode))
+        return exitCode;
+    if (!opt.fromHere) {
+        s.deck->rewind();
+        if (!s.view->errorText().empty())
+            return 1;
+        s.settle();
+    }
+    engine::PlayToFileRequest r;
+    r.destination = engine::PlayDestination::Wave;
+    // A shell user expects a relative name to be taken from the current folder.
+    r.waveBase = absoluteFromHere(opt.base);
+    r.withSound = opt.withSound;
+    r.divide = !opt.noDivide;
+    r.preReadTenths = opt.preRead.value_or(s.settings.PreReadIDsec10);
+    engine::PlayToFile ptf(*s.deck, s.settings);
+    ptf.setBroadcastWave(opt.bwf);
+    const std::string started = localTime();
+    const int rc = runToFile(s, ptf, r);
+
+    // The summary.
+    std::uint64_t errorFrames = 0;
+    int seconds = 0;
+    for (const engine::WrittenFile& f : ptf.writtenFiles()) {
+        std::cout << stringPrintf("%-32s PNo %-3s %02dh%02dm%02ds %7u frames  errors L%u R%u A%u",
+                                  baseName(f.name).c_str(), f.programText.c_str(), f.seconds / 3600,
+                                  f.seconds / 60 % 60, f.seconds % 60, f.frames, f.errorsLeft,
+                                  f.errorsRight, f.errorsAbs)
+                  << "\n";
+        errorFrames += f.errorFrames.size();
+        seconds += f.seconds;
+    }
+    std::cout << stringPrintf("%zu files, %02dh%02dm%02ds, %llu error frames; cue list %s",
+                              ptf.writtenFiles().size(), seconds / 3600, seconds / 60 % 60,
+                              seconds % 60, static_cast<unsigned long long>(errorFrames),
+                              ptf.cueName().c_str())
+              << "\n";
+    if (opt.noReport || ptf.writtenFiles().empty())
+        return rc;
+
+    engine::ArchiveRun run;
+    run.program = "Tarnvel 0.1.0";
+    const scsi::ScsiDeviceEntry e = s.deck->drive()->getDevice(s.deck->driveIndex());
+    run.drive =
+        stringPrintf("[%d:%d] %s %s %s", e.hostAdapter, e.target, trimmed(e.vendorText()).c_str(),
+                     trimmed(e.productText()).c_str(), trimmed(e.revisionText()).c_str());
+    const app::Settings& st = s.settings;
+    run.settings = {
+        {"EnableErrorMute", std::to_string(st.EnableErrorMute)},
+        {"EnableDeEmphasis", std::to_string(st.EnableDeEmphasis)},
+        {"DitherType", std::to_string(st.DitherType)},
+        {"ErrorStopCounter", std::to_string(st.ErrorStopCounter)},
+        {"AbsTimeErrorStopCounter", std::to_string(st.AbsTimeErrorStopCounter)},
+        {"WriteAbsTimeErrorFrameToFile", std::to_string(st.WriteAbsTimeErrorFrameToFile)},
+        {"ResetErrorAtID", std::to_string(st.ResetErrorAtID)},
+        {"EnableDivideFileAtID", std::to_string(r.divide)},
+        {"PreReadIDsec10", std::to_string(r.preReadTenths)},
+        {"ExtendedFormatMode", std::to_string(st.ExtendedFormatMode)},
+        {"ExtendedFormatBitLen", std::to_string(st.ExtendedFormatBitLen)}};
+    run.started = started;
+    run.ended = localTime();
+    run.cueFile = ptf.cueName();
+    run.outcome = outcomeOf(s);
+    const std::string reportName = r.waveBase + ".log";
+    std::string error;
+    if (!engine::writeArchiveReport(reportName, run, ptf.writtenFiles(), error)) {
+        std::cerr << error << "\n";
+        return 1;
+    }
+    std::cout << "Report " << reportName << "\n";
+    return rc;
+}
+
+int imageCreate(const CliContext& ctx, const ImageOptions& opt)
+{
+    int exitCode = 0;
+    DeckSession s(ctx);
+    if (!s.open(nullDevice(false), exitCode))
+        return exitCode;
+    engine::PlayToFileRequest r;
+    r.destination = engine::PlayDestination::Image;
+    r.imageName = absoluteFromHere(opt.file);
+    r.imageComment = opt.comment;
+    r.imageFromHere = opt.here;
+    engine::PlayToFile ptf(*s.deck, s.settings);
+    const int rc = runToFile(s, ptf, r);
+    if (!ptf.imageFileName().empty())
+        std::cout << stringPrintf("%s: %u frames", ptf.imageFileName().c_str(), ptf.imageFrames())
+                  << "\n";
+    return rc;
+}
+
+int verify(const std::string& report)
+{
+    std::string error;
+    const engine::ArchiveVerification v = engine::verifyArchiveReport(report, error);
+    if (!v.readable)
+        return failWith(error, 1);
+    for (const engine::VerifiedFile& f : v.files) {
+        const char* word = f.result == engine::VerifiedFile::Result::Ok        ? "OK      "
+                           : f.result == engine::VerifiedFile::Result::Missing ? "MISSING "
+                                                                               : "MISMATCH";
+        std::cout << word << " " << f.name << (f.detail.empty() ? "" : "  (" + f.detail + ")")
+                  << "\n";
+    }
+    std::cout << (v.reportIntact ? "OK       report " : "EDITED   report ") << report << "\n";
+    return v.allGood() ? 0 : 1;
+}
+
+} // namespace
+
+void addArchiveCommands(CLI::App& app, CliContext& ctx)
+{
+    auto a = std::make_shared<ArchiveOptions>();
+    auto* archiveCmd = app.add_subcommand(
+        "archive", "Copy the tape to WAV files (BASE01.WAV, ...), a cue list BASE.TVC and a "
+                   "report BASE.log with a SHA-256 of every file");
+    archiveCmd->add_option("BASE", a->base, "Base of the file names (relative: from here)")
+        ->required();
+    auto divideFlag = std::make_shared<bool>(false);
+    auto* divide =
+        archiveCmd->add_flag("--divide", *divideFlag, "A file per program number (default)");
+    archiveCmd->add_flag("--no-divide", a->noDivide, "One file for the whole tape")
+        ->excludes(divide);
+    archiveCmd->add_option(
+        "--preread", a->preRead,
+        "Start a new file this many tenths of a second before its START ID (0-5)");
+    archiveCmd->add_flag("--with-sound", a->withSound, "Play through the sound output meanwhile");
+    archiveCmd->add_flag("--from-here", a->fromHere, "Start where the tape stands (no rewind)");
+    archiveCmd->add_flag("--bwf", a->bwf, "Write Broadcast Wave files (a bext chunk)");
+    archiveCmd->add_flag("--no-report", a->noReport, "Write no BASE.log report");
+    archiveCmd->callback([&ctx, a] { ctx.exitCode = archive(ctx, *a); });
+
+    auto i = std::make_shared<ImageOptions>();
+    CLI::App* image = app.get_subcommand("image");
+    auto* create = image->add_subcommand(
+        "create", "Copy the tape to an image file, every frame with its subcode");
+    create->add_option("FILE", i->file, "Image file (.TVI is added; relative: from here)")
+        ->required();
+    create->add_option("--comment", i->comment, "Comment stored in the image (80 characters)");
+    create->add_flag("--here", i->here,
+                     "Start where the tape stands (the ABS time then does not "
+                     "start at 00:00:00:00)");
+    create->callback([&ctx, i] { ctx.exitCode = imageCreate(ctx, *i); });
+
+    auto report = std::make_shared<std::string>();
+    auto* v = app.add_subcommand("verify", "Check an archive against its report: every file's "
+                                           "SHA-256 and the report's own");
+    v->add_option("REPORT", *report, "The BASE.log of an archive")->required();
+    v->callback([&ctx, report] { ctx.exitCode = verify(*report); });
+}
+
+} // namespace tarnvel::cli
