@@ -19,9 +19,9 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 900
 
 # Suites whose code runs threads (drive motion, sound, engine) again under TSan.
-threaded_labels="sim|sound|engine|record|app"
+threaded_labels="sim|sound|engine|record|app|link"
 targets=()
-for d in sim sound engine record app; do
+for d in sim sound engine record app link; do
   [ -d "tests/$d" ] && targets+=("test_$d")
 done
 if [ ${#targets[@]} -gt 0 ]; then

@@ -1,7 +1,10 @@
+#include "app/InstanceLock.h"
+#include "app/ProgramIdentity.h"
 #include "cli/CliContext.h"
 #include "cli/DeckSession.h"
 #include "engine/ArchiveReport.h"
 #include "engine/EngineMessages.h"
+#include "engine/LinkPeerSender.h"
 #include "engine/PlayToFile.h"
 #include "formats/StringPrintf.h"
 #include "sound/AudioBackend.h"
@@ -236,6 +239,25 @@ int imageCreate(const CliContext& ctx, const ImageOptions& opt)
     return rc;
 }
 
+int copyToPeer(const CliContext& ctx, bool image)
+{
+    int exitCode = 0;
+    DeckSession s(ctx);
+    if (!s.open(nullDevice(false), exitCode))
+        return exitCode;
+    engine::LinkPeerSender sender(s.loop, app::runtimeFolderPath(),
+                                  app::programTitle(ctx.instance));
+    if (!sender.peerRunning())
+        return failWith(stringPrintf("%s does not run (start it with: tarnvel-cli --instance %d "
+                                     "--drive ... serve).",
+                                     sender.peerName().c_str(), ctx.instance == 1 ? 2 : 1));
+    engine::PlayToFileRequest r;
+    r.destination = image ? engine::PlayDestination::PeerImage : engine::PlayDestination::PeerAudio;
+    engine::PlayToFile ptf(*s.deck, s.settings);
+    ptf.setPeer(&sender);
+    return runToFile(s, ptf, r);
+}
+
 int verify(const std::string& report)
 {
     std::string error;
@@ -288,6 +310,12 @@ void addArchiveCommands(CLI::App& app, CliContext& ctx)
                      "Start where the tape stands (the ABS time then does not "
                      "start at 00:00:00:00)");
     create->callback([&ctx, i] { ctx.exitCode = imageCreate(ctx, *i); });
+
+    auto byImage = std::make_shared<bool>(false);
+    auto* peer = app.add_subcommand("copy-to-peer", "Play this tape into the other instance's "
+                                                    "recorder (see serve)");
+    peer->add_flag("--image", *byImage, "Duplicate whole frames (an image copy) instead of audio");
+    peer->callback([&ctx, byImage] { ctx.exitCode = copyToPeer(ctx, *byImage); });
 
     auto report = std::make_shared<std::string>();
     auto* v = app.add_subcommand("verify", "Check an archive against its report: every file's "

@@ -62,7 +62,7 @@ bool InterruptAsStop::taken()
 
 bool loadRunSettings(const CliContext& ctx, app::Settings& settings, int& exitCode)
 {
-    app::SettingsLocation loc = app::locateSettings(1);
+    app::SettingsLocation loc = app::locateSettings(ctx.instance);
     if (!ctx.iniPath.empty()) {
         std::error_code ec;
         loc.iniPath = std::filesystem::absolute(ctx.iniPath, ec).string();
@@ -109,6 +109,7 @@ bool DeckSession::open(std::shared_ptr<sound::AudioBackendProvider> audio, int& 
     settings.DatLog = ctx_.log;
     view = std::make_unique<CliDeckView>(ctx_.assumeYes, ::isatty(STDOUT_FILENO) == 1);
     engine::DeckOptions o;
+    o.instance = ctx_.instance;
     sim::DriveRequest request;
     request.spec = ctx_.driveSpec;
     request.realtime = ctx_.realtime;

@@ -16,6 +16,10 @@ int main(int argc, char** argv)
     app.add_flag("--log", ctx.log, "Write the SCSI command log TVDAT.LOG");
     app.add_flag("--realtime", ctx.realtime, "Run simulated drives at deck speed");
     app.add_flag("-y,--yes", ctx.assumeYes, "Answer Yes to every question");
+    app.add_option(
+           "--instance", ctx.instance,
+           "Act as instance 1 (\"Tarnvel\") or 2 (\"Tarnvel:2\"): its settings file and link")
+        ->check(CLI::Range(1, 2));
     app.add_option("--ini", ctx.iniPath,
                    "Settings file of this run (default: the program's TV.INI)");
     app.add_option("--set", ctx.overrides, "KEY=VALUE: one setting for this run only (repeatable)")
