@@ -8,7 +8,7 @@ packages=(
   clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libcli11-dev
-  sox libsndfile1-dev sndfile-programs
+  sox libsndfile1-dev sndfile-programs bc time
   librtaudio-dev pulseaudio pulseaudio-utils jackd2 libasound2-plugins alsa-utils
 )
 

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Archiving a whole simulated cassette (fast mode) against a plain copy of the same number of
+# bytes on this machine, for a 10- and a 60-minute tape: wall time, the ratio of the archive's
+# speed to the copy's (target: at least 0.5) and the archive's peak memory (target: flat in
+# tape length). Usage: bench/archive_run.sh [build folder]
+set -euo pipefail
+build=${1:-build}
+cli=$(realpath "$build/src/cli/tarnvel-cli")
+work=$(mktemp -d -t tarnvel-archive-bench-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+seconds() { date +%s.%N; }
+
+for minutes in 10 60; do
+  frames=$((minutes * 2000))
+  "$cli" image make-sample --frames "$frames" tape.tvi >/dev/null
+  "$cli" sim new --from-image tape.tvi "tape$minutes.tvs" >/dev/null
+  rm -f tape.tvi
+  bytes=$((frames * 5760))
+
+  start=$(seconds)
+  /usr/bin/time -f "%M" -o rss.txt "$cli" --drive "sim:tape$minutes.tvs" archive "a$minutes" \
+    --no-divide --no-report --yes >/dev/null 2>&1
+  archive=$(echo "$(seconds) - $start" | bc)
+  rss=$(cat rss.txt)
+
+  head -c "$bytes" /dev/urandom > src.bin
+  sync
+  start=$(seconds)
+  cp src.bin dst.bin
+  sync
+  copy=$(echo "$(seconds) - $start" | bc)
+  rm -f src.bin dst.bin "a$minutes"*.WAV "a$minutes".TVC "tape$minutes.tvs"
+
+  printf '%3d min tape: archive %6.2f s, plain copy of %d MB %6.2f s, ratio %.2f (target >= 0.5), peak memory %d KiB\n' \
+    "$minutes" "$archive" $((bytes / 1000000)) "$copy" "$(echo "$copy / $archive" | bc -l)" "$rss"
+done
