@@ -236,5 +236,31 @@ TEST_F(PlayToFileTest, AnImageOfTheTapeHoldsEveryFrameUnchanged)
     EXPECT_EQ(n, 700); // the END ID area included
 }
 
+TEST_F(PlayToFileTest, PausingAFileRunReadsNothingAndStopEndsItFromThePause)
+{
+    makeTape(
+        [](sim::Cassette& c) {
+            TapeBuilder b(c);
+            b.start(1);
+            b.frames(8000);
+        },
+        5);
+    openWithFiles();
+    ptf->setRequest(waves());
+    const auto ends = deck->playEnds();
+    deck->playToFile({});
+    ASSERT_TRUE(deck->state().running.load());
+    loop.pumpFor(20);
+    deck->pause();
+    EXPECT_EQ(deck->state().playState.load(), kStatePaused);
+    loop.pumpFor(50);
+    const std::uint32_t frames = ptf->framesInFile();
+    loop.pumpFor(200);
+    EXPECT_EQ(ptf->framesInFile(), frames); // the loop turns without reading
+    deck->stop();
+    ASSERT_TRUE(loop.runUntil([&] { return deck->playEnds() > ends && deck->idle(); }, 20000));
+    EXPECT_EQ(ptf->writtenFiles().size(), frames > 1 ? 1u : 0u);
+}
+
 } // namespace
 } // namespace tarnvel::engine::test
