@@ -165,7 +165,9 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
     engine::PlayToFile ptf(*s.deck, s.settings);
     ptf.setBroadcastWave(opt.bwf);
     const std::string started = localTime();
+    const auto t0 = std::chrono::steady_clock::now();
     const int rc = runToFile(s, ptf, r);
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 
     // The summary.
     std::uint64_t errorFrames = 0;
@@ -183,6 +185,9 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
                               ptf.writtenFiles().size(), seconds / 3600, seconds / 60 % 60,
                               seconds % 60, static_cast<unsigned long long>(errorFrames),
                               ptf.cueName().c_str())
+              << "\n"
+              << stringPrintf("Archived in %.2f s (%.0f times real time)", took,
+                              took > 0 ? ptf.audioSeconds() / took : 0.0)
               << "\n";
     if (opt.noReport || ptf.writtenFiles().empty())
         return rc;
