@@ -4,6 +4,7 @@
 #include "formats/ImageMessages.h"
 #include "formats/ImageReader.h"
 #include "formats/SampleImage.h"
+#include "formats/StringPrintf.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -29,6 +30,17 @@ struct ImageOptions {
     std::uint32_t frames = 1000;
 };
 
+// After "Invalid format.": an image left by a crash says how its header and data disagree
+// and how to repair it.
+void explainInvalidImage(const std::string& file)
+{
+    const formats::ImageDiagnosis d = formats::diagnoseImage(file);
+    if (!d.structureRead || d.consistent)
+        return;
+    std::cerr << formats::imageDiagnosisText(d) << ".\n"
+              << formats::stringPrintf(tr(formats::kMsgImageRepairHint), file.c_str()) << "\n";
+}
+
 int imageInfo(const ImageOptions& opt)
 {
     StderrSink sink;
@@ -39,18 +51,44 @@ int imageInfo(const ImageOptions& opt)
                                        ? std::string(tr(formats::kMsgImageOpenOrFormat))
                                        : reader.errorText();
         std::cerr << reason << "\n\n" << opt.file << "\n";
+        if (reader.errorText() == tr(formats::kMsgImageInvalidFormat))
+            explainInvalidImage(opt.file);
         return 1;
     }
     std::cout << formats::imagePropertyText(reader) << "\n";
     return 0;
 }
 
+int imageRepair(const ImageOptions& opt)
+{
+    StderrSink sink;
+    formats::ImageDiagnosis found;
+    switch (formats::repairImage(opt.file, sink, &found)) {
+    case formats::ImageRepair::Repaired:
+        std::cout << formats::stringPrintf(tr(formats::kMsgImageRepaired),
+                                           static_cast<unsigned long long>(found.wholeFrames),
+                                           found.headerFrames,
+                                           static_cast<unsigned long long>(found.partialBytes))
+                  << "\n";
+        return 0;
+    case formats::ImageRepair::NothingToRepair:
+        std::cout << tr(formats::kMsgImageNothingToRepair) << "\n";
+        return 0;
+    case formats::ImageRepair::Failed:
+        break;
+    }
+    return 1;
+}
+
 int imageDump(const ImageOptions& opt)
 {
     StderrSink sink;
     formats::ImageReader reader(sink);
-    if (!reader.open(opt.file, false))
+    if (!reader.open(opt.file, false)) {
+        if (reader.errorText() == tr(formats::kMsgImageInvalidFormat))
+            explainInvalidImage(opt.file);
         return 1;
+    }
     if (opt.frame >= reader.frameCount()) {
         char text[160];
         std::snprintf(text, sizeof text, tr(formats::kMsgImageFrameOutOfRange), opt.frame,
@@ -93,6 +131,12 @@ void addImageCommands(CLI::App& app, CliContext& ctx)
     dump->add_option("--count", opt->count, "Number of frames (default 1)")
         ->check(CLI::PositiveNumber);
     dump->callback([opt, &ctx] { ctx.exitCode = imageDump(*opt); });
+
+    CLI::App* repair = image->add_subcommand(
+        "repair", "Rewrite the header of an image left by a crash from the whole frames it "
+                  "holds, dropping a partial last frame");
+    repair->add_option("FILE", opt->file, "Image file")->required();
+    repair->callback([opt, &ctx] { ctx.exitCode = imageRepair(*opt); });
 
     CLI::App* sample =
         image->add_subcommand("make-sample", "Write a demo image: two programs of test tones");

@@ -3,10 +3,13 @@
 #include "common/Message.h"
 #include "common/MessageSink.h"
 #include "formats/FormatMessages.h"
+#include "formats/PosixIo.h"
 #include "formats/StringPrintf.h"
 #include "formats/TextFields.h"
 
 #include <algorithm>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace tarnvel::formats {
 
@@ -20,6 +23,18 @@ bool endsWith(std::string_view s, std::string_view tail)
 void showWithPath(MessageSink& sink, const MessagePair& message, const std::string& path)
 {
     sink.showMessage(stringPrintf("%s\n\n%s", tr(message), path.c_str()), MessageIcon::Warning);
+}
+
+// "Unable to open file." with the reason when it is not simply a missing file.
+void showOpenFailure(MessageSink& sink, const OpenFailure& failure, const std::string& path)
+{
+    if (failure.problem == OpenProblem::NotFound) {
+        showWithPath(sink, msg::kUnableToOpen, path);
+        return;
+    }
+    sink.showMessage(stringPrintf("%s  (%s)\n\n%s", tr(msg::kUnableToOpen), failure.text().c_str(),
+                                  path.c_str()),
+                     MessageIcon::Warning);
 }
 
 // A path line must read back as one path line.
@@ -93,6 +108,23 @@ std::string cueTimeText(std::string_view t)
     return stringPrintf("%02dm", minutes) + std::string(rest);
 }
 
+// The keys of an attribute line. A key is never taken as another key's value: an empty value
+// is written as blanks ("   Time:    Silence: 5"), and the key after it must still count.
+bool isCueKey(std::string_view word)
+{
+    return word == "Silence" || word == "PNo" || word == "Format" || word == "Emph" ||
+           word == "Copy" || word == "Time";
+}
+
+// A whole number of seconds from 0 to `highest`, digits only.
+bool silenceInRange(std::string_view value, int highest)
+{
+    if (value.empty() || value.size() > 9 ||
+        value.find_first_not_of("0123456789") != std::string_view::npos)
+        return false;
+    return leadingNumber(value) <= highest;
+}
+
 std::string cueFormatFromFile(WordCursor& words)
 {
     std::string rate;
@@ -101,7 +133,8 @@ std::string cueFormatFromFile(WordCursor& words)
         rate = trimBlanks(*beforeSlash);
         if (auto b = words.word())
             bits = trimBlanks(*b);
-    } else if (auto w = words.word()) {
+    } else if (auto w = words.peekWord(); w && !isCueKey(*w)) {
+        words.word();
         rate = *w; // no bit depth given: the rate alone
     }
     std::string text = rate;
@@ -164,8 +197,13 @@ bool writeCueFile(const std::string& path, int preSilenceSec, const std::vector<
 }
 
 bool parseCueAttributes(std::string_view line, CueRecord* record,
-                        std::optional<std::string>& preSilence)
+                        std::optional<std::string>& preSilence, std::string* problem)
 {
+    const auto refuse = [problem](std::string text) {
+        if (problem != nullptr)
+            *problem = std::move(text);
+        return false;
+    };
     WordCursor words(line);
     while (auto key = words.word()) {
         if (*key == "Emph") {
@@ -182,10 +220,17 @@ bool parseCueAttributes(std::string_view line, CueRecord* record,
         const bool known = *key == "Silence" || *key == "PNo" || *key == "Copy" || *key == "Time";
         if (!known)
             continue;
-        const auto value = words.word();
+        const auto value = words.peekWord();
         if (!value)
             break;
+        if (isCueKey(*value))
+            continue; // no value: the next key follows
+        words.word();
         if (*key == "Silence") {
+            const int highest = record == nullptr ? kCueMaxPreSilence : kCueMaxSilence;
+            if (!silenceInRange(*value, highest))
+                return refuse(
+                    stringPrintf(tr(msg::kCueSilenceRange), std::string(*value).c_str(), highest));
             if (record == nullptr)
                 preSilence = std::string(*value);
             else
@@ -193,8 +238,11 @@ bool parseCueAttributes(std::string_view line, CueRecord* record,
         } else if (*key == "PNo") {
             if (*value == "BB")
                 return false;
+            const int pno = std::max(0, leadingNumber(*value));
+            if (pno > kCueMaxPNo)
+                return refuse(stringPrintf(tr(msg::kCuePNoRange), std::string(*value).c_str()));
             if (record != nullptr)
-                record->pno = stringPrintf("%3d", std::max(0, leadingNumber(*value)));
+                record->pno = stringPrintf("%3d", pno);
         } else if (*key == "Copy") {
             if (record != nullptr)
                 record->copy = std::string(trimBlanks(*value));
@@ -213,9 +261,14 @@ CueReader::~CueReader()
 
 bool CueReader::open(const std::string& path, MessageSink& sink)
 {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    // Without blocking, and only a regular file: a FIFO given as a name must not hang.
+    OpenFailure failure;
+    const int fd = openRegularFile(path, O_RDONLY, failure);
+    std::FILE* f = fd < 0 ? nullptr : fdopen(fd, "rb");
     if (f == nullptr) {
-        showWithPath(sink, msg::kUnableToOpen, path);
+        if (fd >= 0)
+            ::close(fd);
+        showOpenFailure(sink, failure, path);
         return false;
     }
     attach(f);
@@ -232,6 +285,13 @@ void CueReader::attach(std::FILE* stream)
     lines_.emplace(stream, kCueMaxLine);
     pendingPath_.reset();
     preSilence_.reset();
+    problems_.clear();
+}
+
+void CueReader::noteProblem(const std::string& text)
+{
+    problems_.push_back(stringPrintf(tr(msg::kCueLineProblem),
+                                     static_cast<int>(lines_->lineNumber()), text.c_str()));
 }
 
 std::optional<CueRecord> CueReader::next()
@@ -258,11 +318,18 @@ std::optional<CueRecord> CueReader::next()
             record->path = line;
             continue;
         }
+        std::string problem;
         if (record) {
-            if (!record->failed && !parseCueAttributes(line, &*record, preSilence_))
+            if (!record->failed && !parseCueAttributes(line, &*record, preSilence_, &problem)) {
                 record->failed = true;
-        } else if (!headerFailed && !parseCueAttributes(line, nullptr, preSilence_)) {
+                if (!problem.empty())
+                    noteProblem(problem +
+                                stringPrintf(tr(msg::kCueEntryLeftOut), record->path.c_str()));
+            }
+        } else if (!headerFailed && !parseCueAttributes(line, nullptr, preSilence_, &problem)) {
             headerFailed = true;
+            if (!problem.empty())
+                noteProblem(problem);
         }
     }
     return record;

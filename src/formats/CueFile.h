@@ -21,6 +21,11 @@ namespace tarnvel::formats {
 // ("32000 / 16 (LP)") read back as the list's ("32000 LP").
 inline constexpr const char* kCueDefaultName = "CUE.TVC";
 inline constexpr std::size_t kCueMaxLine = 360;
+// The ranges the record-from-file list keeps: program numbers 0-799 (0: no START ID), the
+// silence after an entry in its three-character column, the pre-silence in its two.
+inline constexpr int kCueMaxPNo = 799;
+inline constexpr int kCueMaxSilence = 999;
+inline constexpr int kCueMaxPreSilence = 99;
 
 // One list entry as its column texts.
 struct CueEntry {
@@ -69,18 +74,25 @@ public:
     // The header's "Silence" (pre-silence text), once the lines before the first entry
     // have been read.
     const std::optional<std::string>& preSilence() const { return preSilence_; }
+    // Lines refused so far for a value outside the list's ranges, as "line N: why" (an entry
+    // whose program number is "BB" is dropped as the format intends, without a note).
+    const std::vector<std::string>& problems() const { return problems_; }
 
 private:
+    void noteProblem(const std::string& text);
+
     std::FILE* file_ = nullptr;
     bool owned_ = false;
     std::optional<LineReader> lines_;
     std::optional<std::string> pendingPath_; // a path line read ahead
     std::optional<std::string> preSilence_;
+    std::vector<std::string> problems_;
 };
 
 // Applies one attribute line to `record`, or to `preSilence` when no entry has started.
-// false when the line fails (program number "BB").
+// false when the line fails: program number "BB", or a value outside the list's ranges (then
+// `problem` says why). A key is never taken as the value of the key before it.
 bool parseCueAttributes(std::string_view line, CueRecord* record,
-                        std::optional<std::string>& preSilence);
+                        std::optional<std::string>& preSilence, std::string* problem = nullptr);
 
 } // namespace tarnvel::formats

@@ -22,6 +22,16 @@ inline constexpr MessagePair kMsgImageProperty{"", "Frame: %d %s (%s - %s)  Err:
 // Command-line dump of a frame beyond the image's end: index, frame count.
 inline constexpr MessagePair kMsgImageFrameOutOfRange{
     "", "Frame %u is beyond the end of the image (%u frames)."};
+// An image whose header disagrees with the frames it holds (a crash while writing).
+inline constexpr MessagePair kMsgImageFramesDisagree{
+    "", "The header counts %u frames, the file holds %llu whole frames"};
+inline constexpr MessagePair kMsgImagePartialFrame{"", " and %llu bytes of a partial frame"};
+inline constexpr MessagePair kMsgImageRepairHint{
+    "", "Rewrite the header from the whole frames with: tarnvel-cli image repair %s"};
+inline constexpr MessagePair kMsgImageRepaired{
+    "", "Header rewritten: %llu frames (it counted %u); %llu bytes of a partial frame dropped."};
+inline constexpr MessagePair kMsgImageNothingToRepair{
+    "", "The header matches the frames; nothing to repair."};
 // A message with its file name, or with a detail.
 inline constexpr MessagePair kMsgWithDetail{"", "%s\n\n%s"};
 

@@ -3,6 +3,7 @@
 #include "common/ByteOrder.h"
 #include "formats/ImageMessages.h"
 #include "formats/PosixIo.h"
+#include "formats/StringPrintf.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -30,12 +31,15 @@ bool hasAbsTime(const std::uint8_t* frame)
 
 } // namespace
 
-bool ImageReader::fail(const MessagePair& message, bool quiet)
+bool ImageReader::fail(const MessagePair& message, bool quiet, const std::string& reason)
 {
     close();
     errorText_ = tr(message);
+    if (!reason.empty())
+        errorText_ += "  (" + reason + ")";
     if (!quiet)
-        sink_.showMessage(messageWithDetail(message, fileName_), MessageIcon::Warning);
+        sink_.showMessage(stringPrintf(tr(kMsgWithDetail), errorText_.c_str(), fileName_.c_str()),
+                          MessageIcon::Warning);
     return false;
 }
 
@@ -57,11 +61,15 @@ bool ImageReader::open(const std::string& fileName, bool probe)
     frameCount_ = errorFrameCount_ = 0;
     firstAbs_ = lastAbs_ = dat::kNoValue;
 
-    fd_ = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    // Only regular files, opened without blocking: a FIFO or a device could block or never end.
+    OpenFailure failure;
+    fd_ = openRegularFile(fileName, O_RDONLY, failure);
     struct stat st {};
-    // Only regular files: a FIFO or a device could block or never end.
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
-        return fail(kMsgImageOpenFailed, probe);
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+        const bool plain =
+            failure.problem == OpenProblem::NotFound || failure.problem == OpenProblem::None;
+        return fail(kMsgImageOpenFailed, probe, plain ? std::string() : failure.text());
+    }
     fileSize_ = static_cast<std::uint64_t>(st.st_size);
     if (!readHeader(probe))
         return false;
@@ -74,18 +82,19 @@ bool ImageReader::open(const std::string& fileName, bool probe)
     return ok;
 }
 
-bool ImageReader::readHeader(bool quiet)
+const MessagePair* walkImageHeader(int fd, std::uint64_t fileSize, ImageLayout& layout)
 {
+    layout = {};
     std::uint8_t h[16];
-    if (preadAll(fd_, h, sizeof h, 0) != sizeof h)
-        return fail(kMsgImageReadFailed, quiet);
-    const std::uint32_t riffSize = readLe32(&h[4]);
+    if (preadAll(fd, h, sizeof h, 0) != sizeof h)
+        return &kMsgImageReadFailed;
+    layout.riffSize = readLe32(&h[4]);
     std::uint32_t infoSize = 0;
     std::uint64_t pos = 0;
     if (isId(&h[0], "TVI ") && isId(&h[8], "IMG ") && isId(&h[12], "info")) {
         std::uint8_t s[4];
-        if (preadAll(fd_, s, 4, 16) != 4)
-            return fail(kMsgImageReadFailed, quiet);
+        if (preadAll(fd, s, 4, 16) != 4)
+            return &kMsgImageReadFailed;
         infoSize = readLe32(s);
         pos = 20;
     } else if (isId(&h[0], "TVI ") && isId(&h[8], "info")) {
@@ -93,45 +102,154 @@ bool ImageReader::readHeader(bool quiet)
         infoSize = readLe32(&h[12]);
         pos = 16;
     } else {
-        return fail(kMsgImageInvalidFormat, quiet);
+        return &kMsgImageInvalidFormat;
     }
     // The info chunk must at least hold both counts; anything after them is skipped.
     if (infoSize < kImageInfoBytes)
-        return fail(kMsgImageInvalidFormat, quiet);
+        return &kMsgImageInvalidFormat;
     std::uint8_t info[kImageInfoBytes];
-    if (pos + infoSize > fileSize_ ||
-        preadAll(fd_, info, sizeof info, static_cast<off_t>(pos)) != sizeof info)
-        return fail(kMsgImageReadFailed, quiet);
-    frameCount_ = readLe32(&info[0]);
-    errorFrameCount_ = readLe32(&info[4]);
+    if (pos + infoSize > fileSize ||
+        preadAll(fd, info, sizeof info, static_cast<off_t>(pos)) != sizeof info)
+        return &kMsgImageReadFailed;
+    layout.frameCountOffset = pos;
+    layout.frameCount = readLe32(&info[0]);
+    layout.errorFrameCount = readLe32(&info[4]);
     pos += infoSize;
 
     // Chunk walk up to "data"; every step moves on by at least 8 bytes, so it ends.
     for (;;) {
         std::uint8_t chunk[8];
-        if (pos + 8 > fileSize_ || preadAll(fd_, chunk, 8, static_cast<off_t>(pos)) != 8)
-            return fail(kMsgImageInvalidFormat, quiet);
+        if (pos + 8 > fileSize || preadAll(fd, chunk, 8, static_cast<off_t>(pos)) != 8)
+            return &kMsgImageInvalidFormat;
         const std::uint32_t size = readLe32(&chunk[4]);
         pos += 8;
         if (isId(chunk, "data")) {
-            if (size / dat::kFrameBytes != frameCount_ ||
-                fileSize_ != static_cast<std::uint64_t>(riffSize) + 8 || pos + size != fileSize_)
-                return fail(kMsgImageInvalidFormat, quiet);
-            dataOffset_ = pos;
-            dataSize_ = remaining_ = size;
-            return true;
+            layout.dataSizeOffset = pos - 4;
+            layout.dataOffset = pos;
+            layout.dataSize = size;
+            return nullptr;
         }
         if (isId(chunk, "cmt ") || isId(chunk, "LIST")) {
             // The comment holds at most 80 characters; a longer chunk is cut.
             char text[kImageCommentBytes] = {};
             const std::size_t want = std::min<std::size_t>(size, kImageCommentBytes);
-            if (pos + size > fileSize_ || preadAll(fd_, reinterpret_cast<std::uint8_t*>(text), want,
-                                                   static_cast<off_t>(pos)) != want)
-                return fail(kMsgImageInvalidFormat, quiet);
-            comment_.assign(text, strnlen(text, want));
+            if (pos + size > fileSize || preadAll(fd, reinterpret_cast<std::uint8_t*>(text), want,
+                                                  static_cast<off_t>(pos)) != want)
+                return &kMsgImageInvalidFormat;
+            layout.comment.assign(text, strnlen(text, want));
         }
         pos += size;
     }
+}
+
+bool ImageLayout::consistent(std::uint64_t fileSize) const
+{
+    return dataSize / dat::kFrameBytes == frameCount &&
+           fileSize == static_cast<std::uint64_t>(riffSize) + 8 &&
+           dataOffset + dataSize == fileSize;
+}
+
+bool ImageReader::readHeader(bool quiet)
+{
+    ImageLayout layout;
+    if (const MessagePair* problem = walkImageHeader(fd_, fileSize_, layout))
+        return fail(*problem, quiet);
+    frameCount_ = layout.frameCount;
+    errorFrameCount_ = layout.errorFrameCount;
+    comment_ = layout.comment;
+    if (!layout.consistent(fileSize_))
+        return fail(kMsgImageInvalidFormat, quiet);
+    dataOffset_ = layout.dataOffset;
+    dataSize_ = remaining_ = layout.dataSize;
+    return true;
+}
+
+ImageDiagnosis diagnoseImage(const std::string& fileName)
+{
+    ImageDiagnosis d;
+    OpenFailure failure;
+    const int fd = openRegularFile(fileName, O_RDONLY, failure);
+    struct stat st {};
+    if (fd < 0)
+        return d;
+    ImageLayout layout;
+    if (::fstat(fd, &st) == 0 &&
+        walkImageHeader(fd, static_cast<std::uint64_t>(st.st_size), layout) == nullptr) {
+        const auto fileSize = static_cast<std::uint64_t>(st.st_size);
+        d.structureRead = true;
+        d.consistent = layout.consistent(fileSize);
+        d.headerFrames = layout.frameCount;
+        d.wholeFrames = (fileSize - layout.dataOffset) / dat::kFrameBytes;
+        d.partialBytes = (fileSize - layout.dataOffset) % dat::kFrameBytes;
+    }
+    ::close(fd);
+    return d;
+}
+
+std::string imageDiagnosisText(const ImageDiagnosis& d)
+{
+    std::string text = stringPrintf(tr(kMsgImageFramesDisagree), d.headerFrames,
+                                    static_cast<unsigned long long>(d.wholeFrames));
+    if (d.partialBytes != 0)
+        text += stringPrintf(tr(kMsgImagePartialFrame),
+                             static_cast<unsigned long long>(d.partialBytes));
+    return text;
+}
+
+ImageRepair repairImage(const std::string& fileName, MessageSink& sink, ImageDiagnosis* found)
+{
+    const auto show = [&](const std::string& message) {
+        sink.showMessage(stringPrintf(tr(kMsgWithDetail), message.c_str(), fileName.c_str()),
+                         MessageIcon::Warning);
+        return ImageRepair::Failed;
+    };
+    ImageDiagnosis d;
+    OpenFailure failure;
+    const int fd = openRegularFile(fileName, O_RDWR, failure);
+    if (fd < 0) {
+        const bool plain = failure.problem == OpenProblem::NotFound;
+        return show(std::string(tr(kMsgImageOpenFailed)) +
+                    (plain ? std::string() : "  (" + failure.text() + ")"));
+    }
+    struct FdCloser {
+        int fd;
+        ~FdCloser() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    ImageLayout layout;
+    if (::fstat(fd, &st) != 0)
+        return show(tr(kMsgImageReadFailed));
+    const auto fileSize = static_cast<std::uint64_t>(st.st_size);
+    if (const MessagePair* problem = walkImageHeader(fd, fileSize, layout))
+        return show(tr(*problem));
+    d.structureRead = true;
+    d.consistent = layout.consistent(fileSize);
+    d.headerFrames = layout.frameCount;
+    d.wholeFrames = (fileSize - layout.dataOffset) / dat::kFrameBytes;
+    d.partialBytes = (fileSize - layout.dataOffset) % dat::kFrameBytes;
+    if (found != nullptr)
+        *found = d;
+    if (d.consistent)
+        return ImageRepair::NothingToRepair;
+
+    const std::uint64_t dataBytes = d.wholeFrames * dat::kFrameBytes;
+    const std::uint64_t newSize = layout.dataOffset + dataBytes;
+    // Every size must fit the header's 32-bit fields.
+    if (newSize - 8 > 0xFFFFFFFFu)
+        return show(tr(kMsgImageSizeLimit));
+    // The partial frame goes first: until the header is rewritten the image stays repairable.
+    if (newSize != fileSize && ::ftruncate(fd, static_cast<off_t>(newSize)) != 0)
+        return show(tr(kMsgImageWriteFailed));
+    std::uint8_t field[4];
+    const auto put = [&](std::uint64_t offset, std::uint32_t value) {
+        writeLe32(field, value);
+        return pwriteAll(fd, field, sizeof field, static_cast<off_t>(offset)) == sizeof field;
+    };
+    if (!put(kImageOffRiffSize, static_cast<std::uint32_t>(newSize - 8)) ||
+        !put(layout.frameCountOffset, static_cast<std::uint32_t>(d.wholeFrames)) ||
+        !put(layout.dataSizeOffset, static_cast<std::uint32_t>(dataBytes)) || ::fsync(fd) != 0)
+        return show(tr(kMsgImageWriteFailed));
+    return ImageRepair::Repaired;
 }
 
 bool ImageReader::probeTimes()

@@ -58,7 +58,7 @@ public:
     const std::string& fileName() const { return fileName_; }
 
 private:
-    bool fail(const MessagePair& message, bool quiet);
+    bool fail(const MessagePair& message, bool quiet, const std::string& reason = {});
     bool readHeader(bool quiet);
     bool probeTimes();
     bool fill();
@@ -81,6 +81,45 @@ private:
     std::size_t bufferPos_ = 0;
     std::size_t bufferLen_ = 0;
 };
+
+// The header fields and chunk places of an image, as read before any size is checked.
+struct ImageLayout {
+    std::uint32_t riffSize = 0;
+    std::uint32_t frameCount = 0;
+    std::uint32_t errorFrameCount = 0;
+    std::uint64_t frameCountOffset = 0; // file offset of the frame count field
+    std::uint64_t dataSizeOffset = 0;   // file offset of the data chunk's size field
+    std::uint64_t dataOffset = 0;       // first frame
+    std::uint32_t dataSize = 0;
+    std::string comment;
+    // The data chunk holds exactly the frames counted and ends where the file ends.
+    bool consistent(std::uint64_t fileSize) const;
+};
+
+// Reads the header forms and walks the chunks up to "data". Returns the failure's message, or
+// nullptr with `layout` filled.
+const MessagePair* walkImageHeader(int fd, std::uint64_t fileSize, ImageLayout& layout);
+
+// What an image holds against what its header counts: a crash or power loss leaves an image
+// whose header was last brought up to date some frames ago, possibly with half a frame at the
+// end. The reader refuses such a file; these tell the user why and rewrite the header.
+struct ImageDiagnosis {
+    bool structureRead = false; // the header and the chunks up to "data" could be read
+    bool consistent = false;    // the reader would accept the sizes
+    std::uint32_t headerFrames = 0;
+    std::uint64_t wholeFrames = 0;  // whole frames after the data chunk's header
+    std::uint64_t partialBytes = 0; // bytes of a partial last frame
+};
+ImageDiagnosis diagnoseImage(const std::string& fileName);
+// "The header counts N frames, the file holds M whole frames." and the partial frame's bytes.
+std::string imageDiagnosisText(const ImageDiagnosis& diagnosis);
+
+enum class ImageRepair { Repaired, NothingToRepair, Failed };
+// Rewrites the sizes and the frame count from the whole frames present, dropping a partial
+// last frame; the comment and the error frame count stay as they are. Failures are shown
+// through `sink` as "message\n\nfile name". `found` gets what was found before the repair.
+ImageRepair repairImage(const std::string& fileName, MessageSink& sink,
+                        ImageDiagnosis* found = nullptr);
 
 // The Property text of an image opened in probe mode: frame count, their duration, first and
 // last ABS time, error frames and comment.

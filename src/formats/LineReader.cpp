@@ -6,6 +6,7 @@ bool LineReader::next(std::string& line)
 {
     for (;;) {
         line.clear();
+        lineNumber_ = lineFeeds_ + 1;
         bool ended = false; // by a line feed or by the length cut
         int c;
         while ((c = std::getc(file_)) != EOF) {
@@ -27,6 +28,8 @@ bool LineReader::next(std::string& line)
                 break;
             }
         }
+        if (c == '\n')
+            ++lineFeeds_;
         if (!ended)
             return false;
         if (!line.empty() && line.back() == '\r' && c == '\n')

@@ -16,10 +16,15 @@ public:
 
     // The next non-empty line; false at the end of the file.
     bool next(std::string& line);
+    // The line number in the file (from 1) of the line next() gave last; the rest of a cut
+    // line keeps its number.
+    std::size_t lineNumber() const { return lineNumber_; }
 
 private:
     std::FILE* file_;
     std::size_t maxChars_;
+    std::size_t lineFeeds_ = 0;
+    std::size_t lineNumber_ = 0;
 };
 
 } // namespace tarnvel::formats

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <sys/types.h>
 
 // Whole-buffer POSIX reads and writes: they retry partial transfers and EINTR, and return the
@@ -11,5 +12,21 @@ namespace tarnvel::formats {
 std::size_t writeAll(int fd, const std::uint8_t* data, std::size_t n);
 std::size_t pwriteAll(int fd, const std::uint8_t* data, std::size_t n, off_t offset);
 std::size_t preadAll(int fd, std::uint8_t* data, std::size_t n, off_t offset);
+
+// Why a file could not be opened as a regular file.
+enum class OpenProblem { None, NotFound, PermissionDenied, IsDirectory, NotRegularFile, Other };
+
+struct OpenFailure {
+    OpenProblem problem = OpenProblem::None;
+    int systemError = 0; // errno, for Other
+    // "file not found", "permission denied", "is a directory", "not a regular file", or the
+    // system's text for anything else; empty for None.
+    std::string text() const;
+};
+
+// Opens an existing regular file (O_RDONLY or O_RDWR in `flags`) without blocking: a FIFO or
+// a device given as a name is refused instead of waiting for a peer. Returns the descriptor
+// (close-on-exec), or -1 with the reason in `failure`.
+int openRegularFile(const std::string& path, int flags, OpenFailure& failure);
 
 } // namespace tarnvel::formats

@@ -30,12 +30,18 @@ bool writeVirtualIdFile(const std::string& path, const std::vector<IdListRow>& r
 
 enum class VirtualIdLoad { Loaded, CannotOpen, NoIds };
 
-// Replaces the virtual table of `tracker` with the IDs of the file; malformed lines are
-// skipped. CannotOpen after "Unable to open file." (the table is untouched); NoIds after
+// Replaces the virtual table of `tracker` with the IDs of the file. Comments, the header and
+// lines numbered 0 are skipped; rows that are refused (a missing field, an unknown kind, a
+// program number outside 1-799, a SKIP or END with a number, a time that is not HHhMMmSSsFF,
+// a full table) or that replace an earlier row (same program number, same ABS time, a second
+// END) are listed, one "line N: why" each, in one message after loading and in `notes`.
+// CannotOpen after "Unable to open file." (the table is untouched); NoIds after
 // "Unable to register ID." when nothing could be registered.
 VirtualIdLoad readVirtualIdFile(const std::string& path, dat::TapeTracker& tracker,
-                                MessageSink& sink);
-// The same from a stream the caller owns (tests, fuzzing); returns the lines loaded.
-int loadVirtualIds(std::FILE* stream, dat::TapeTracker& tracker);
+                                MessageSink& sink, std::vector<std::string>* notes = nullptr);
+// The same from a stream the caller owns (tests, fuzzing), without messages; returns the lines
+// loaded and adds the notes to `notes` when given.
+int loadVirtualIds(std::FILE* stream, dat::TapeTracker& tracker,
+                   std::vector<std::string>* notes = nullptr);
 
 } // namespace tarnvel::formats

@@ -2,6 +2,7 @@
 
 #include "common/ByteOrder.h"
 #include "formats/FormatMessages.h"
+#include "formats/PosixIo.h"
 #include "formats/StringPrintf.h"
 
 #include <algorithm>
@@ -26,6 +27,32 @@ bool idIs(const std::uint8_t* p, const char* id)
 bool plausibleChunkId(const std::uint8_t* p)
 {
     return std::all_of(p, p + 4, [](std::uint8_t c) { return c >= 0x20 && c <= 0x7E; });
+}
+
+// The extensible header other tools write for 24-bit and multichannel audio: read as the
+// plain header when its sub-format is PCM or IEEE float with a layout the program plays
+// (one or two channels; 8, 16, 24 or 32-bit PCM, 32-bit float). The tag becomes the
+// sub-format's, so that nothing after the reader needs to know the difference.
+bool takeExtensible(const std::uint8_t* fmt, std::uint32_t fmtSize, WaveFormat& format)
+{
+    // cbSize (2), valid bits (2), channel mask (4), sub-format GUID (16).
+    constexpr std::uint32_t kExtensibleSize = 40;
+    static constexpr std::uint8_t kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                                   0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    if (fmtSize < kExtensibleSize || readLe16(fmt + 16) < 22)
+        return false;
+    const std::uint8_t* guid = fmt + 24;
+    if (std::memcmp(guid + 2, kGuidTail, sizeof kGuidTail) != 0)
+        return false;
+    const std::uint16_t tag = readLe16(guid);
+    const std::uint16_t bits = format.bitsPerSample;
+    const std::uint16_t validBits = readLe16(fmt + 18);
+    const bool pcm = tag == kWaveFormatPcm && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
+    const bool ieee = tag == kWaveFormatIeeeFloat && bits == 32;
+    if ((!pcm && !ieee) || format.channels < 1 || format.channels > 2 || validBits > bits)
+        return false;
+    format.formatTag = tag;
+    return true;
 }
 
 bool readAt(std::FILE* f, std::uint64_t offset, std::uint8_t* out, std::size_t n)
@@ -88,13 +115,14 @@ bool WaveFileReader::readHeader(const std::string& fileName)
     }
 
     // Non-blocking open so that a FIFO or device given as a name cannot hang the caller.
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    OpenFailure failure;
+    const int fd = openRegularFile(fileName, O_RDONLY, failure);
     if (fd < 0)
-        return fail(tr(msg::kFileNotFound));
+        return fail(failure.text());
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (file_ = fdopen(fd, "rb")) == nullptr) {
+    if (fstat(fd, &st) != 0 || (file_ = fdopen(fd, "rb")) == nullptr) {
         ::close(fd);
-        return fail(tr(msg::kFileNotFound));
+        return fail(tr(msg::kUnableToReadHeader));
     }
     const auto fileLength = static_cast<std::uint64_t>(st.st_size);
 
@@ -120,6 +148,8 @@ bool WaveFileReader::readHeader(const std::string& fileName)
     format_.blockAlign = readLe16(fmt + 12);
     format_.bitsPerSample = readLe16(fmt + 14);
     format_.cbSize = 0;
+    if (format_.formatTag == kWaveFormatExtensible && !takeExtensible(fmt, fmtSize, format_))
+        return fail(tr(msg::kNotPcmData));
     if (format_.formatTag != kWaveFormatPcm && format_.formatTag != kWaveFormatIeeeFloat)
         return fail(tr(msg::kNotPcmData));
 

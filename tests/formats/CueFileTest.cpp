@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace tarnvel::formats {
 namespace {
@@ -114,12 +115,35 @@ TEST(CueFile, AttributeLines)
         const char* line;
         bool ok;
         std::optional<std::string> pno, format, time, silence;
+        const char* problem = "";
     };
     const Case cases[] = {
-        // No program number: the next word is taken as its value, so the format is lost.
-        {"   PNo:     Format: 44100 / 16 (16)        Copy: Permit", true, "  0", {}, {}, {}},
+        // An empty value is never filled with the key after it.
+        {"   PNo:     Format: 44100 / 16 (16)        Copy: Permit", true, {}, "44100", {}, {}},
+        {"   Time:    Silence: 5", true, {}, {}, {}, "  5"},
         {"   PNo: BB   Format: 44100 / 16 (16)", false, {}, {}, {}, {}},
         {"   PNo: -7", true, "  0", {}, {}, {}},
+        {"   PNo: 799", true, "799", {}, {}, {}},
+        // Values outside the list's ranges fail the line with the reason.
+        {"   PNo: 800", false, {}, {}, {}, {}, "program number 800 is not 0-799"},
+        {"   PNo: 999", false, {}, {}, {}, {}, "program number 999 is not 0-799"},
+        {"   Time: 00m01s   Silence: 999", true, {}, {}, "00m01s", "999"},
+        {"   Time: 00m01s   Silence: 1000",
+         false,
+         {},
+         {},
+         {},
+         {},
+         "silence 1000 is not 0-999 seconds"},
+        {"   Silence: 99999999999",
+         false,
+         {},
+         {},
+         {},
+         {},
+         "silence 99999999999 is not 0-999 seconds"},
+        {"   Silence: -1", false, {}, {}, {}, {}, "silence -1 is not 0-999 seconds"},
+        {"   Silence: 5s", false, {}, {}, {}, {}, "silence 5s is not 0-999 seconds"},
         {"   Format: 32000 / 12", true, {}, "32000 LP", {}, {}},
         {"   Format: 44100", true, {}, "44100", {}, {}},
         {"   Format: 48000 / 24 (LP)", true, {}, "48000 / 24 LP", {}, {}},
@@ -133,7 +157,9 @@ TEST(CueFile, AttributeLines)
         SCOPED_TRACE(c.line);
         CueRecord r;
         std::optional<std::string> pre;
-        EXPECT_EQ(parseCueAttributes(c.line, &r, pre), c.ok);
+        std::string problem;
+        EXPECT_EQ(parseCueAttributes(c.line, &r, pre, &problem), c.ok);
+        EXPECT_EQ(problem, c.problem);
         if (!c.ok)
             continue;
         EXPECT_EQ(r.pno, c.pno);
@@ -167,6 +193,64 @@ TEST(CueFile, ReaderGroupsLinesIntoEntries)
     EXPECT_EQ(records[2].copy, "Once");
 }
 
+// Entries with empty cells (no program number, no time: a list loaded from names only) come
+// back as they were written.
+TEST(CueFile, EmptyCellsSurviveTheRoundTrip)
+{
+    TempDir dir;
+    const std::vector<CueEntry> entries = {
+        {"/music/a.wav", "", "", "44100", "Off", "Permit", "  5"},
+        {"/music/b.wav", "  7", "", "", "On", "Once", "  0"},
+    };
+    const std::string path = dir.file("CUE.TVC");
+    CollectingMessageSink sink;
+    ASSERT_TRUE(writeCueFile(path, 0, entries, sink));
+    const std::string text = fileText(path);
+    EXPECT_NE(text.find("   Time:    Silence: 5\r\n"), std::string::npos) << text;
+    const auto records = readAll(text);
+    ASSERT_EQ(records.size(), 2u);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        SCOPED_TRACE(entries[i].path);
+        const CueRecord& r = records[i];
+        EXPECT_FALSE(r.failed);
+        EXPECT_EQ(r.pno.value_or(""), entries[i].pno);
+        EXPECT_EQ(r.time.value_or(""), entries[i].time);
+        EXPECT_EQ(r.format.value_or(""), entries[i].format);
+        EXPECT_EQ(r.silence, entries[i].silence);
+        EXPECT_EQ(r.copy, entries[i].copy);
+    }
+}
+
+// Lines refused for their values are noted with their line numbers; "BB" is the format's own
+// way to leave an entry out and is not noted.
+TEST(CueFile, ReaderNotesRefusedLines)
+{
+    const std::string text = "; Comment\r\n   Silence: 500\r\n"
+                             "/a.wav\r\n"
+                             "   PNo: 999  Format: 44100 / 16 (16)\r\n"
+                             "\r\n"
+                             "/b.wav\r\n"
+                             "   PNo: BB\r\n"
+                             "/c.wav\r\n"
+                             "   PNo: 3\r\n"
+                             "   Time: 00m01s   Silence: 4000\r\n";
+    std::FILE* f = fmemopen(const_cast<char*>(text.data()), text.size(), "rb");
+    CueReader reader;
+    reader.attach(f);
+    std::vector<CueRecord> records;
+    while (auto r = reader.next())
+        records.push_back(*r);
+    std::fclose(f);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_TRUE(records[0].failed && records[1].failed && records[2].failed);
+    EXPECT_FALSE(reader.preSilence());
+    EXPECT_EQ(reader.problems(),
+              (std::vector<std::string>{
+                  "line 2: silence 500 is not 0-99 seconds",
+                  "line 4: program number 999 is not 0-799; /a.wav was left out",
+                  "line 10: silence 4000 is not 0-999 seconds; /c.wav was left out"}));
+}
+
 TEST(CueFile, WriterFailures)
 {
     TempDir dir;
@@ -189,6 +273,10 @@ TEST(CueFile, WriterFailures)
     EXPECT_FALSE(reader.open(dir.file("missing.TVC"), sink));
     EXPECT_EQ(sink.messages.back().text, "Unable to open file.\n\n" + dir.file("missing.TVC"));
     EXPECT_FALSE(reader.next());
+    const std::string fifo = dir.file("fifo.TVC");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(reader.open(fifo, sink)); // must not wait for a writer
+    EXPECT_EQ(sink.messages.back().text, "Unable to open file.  (not a regular file)\n\n" + fifo);
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <iterator>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -390,7 +391,11 @@ TEST_F(ImageFile, MissingFileDirectoryAndPartialLastFrame)
     EXPECT_FALSE(r.open(dir.file("none.TVI"), false));
     EXPECT_EQ(r.errorText(), "Unable to open file.");
     EXPECT_FALSE(r.open(dir.path().string(), false));
-    EXPECT_EQ(r.errorText(), "Unable to open file.");
+    EXPECT_EQ(r.errorText(), "Unable to open file.  (is a directory)");
+    const std::string fifo = dir.file("fifo.TVI");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(r.open(fifo, true)); // must not wait for a writer
+    EXPECT_EQ(r.errorText(), "Unable to open file.  (not a regular file)");
 
     // A data size with a partial frame passes the count check; the tail then reads short.
     ImageSpec spec;
@@ -408,6 +413,84 @@ TEST_F(ImageFile, MissingFileDirectoryAndPartialLastFrame)
     EXPECT_FALSE(r.isOpen());
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_EQ(sink.messages[0].text, std::string(kRead) + "\n\n" + path);
+}
+
+// An image whose header was last brought up to date some frames before a crash: the reader
+// refuses it, the diagnosis says what the header counts and what the file holds, and the
+// repair rewrites the header from the whole frames, dropping a partial last frame.
+TEST_F(ImageFile, ImageLeftByACrashIsExplainedAndRepaired)
+{
+    const auto frames = sampleFrames(5);
+    const std::int64_t frame = dat::kFrameBytes;
+    struct Case {
+        const char* name;
+        bool oldForm;
+        std::int64_t headerFrames; // what the stale header counts
+        std::size_t tail;          // bytes of a partial frame after the 5 frames
+        std::uint64_t keptFrames;  // frames the repaired image holds
+    };
+    const Case cases[] = {
+        {"beforeFirstUpdate", false, 0, 0, 5},
+        {"afterAnUpdatePartialFrame", false, 3, 1000, 5},
+        {"olderHeaderForm", true, 2, 17, 5},
+        {"headerCountsMoreThanThere", false, 7, 0, 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ImageSpec spec;
+        spec.oldForm = c.oldForm;
+        spec.frames = frames;
+        spec.tail = Bytes(c.tail, 0x5A);
+        const std::int64_t missing = 5 - c.headerFrames;
+        spec.countDelta = -missing;
+        spec.dataSizeDelta = -missing * frame;
+        spec.riffDelta = -missing * frame - static_cast<std::int64_t>(c.tail);
+        const std::string path = dir.file(std::string(c.name) + ".TVI");
+        writeFile(path, buildImage(spec));
+
+        ImageReader r(sink);
+        EXPECT_FALSE(r.open(path, true)); // the reader stays strict
+        EXPECT_EQ(r.errorText(), kInvalid);
+        const ImageDiagnosis d = diagnoseImage(path);
+        EXPECT_TRUE(d.structureRead);
+        EXPECT_FALSE(d.consistent);
+        EXPECT_EQ(d.headerFrames, static_cast<std::uint32_t>(c.headerFrames));
+        EXPECT_EQ(d.wholeFrames, 5u);
+        EXPECT_EQ(d.partialBytes, c.tail);
+
+        ImageDiagnosis found;
+        EXPECT_EQ(repairImage(path, sink, &found), ImageRepair::Repaired);
+        EXPECT_EQ(found.wholeFrames, 5u);
+        ASSERT_TRUE(r.open(path, false)) << r.errorText();
+        EXPECT_EQ(r.frameCount(), c.keptFrames);
+        EXPECT_EQ(r.errorFrameCount(), 7u); // kept as the header had it
+        const auto back = readAll(r);
+        ASSERT_EQ(back.size(), frames.size());
+        for (std::size_t i = 0; i < frames.size(); ++i)
+            EXPECT_EQ(std::memcmp(back[i].data(), frames[i].data(), dat::kFrameBytes), 0);
+        EXPECT_EQ(repairImage(path, sink), ImageRepair::NothingToRepair);
+    }
+    EXPECT_TRUE(sink.messages.empty());
+
+    // A file that is not an image, and a FIFO, are refused without a change or a wait.
+    const std::string junk = dir.file("junk.TVI");
+    writeFile(junk, Bytes(300, 7));
+    EXPECT_EQ(repairImage(junk, sink), ImageRepair::Failed);
+    EXPECT_EQ(readFile(junk), Bytes(300, 7));
+    EXPECT_FALSE(diagnoseImage(junk).structureRead);
+    const std::string fifo = dir.file("fifo.TVI");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(repairImage(fifo, sink), ImageRepair::Failed);
+    ASSERT_EQ(sink.messages.size(), 2u);
+    EXPECT_EQ(sink.messages[0].text, std::string(kInvalid) + "\n\n" + junk);
+    EXPECT_EQ(sink.messages[1].text, "Unable to open file.  (not a regular file)\n\n" + fifo);
+
+    ImageDiagnosis d;
+    d.headerFrames = 3;
+    d.wholeFrames = 5;
+    d.partialBytes = 1000;
+    EXPECT_EQ(imageDiagnosisText(d), "The header counts 3 frames, the file holds 5 whole frames "
+                                     "and 1000 bytes of a partial frame");
 }
 
 TEST_F(ImageFile, WriterRejectsWhatWouldBreakTheFile)

@@ -1,10 +1,13 @@
 #include "formats/WaveFileReader.h"
 
+#include "formats/WaveFileInfo.h"
 #include "support/TempDir.h"
 #include "support/WavFixture.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarnvel::formats {
 namespace {
@@ -49,6 +52,17 @@ std::vector<AcceptCase> acceptCases()
     WavFixture oddPadded = base;
     oddPadded.extraChunks.push_back({"junk", std::vector<std::uint8_t>(5, 0), true});
     cases.push_back({"oddChunkWithPad", oddPadded, 44 + 8 + 6});
+    // Extensible headers with a sub-format the program plays read as the plain header.
+    WavFixture ext24 = base;
+    ext24.bits = 24;
+    ext24.subFormat = 1;
+    ext24.withFrames(10);
+    cases.push_back({"extensiblePcm24", ext24, 68});
+    WavFixture extFloat = base;
+    extFloat.bits = 32;
+    extFloat.subFormat = 3;
+    extFloat.withFrames(10);
+    cases.push_back({"extensibleFloat", extFloat, 68});
     WavFixture floatFact = base;
     floatFact.tag = 3;
     floatFact.bits = 32;
@@ -68,7 +82,7 @@ TEST(WaveFileReader, AcceptsCommonLayouts)
         WaveFileReader r;
         ASSERT_TRUE(r.readHeader(path)) << r.errorText();
         EXPECT_EQ(r.errorText(), "");
-        EXPECT_EQ(r.format().formatTag, c.file.tag);
+        EXPECT_EQ(r.format().formatTag, c.file.subFormat.value_or(c.file.tag));
         EXPECT_EQ(r.format().channels, 2);
         EXPECT_EQ(r.format().samplesPerSec, 44100u);
         EXPECT_EQ(r.format().bitsPerSample, c.file.bits);
@@ -122,6 +136,45 @@ std::vector<RejectCase> rejectCases()
         "Unknown Wave format.  (Not PCM data)");
     with(
         "adpcm", [](WavFixture& f) { f.tag = 2; }, "Unknown Wave format.  (Not PCM data)");
+    // Extensible headers the program cannot take as plain ones.
+    const char* notPcm = "Unknown Wave format.  (Not PCM data)";
+    with(
+        "extensibleAdpcm", [](WavFixture& f) { f.subFormat = 2; }, notPcm);
+    with(
+        "extensibleSixChannels",
+        [](WavFixture& f) {
+            f.subFormat = 1;
+            f.channels = 6;
+        },
+        notPcm);
+    with(
+        "extensibleFloat64",
+        [](WavFixture& f) {
+            f.subFormat = 3;
+            f.bits = 64;
+        },
+        notPcm);
+    with(
+        "extensiblePcm20",
+        [](WavFixture& f) {
+            f.subFormat = 1;
+            f.bits = 20;
+        },
+        notPcm);
+    with(
+        "extensibleShortExtension",
+        [](WavFixture& f) {
+            f.subFormat = 1;
+            f.extensibleSize = 0;
+        },
+        notPcm);
+    with(
+        "extensibleIn18Bytes",
+        [](WavFixture& f) {
+            f.fmtSize = 18;
+            f.tag = 0xFFFE;
+        },
+        notPcm);
     with(
         "noData", [](WavFixture& f) { f.withData = false; }, "Unknown Wave format.  (No data)");
     with(
@@ -156,16 +209,109 @@ TEST(WaveFileReader, RefusesMalformedFilesWithTheirReason)
         EXPECT_FALSE(r.isOpen());
     }
     WaveFileReader r;
-    EXPECT_FALSE(r.readHeader(dir.file("missing.wav")));
-    EXPECT_EQ(r.errorText(), "file not found");
-    EXPECT_FALSE(r.readHeader(dir.path().string())); // a folder
-    EXPECT_EQ(r.errorText(), "file not found");
-    const std::string fifo = dir.file("fifo.wav");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_FALSE(r.readHeader(fifo)); // must not wait for a writer
-    EXPECT_EQ(r.errorText(), "file not found");
     EXPECT_FALSE(r.readHeader(""));
     EXPECT_EQ(r.errorText(), "");
+}
+
+// A name that cannot be opened says why, and nothing that is not a regular file is waited on.
+TEST(WaveFileReader, NamesThatCannotBeOpenedSayWhy)
+{
+    TempDir dir;
+    const std::string fifo = dir.file("fifo.wav");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string locked = dir.file("locked.wav");
+    WavFixture().withFrames(4).write(locked);
+    ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+    const bool privileged = access(locked.c_str(), R_OK) == 0; // root reads anything
+    const struct {
+        std::string path;
+        const char* error;
+    } cases[] = {
+        {dir.file("missing.wav"), "file not found"},
+        {dir.file("missing/inside.wav"), "file not found"},
+        {dir.path().string(), "is a directory"},
+        {fifo, "not a regular file"}, // must not wait for a writer
+        {"/dev/null", "not a regular file"},
+        {locked, "permission denied"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        if (c.path == locked && privileged)
+            continue;
+        WaveFileReader r;
+        EXPECT_FALSE(r.readHeader(c.path));
+        EXPECT_EQ(r.errorText(), c.error);
+    }
+}
+
+// Files written by sox: 24-bit and float files come with the extensible header.
+TEST(WaveFileReader, ReadsFilesWrittenBySox)
+{
+    if (std::system("command -v sox >/dev/null 2>&1") != 0) {
+        const char* ci = std::getenv("CI");
+        if (ci != nullptr && std::string(ci) == "true")
+            FAIL() << "sox is missing (tools/setup.sh installs it)";
+        GTEST_SKIP() << "sox is not installed";
+    }
+    TempDir dir;
+    const struct {
+        const char* name;
+        const char* options;
+        std::uint16_t tag, channels, bits;
+    } cases[] = {
+        {"pcm24.wav", "-c 2 -b 24 -e signed-integer", 1, 2, 24},
+        {"float.wav", "-c 2 -b 32 -e floating-point", 3, 2, 32},
+        {"mono16.wav", "-c 1 -b 16 -e signed-integer", 1, 1, 16},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file(c.name);
+        const std::string command = std::string("sox -n -r 48000 ") + c.options + " " + path +
+                                    " synth 0.5 sine 1000 2>/dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        WaveFileReader r;
+        ASSERT_TRUE(r.readHeader(path)) << r.errorText();
+        EXPECT_EQ(r.format().formatTag, c.tag);
+        EXPECT_EQ(r.format().channels, c.channels);
+        EXPECT_EQ(r.format().samplesPerSec, 48000u);
+        EXPECT_EQ(r.format().bitsPerSample, c.bits);
+        EXPECT_EQ(r.dataLength(), 24000u * c.channels * c.bits / 8);
+    }
+}
+
+// Headers the sound devices cannot play show their fields as they are, with the reason.
+TEST(WaveFileInfo, FormatTextsAndWhatCannotBePlayed)
+{
+    const auto make = [](std::uint16_t tag, std::uint16_t channels, std::uint32_t rate,
+                         std::uint16_t bits) {
+        return WaveFormat::make(tag, channels, rate, bits);
+    };
+    WaveFormat badAlign = make(1, 2, 44100, 16);
+    badAlign.blockAlign = 3;
+    const struct {
+        WaveFormat format;
+        const char* text;
+        const char* reason;
+    } cases[] = {
+        {make(1, 2, 44100, 16), "44100s/s 16bit Stereo", ""},
+        {make(3, 1, 48000, 32), "48000s/s F32bit Mono", ""},
+        {make(1, 8, 44100, 16), "44100s/s 16bit 8ch", "cannot be played: 8 channels (1 or 2 play)"},
+        {make(1, 0, 44100, 16), "44100s/s 16bit 0ch", "cannot be played: 0 channels (1 or 2 play)"},
+        {make(1, 2, 44100, 7), "44100s/s  7bit Stereo",
+         "cannot be played: 7 bits a sample (8, 16, 24, 32 or F32 play)"},
+        {make(1, 2, 44100, 0), "44100s/s  0bit Stereo",
+         "cannot be played: 0 bits a sample (8, 16, 24, 32 or F32 play)"},
+        {make(3, 2, 44100, 64), "44100s/s F64bit Stereo",
+         "cannot be played: F64 bits a sample (8, 16, 24, 32 or F32 play)"},
+        {make(1, 2, 0, 16), "    0s/s 16bit Stereo", "cannot be played: sampling rate 0 Hz"},
+        {badAlign, "44100s/s 16bit Stereo",
+         "cannot be played: block size 3 does not match the channels and bits"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(waveFormatText(c.format), c.text);
+        EXPECT_EQ(unplayableReason(c.format), c.reason);
+    }
 }
 
 TEST(WaveFileReader, DataLongerThanTheFileIsPlayedToTheEndOfTheFile)

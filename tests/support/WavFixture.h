@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -21,7 +23,10 @@ struct WavFixture {
     std::uint16_t channels = 2;
     std::uint32_t rate = 44100;
     std::uint16_t bits = 16;
-    std::vector<Chunk> extraChunks; // between "fmt " and "data"
+    // A WAVE_FORMAT_EXTENSIBLE header (tag 0xFFFE, 40-byte body) with this sub-format code.
+    std::optional<std::uint16_t> subFormat;
+    std::uint16_t extensibleSize = 22; // cbSize of the extensible header
+    std::vector<Chunk> extraChunks;    // between "fmt " and "data"
     bool withData = true;
     std::vector<std::uint8_t> data;
     std::int64_t claimedDataSize = -1; // -1: the real size
@@ -48,19 +53,30 @@ struct WavFixture {
         le(0, 4);
         put("WAVE");
         put("fmt ");
-        le(fmtSize, 4);
-        std::vector<std::uint8_t> fmt(fmtSize, 0);
+        const std::uint32_t bodySize = subFormat ? std::max<std::uint32_t>(fmtSize, 40) : fmtSize;
+        le(bodySize, 4);
+        std::vector<std::uint8_t> fmt(bodySize, 0);
         auto set = [&fmt](std::size_t at, std::uint64_t v, int n) {
             for (int i = 0; i < n && at + i < fmt.size(); ++i)
                 fmt[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
         };
         const std::uint16_t align = static_cast<std::uint16_t>(channels * bits / 8);
-        set(0, tag, 2);
+        set(0, subFormat ? 0xFFFE : tag, 2);
         set(2, channels, 2);
         set(4, rate, 4);
         set(8, std::uint64_t{rate} * align, 4);
         set(12, align, 2);
         set(14, bits, 2);
+        if (subFormat) {
+            static constexpr std::uint8_t kGuidTail[14] = {
+                0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+            set(16, extensibleSize, 2);
+            set(18, bits, 2);                  // valid bits
+            set(20, channels == 2 ? 3 : 4, 4); // speaker mask
+            set(24, *subFormat, 2);
+            for (std::size_t i = 0; i < sizeof kGuidTail; ++i)
+                fmt[26 + i] = kGuidTail[i];
+        }
         out.insert(out.end(), fmt.begin(), fmt.end());
         for (const Chunk& c : extraChunks) {
             put(c.id);
