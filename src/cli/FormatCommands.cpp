@@ -47,9 +47,14 @@ int wavInfo(const FormatOptions& opt)
             ++failures;
             continue;
         }
+        // The fields as the header gives them, and why they cannot be played when they can't.
+        const std::string unplayable = formats::unplayableReason(reader.format());
         std::cout << file << "\t" << formats::waveFormatText(reader.format()) << "\t"
                   << reader.dataLength() << "\t"
-                  << formats::waveLengthText(reader.dataLength(), reader.format()) << "\n";
+                  << formats::waveLengthText(reader.dataLength(), reader.format())
+                  << (unplayable.empty() ? "" : "\t" + unplayable) << "\n";
+        if (!unplayable.empty())
+            ++failures;
     }
     return failures == 0 ? 0 : 1;
 }
@@ -70,10 +75,11 @@ int cueShow(const FormatOptions& opt)
     StderrSink sink;
     record::RecFileList list(sink);
     list.show({});
-    const bool loaded = list.loadCueFile(opt.files.front());
+    list.loadCueFile(opt.files.front());
     if (list.count() > 0)
         printRecFileList(list);
-    return loaded ? 0 : 1;
+    // A file that could not be registered, or a refused line, leaves entries out.
+    return list.cueLoadComplete() ? 0 : 1;
 }
 
 int cueMake(const FormatOptions& opt)
@@ -109,11 +115,13 @@ int vidShow(const FormatOptions& opt)
     std::atomic<bool> virtualMode{false};
     dat::TapeTracker tracker(rec, virtualMode);
     record::IdListModel model(tracker, sink, [](const std::string&) { return false; });
-    const bool loaded = model.loadVirtualIdFile(opt.files.front());
+    std::vector<std::string> notes;
+    const bool loaded = model.loadVirtualIdFile(opt.files.front(), &notes);
     for (const auto& row : model.rows(record::IdListModel::List::Virtual))
         std::cout << row.no << "\t" << row.id << "\t" << row.pno << "\t" << row.absTime << "\t"
                   << row.sec << "\n";
-    return loaded ? 0 : 1;
+    // Rows refused or replaced were named on stderr; the list is not the file as written.
+    return loaded && notes.empty() ? 0 : 1;
 }
 
 } // namespace
@@ -143,8 +151,8 @@ void addFormatCommands(CLI::App& app, CliContext& ctx)
     make->add_option("--pno-start", opt->pnoStart,
                      "Program number of the first file (0: no START IDs; default 1)")
         ->check(CLI::Range(0, 799));
-    make->add_option("--silence", opt->silence, "Seconds of silence after each file")
-        ->check(CLI::Range(0, 3600));
+    make->add_option("--silence", opt->silence, "Seconds of silence after each file (0-999)")
+        ->check(CLI::Range(0, 999));
     make->add_option("--pre-silence", opt->preSilence, "Seconds of silence before the first file")
         ->check(CLI::Range(0, 99));
     make->add_flag("--lp", opt->longPlay, "Long play for 32000 Hz 16-bit files");

@@ -246,6 +246,7 @@ void IdListModel::rememberPath(const std::string& path)
 
 bool IdListModel::saveVirtualIdFile(const std::string& path)
 {
+    rebuild(List::Virtual);
     if (lists_[index(List::Virtual)].empty())
         return false;
     rememberPath(path);
@@ -255,10 +256,10 @@ bool IdListModel::saveVirtualIdFile(const std::string& path)
     return true;
 }
 
-bool IdListModel::loadVirtualIdFile(const std::string& path)
+bool IdListModel::loadVirtualIdFile(const std::string& path, std::vector<std::string>* notes)
 {
     rememberPath(path);
-    const formats::VirtualIdLoad result = formats::readVirtualIdFile(path, tracker_, sink_);
+    const formats::VirtualIdLoad result = formats::readVirtualIdFile(path, tracker_, sink_, notes);
     if (result == formats::VirtualIdLoad::CannotOpen)
         return false; // the list stays as it was
     rebuild(List::Virtual);
@@ -268,6 +269,7 @@ bool IdListModel::loadVirtualIdFile(const std::string& path)
 
 bool IdListModel::askToSave()
 {
+    rebuild(List::Virtual);
     if (lists_[index(List::Virtual)].empty() || !modified_)
         return false;
     return ask_(tr(msg::kVirtualListModified));

@@ -91,7 +91,8 @@ public:
 
     // The virtual ID file; the path chosen is remembered, its folder kept in dir().
     bool saveVirtualIdFile(const std::string& path); // only when the list has rows
-    bool loadVirtualIdFile(const std::string& path);
+    // Rows refused or replaced are named in one message; `notes` gets them as well.
+    bool loadVirtualIdFile(const std::string& path, std::vector<std::string>* notes = nullptr);
     const std::string& virtualIdFilePath() const { return filePath_; }
     const std::string& dir() const { return dir_; }
     void setDir(const std::string& dir) { dir_ = dir; }
@@ -99,6 +100,8 @@ public:
     bool modified() const { return modified_; }
     // Before another file is loaded or the program ends: when the modified list has rows,
     // asks whether to save it. true for Yes (the caller then chooses a file and saves).
+    // The rows are rebuilt from the table first, so that IDs registered while the window was
+    // hidden count (saving rebuilds them too).
     bool askToSave();
     // The program ends: the question was answered, nothing more to keep.
     void closeAtExit() { modified_ = false; }

@@ -1,8 +1,12 @@
 #include "record/RecFileList.h"
 
+#include "app/Settings.h"
 #include "common/Message.h"
 #include "common/MessageSink.h"
 #include "formats/CueFile.h"
+#include "formats/FormatMessages.h"
+#include "formats/ImageMessages.h"
+#include "formats/ImageReader.h"
 #include "formats/StringPrintf.h"
 #include "formats/TextFields.h"
 #include "formats/WaveFileReader.h"
@@ -16,6 +20,7 @@ namespace tarnvel::record {
 
 using formats::leadingNumber;
 using formats::stringPrintf;
+using formats::trimBlanks;
 
 namespace {
 
@@ -66,7 +71,42 @@ bool isSupportedPcm(std::uint32_t rate, int bits)
 
 } // namespace
 
-RecFileList::RecFileList(MessageSink& sink) : sink_(sink), cueFilePath_(formats::kCueDefaultName) {}
+RecFileSettings RecFileSettings::fromSettings(const app::Settings& s)
+{
+    RecFileSettings r;
+    r.preSilenceSec = s.DlgPreSilenceSec;
+    r.postSilenceSec = s.DlgPostSilenceSec;
+    r.longPlayMode = s.DlgLongPlayMode;
+    r.emphasis = s.DlgEmphasis;
+    r.copyBits = s.DlgCopyBits;
+    r.recAutoEndId = s.RecAutoEndID;
+    r.recFromFileOnly = s.RecFromFileOnly;
+    r.dir = s.Dir;
+    return r;
+}
+
+void RecFileSettings::storeIn(app::Settings& s) const
+{
+    s.DlgPreSilenceSec = preSilenceSec;
+    s.DlgPostSilenceSec = postSilenceSec;
+    s.DlgLongPlayMode = longPlayMode;
+    s.DlgEmphasis = emphasis;
+    s.DlgCopyBits = copyBits;
+    s.RecAutoEndID = recAutoEndId;
+    s.RecFromFileOnly = recFromFileOnly;
+    if (!dir.empty())
+        s.Dir = dir;
+}
+
+RecFileList::RecFileList(MessageSink& sink, AskOkCancel ask)
+    : sink_(sink), ask_(std::move(ask)), cueFilePath_(formats::kCueDefaultName)
+{
+}
+
+int RecFileList::nextPNo(int pno)
+{
+    return pno <= 0 || pno >= kMaxPNo ? 0 : pno + 1;
+}
 
 void RecFileList::showMessage(const std::string& text)
 {
@@ -138,25 +178,101 @@ void RecFileList::show(const RecFileSettings& settings)
     silenceText_ = std::to_string(std::max(0, settings.postSilenceSec));
     emphText_ = settings.emphasis ? "On" : "Off";
     copyText_ = copyTextOf(settings.copyBits);
+    withSound_ = !settings.recFromFileOnly;
+    autoEndId_ = settings.recAutoEndId;
+    imageName_ = settings.imagePath;
+    imageStatus_.clear();
     recomputeTotal();
 }
 
 void RecFileList::setPNoStart(int pno)
 {
-    pNoStart_ = std::max(0, pno);
+    pNoStart_ = std::clamp(pno, 0, kMaxPNo);
 }
 
 void RecFileList::setPreSilenceText(const std::string& text)
 {
-    preSilenceText_ = text.substr(0, 2);
+    preSilenceText_ = text.substr(0, kPreSilenceChars);
     settings_.preSilenceSec = nonNegative(preSilenceText_);
     recomputeTotal();
 }
 
 void RecFileList::setSilenceText(const std::string& text)
 {
-    silenceText_ = text;
-    settings_.postSilenceSec = nonNegative(text);
+    silenceText_ = text.substr(0, kSilenceChars);
+    settings_.postSilenceSec = nonNegative(silenceText_);
+}
+
+void RecFileList::setMode(RecFileMode mode)
+{
+    if (mode != RecFileMode::Cancelled)
+        mode_ = mode;
+}
+
+bool RecFileList::showImageProperty()
+{
+    CollectingMessageSink quiet;
+    formats::ImageReader reader(quiet);
+    if (!reader.open(imageName_, true)) {
+        imageStatus_ = tr(formats::kMsgImageOpenOrFormat);
+        return false;
+    }
+    imageStatus_ = formats::imagePropertyText(reader);
+    return true;
+}
+
+std::optional<RecFileDecision> RecFileList::ok(bool autoIdChecked, bool shift)
+{
+    const auto ask = [this](const MessagePair& question) { return ask_ && ask_(tr(question)); };
+    RecFileDecision d;
+    if (mode_ == RecFileMode::Image) {
+        if (trimBlanks(imageName_).empty()) {
+            showMessage(tr(msg::kPleaseInputFileName));
+            return std::nullopt;
+        }
+        if (shift) {
+            if (!ask(msg::kImageWithoutRewind))
+                return std::nullopt;
+            d.imageWithoutRewind = true;
+        }
+        settings_.imagePath = imageName_;
+        d.mode = RecFileMode::Image;
+        d.recSourceName = imageName_;
+        return d;
+    }
+    if (count_ == 0) {
+        showMessage(tr(msg::kPleaseInputFileName));
+        return std::nullopt;
+    }
+    settings_.recFromFileOnly = !withSound_;
+    settings_.recAutoEndId = autoEndId_;
+    d.mode = RecFileMode::WaveList;
+    d.recSourceName = rows_[0][kPath];
+    d.recFromFileOnly = settings_.recFromFileOnly;
+    d.recAutoEndId = settings_.recAutoEndId;
+    d.preSilenceSec = nonNegative(preSilenceText_);
+    // Auto ID listens to the sound output's level, which a recording from files with sound
+    // would mark with IDs of its own.
+    if (autoIdChecked && withSound_)
+        d.disableAutoId = ask(msg::kDisableAutoId);
+    return d;
+}
+
+std::string RecFileList::selectedPath() const
+{
+    return selected_ >= 1 && selected_ <= count_
+               ? rows_[static_cast<std::size_t>(selected_ - 1)][kPath]
+               : std::string();
+}
+
+std::string RecFileList::unableToPlayText(const std::string& deviceError)
+{
+    return std::string(tr(msg::kUnableToPlay)) + "\n (" + deviceError + ")";
+}
+
+void RecFileList::showUnableToPlay(const std::string& deviceError)
+{
+    showMessage(unableToPlayText(deviceError));
 }
 
 void RecFileList::setLongPlay(bool on)
@@ -211,7 +327,11 @@ bool RecFileList::registerFile(const std::string& path, bool fromCue)
             complaints += stringPrintf(tr(msg::kComplaintRateBits), rate,
                                        static_cast<int>(format.bitsPerSample));
     } else if (format.formatTag == formats::kWaveFormatIeeeFloat) {
-        if (rate != 44100 && rate != 48000)
+        // Float samples are 32 bits; any other size would make the block size wrong (or 0).
+        if (format.bitsPerSample != 32)
+            complaints += stringPrintf(tr(msg::kComplaintFloatBits), rate,
+                                       static_cast<int>(format.bitsPerSample));
+        else if (rate != 44100 && rate != 48000)
             complaints += stringPrintf(tr(msg::kComplaintFloatRate), rate);
     } else {
         complaints += tr(msg::kComplaintNotPcm);
@@ -237,8 +357,7 @@ bool RecFileList::registerFile(const std::string& path, bool fromCue)
         return true;
     }
     row[kPNo] = stringPrintf("%3d", pNoStart_);
-    if (pNoStart_ != 0)
-        ++pNoStart_;
+    pNoStart_ = nextPNo(pNoStart_);
     // The block size follows from the checked format; the file's own field may be anything.
     const std::uint32_t blockAlign = 2u * format.bitsPerSample / 8;
     const long long frames = reader.dataLength() / blockAlign;
@@ -254,6 +373,7 @@ bool RecFileList::registerFile(const std::string& path, bool fromCue)
 
 void RecFileList::dropFiles(const std::vector<std::string>& paths)
 {
+    mode_ = RecFileMode::WaveList;
     for (const std::string& path : paths) {
         if (!hasExtension(path, ".WAV")) {
             loadCueFile(path);
@@ -265,11 +385,13 @@ void RecFileList::dropFiles(const std::vector<std::string>& paths)
 
 bool RecFileList::dropImageFile(const std::string& path)
 {
+    mode_ = RecFileMode::Image;
     if (!hasExtension(path, ".TVI")) {
         showMessage(std::string(tr(msg::kExtentNotTvi)) + "\n\n" + path);
         return false;
     }
-    settings_.imagePath = path;
+    imageName_ = path;
+    showImageProperty();
     return true;
 }
 
@@ -295,9 +417,11 @@ void RecFileList::recomputeTotal()
 
 void RecFileList::renumber()
 {
-    for (int i = 0; i < count_; ++i)
-        rows_[static_cast<std::size_t>(i)][kPNo] =
-            stringPrintf("%3d", pNoStart_ == 0 ? 0 : pNoStart_ + i);
+    int pno = pNoStart_;
+    for (int i = 0; i < count_; ++i) {
+        rows_[static_cast<std::size_t>(i)][kPNo] = stringPrintf("%3d", pno);
+        pno = nextPNo(pno);
+    }
 }
 
 bool RecFileList::moveUp()
@@ -362,8 +486,8 @@ bool RecFileList::applySettingsToCells(int top, int bottom, int left, int right,
             switch (c) {
             case kPNo:
                 row[kPNo] = stringPrintf("%3d", pno);
-                if (shift && pno != 0)
-                    ++pno;
+                if (shift)
+                    pno = nextPNo(pno);
                 break;
             case kFormat:
                 // Only a 32000 Hz 16-bit entry ("32000" or "32000 LP") can be long play.
@@ -406,15 +530,19 @@ bool RecFileList::saveCueFile(const std::string& path)
 
 bool RecFileList::loadCueFile(const std::string& path)
 {
+    cueLoadComplete_ = false;
     formats::CueReader reader;
     if (!reader.open(path, sink_))
         return false;
     cueFilePath_ = path;
     rows_.fill(Row{});
     count_ = 0;
+    bool refused = false;
     while (auto record = reader.next()) {
-        if (!registerFile(record->path, true))
+        if (!registerFile(record->path, true)) {
+            refused = true;
             break;
+        }
         if (record->failed) {
             removeRow(count_);
             continue;
@@ -433,9 +561,16 @@ bool RecFileList::loadCueFile(const std::string& path)
     }
     if (reader.preSilence())
         setPreSilenceText(*reader.preSilence());
-    pNoStart_ = count_ + 1;
+    pNoStart_ = std::min(count_ + 1, kMaxPNo);
     selected_ = count_ > 0 ? 1 : 0;
     recomputeTotal();
+    if (!reader.problems().empty()) {
+        std::string text = tr(formats::msg::kCueLinesRefused);
+        for (const std::string& problem : reader.problems())
+            text += "\n" + problem;
+        showMessage(text + "\n\n" + path);
+    }
+    cueLoadComplete_ = !refused && reader.problems().empty() && count_ > 0;
     if (count_ == 0) {
         showMessage(std::string(tr(msg::kUnableToRegisterFile)) + "\n\n" + path);
         return false;
@@ -470,14 +605,6 @@ std::optional<RecFileEntry> RecFileList::nextFileEntry(bool first)
         return end;
     }
     return std::nullopt;
-}
-
-bool RecFileList::readyToRecord()
-{
-    if (count_ > 0)
-        return true;
-    showMessage(tr(msg::kPleaseInputFileName));
-    return false;
 }
 
 } // namespace tarnvel::record

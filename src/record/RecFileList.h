@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,23 +11,50 @@ namespace tarnvel {
 class MessageSink;
 }
 
+namespace tarnvel::app {
+struct Settings;
+}
+
 namespace tarnvel::formats {
 struct WaveFormat;
 }
 
 namespace tarnvel::record {
 
-// The dialog's settings, kept by the engine between showings.
+// The dialog's settings, kept by the engine between showings. The defaults are the settings
+// file's.
 struct RecFileSettings {
     int preSilenceSec = 0;        // DlgPreSilenceSec
-    int postSilenceSec = 0;       // DlgPostSilenceSec
+    int postSilenceSec = 4;       // DlgPostSilenceSec
     bool longPlayMode = false;    // DlgLongPlayMode
     bool emphasis = false;        // DlgEmphasis
     int copyBits = 0;             // DlgCopyBits: Permit 0, Prohibit 2, Once 3
     bool recAutoEndId = false;    // RecAutoEndID ("Write END ID")
     bool recFromFileOnly = false; // RecFromFileOnly (not "with output to Sound device")
-    std::string imagePath;
-    std::string dir; // Dir: the folder the dialog's file choosers start in
+    std::string imagePath;        // kept in memory only
+    std::string dir;              // Dir: the folder the dialog's file choosers start in
+
+    // The keys of the settings record ("Setting3" and Dir); the image path stays empty.
+    static RecFileSettings fromSettings(const app::Settings& settings);
+    // Back into the record; Dir only when a folder was chosen.
+    void storeIn(app::Settings& settings) const;
+    bool operator==(const RecFileSettings&) const = default;
+};
+
+// The dialog's result: what the recording is made from.
+enum class RecFileMode { Cancelled = 0, WaveList = 1, Image = 2 };
+
+// What OK hands over to the recording.
+struct RecFileDecision {
+    RecFileMode mode = RecFileMode::Cancelled;
+    std::string recSourceName;    // RecSourceName: the first entry's path, or the image path
+    bool recFromFileOnly = false; // RecFromFileOnly (RecFileDirect): no sound output
+    bool recAutoEndId = false;    // RecAutoEndID
+    int preSilenceSec = 0;        // the pending pre-silence before the first file
+    bool disableAutoId = false;   // the user agreed to uncheck the main window's AutoID_CheckBox
+    // Image recorded at the current position, without rewinding and without a lead-in (OK with
+    // Shift, confirmed).
+    bool imageWithoutRewind = false;
 };
 
 // One entry as the recording pipeline takes it.
@@ -51,17 +79,29 @@ public:
     enum Column { kPNo, kWaveFile, kTime, kFormat, kEmph, kCopy, kSilence, kPath };
     using Row = std::array<std::string, kColumns>;
 
-    explicit RecFileList(MessageSink& sink);
+    // Highest program number an entry can carry; numbering past it gives 0 (no START ID).
+    static constexpr int kMaxPNo = 799;
+    // The silence column holds three characters, the pre-silence box two.
+    static constexpr std::size_t kSilenceChars = 3;
+    static constexpr std::size_t kPreSilenceChars = 2;
 
-    // Showing the dialog: controls from the settings, next program number 1.
-    void show(const RecFileSettings& settings);
+    // OK/Cancel question; true for OK.
+    using AskOkCancel = std::function<bool(const std::string& question)>;
+
+    // Without `ask`, every question is answered Cancel.
+    explicit RecFileList(MessageSink& sink, AskOkCancel ask = {});
+
+    // Showing the dialog: controls from the settings (the two boxes, the image name), the
+    // radio button of the last mode, next program number 1.
+    void show(const RecFileSettings& settings = {});
     // The settings as the controls left them.
     const RecFileSettings& settings() const { return settings_; }
 
-    // PNoStartEdit: the program number of the next new entry (negative values give 0).
+    // PNoStartEdit: the program number of the next new entry (negative values give 0, values
+    // above 799 give 799).
     void setPNoStart(int pno);
     int pNoStart() const { return pNoStart_; }
-    // PreSilenceLenComboBox (at most 2 characters) and SilenceLenComboBox texts.
+    // PreSilenceLenComboBox (at most 2 characters) and SilenceLenComboBox (at most 3) texts.
     void setPreSilenceText(const std::string& text);
     const std::string& preSilenceText() const { return preSilenceText_; }
     void setSilenceText(const std::string& text);
@@ -73,6 +113,37 @@ public:
     void setCopyText(const std::string& text); // "Permit", "Prohibit" or "Once"
     const std::string& copyText() const { return copyText_; }
 
+    // The radio buttons "&Wave file" and "&Image file".
+    void setMode(RecFileMode mode);
+    RecFileMode mode() const { return mode_; }
+    // "with output to Sound device" (the opposite of RecFromFileOnly) and "Write END ID";
+    // they reach the settings at OK.
+    void setWithSound(bool on) { withSound_ = on; }
+    bool withSound() const { return withSound_; }
+    void setAutoEndId(bool on) { autoEndId_ = on; }
+    bool autoEndId() const { return autoEndId_; }
+    // ImageFileNameEdit.
+    void setImageName(const std::string& name) { imageName_ = name; }
+    const std::string& imageName() const { return imageName_; }
+    // "Property": the image opened in probe mode; ImageFileStatusStaticText gets its frame
+    // count, duration, first and last ABS time, error frames and comment, or "Unable to open
+    // file or invalid format.". true when the image could be probed.
+    bool showImageProperty();
+    const std::string& imageStatusText() const { return imageStatus_; }
+
+    // OK: the decision, or nothing when the dialog stays open ("Please input file name.", or
+    // the image rewinding question answered Cancel). `autoIdChecked` is the main window's
+    // AutoID_CheckBox; `shift` whether Shift was held.
+    std::optional<RecFileDecision> ok(bool autoIdChecked, bool shift);
+    // Cancel: mode 0, nothing handed over.
+    RecFileDecision cancel() const { return {}; }
+
+    // Playing the selected entry: its path (empty when none), and the message when the sound
+    // output refused ("Unable to play.", a line feed, a blank, the device's text in brackets).
+    std::string selectedPath() const;
+    void showUnableToPlay(const std::string& deviceError);
+    static std::string unableToPlayText(const std::string& deviceError);
+
     // Registers a WAV file (with the format checks and their messages). false when refused;
     // the list is then unchanged.
     bool registerFile(const std::string& path);
@@ -81,7 +152,8 @@ public:
     // Files dropped on the list: ".WAV" files are registered; any other file is read as a
     // cue file and ends the drop.
     void dropFiles(const std::vector<std::string>& paths);
-    // A file dropped on the image name: false after "File extent is not 'TVI'.".
+    // A file dropped on the image name: selects the image mode; false after "File extent is
+    // not 'TVI'.", else the name is taken and its properties shown.
     bool dropImageFile(const std::string& path);
 
     int count() const { return count_; }
@@ -106,15 +178,15 @@ public:
 
     bool saveCueFile(const std::string& path);
     // Replaces the list with the cue file's entries; false when none could be registered.
+    // Lines with values outside the list's ranges are refused and named in one message.
     bool loadCueFile(const std::string& path);
+    // The last cue file loaded completely: no file refused, no line refused.
+    bool cueLoadComplete() const { return cueLoadComplete_; }
     const std::string& cueFilePath() const { return cueFilePath_; }
 
     // For the recording pipeline: the entries one by one, then (when "Write END ID" is on)
     // the pseudo-entry " END ID" with program number 1111, then nothing.
     std::optional<RecFileEntry> nextFileEntry(bool first);
-
-    // OK with the WAV list chosen: false after "Please input file name." for an empty list.
-    bool readyToRecord();
 
     static const char* columnTitle(int column);
     static const char* copyTextOf(int copyBits);
@@ -125,6 +197,8 @@ public:
     // Tape time per second of audio for a format text: 0.5 LP, 2 for 96000 Hz, 2 for bit
     // depths other than 16.
     static double tapeFactor(std::string_view formatText);
+    // The program number after `pno`: 0 stays 0, and 799 is followed by 0.
+    static int nextPNo(int pno);
 
 private:
     bool registerFile(const std::string& path, bool fromCue);
@@ -133,7 +207,14 @@ private:
     void showMessage(const std::string& text);
 
     MessageSink& sink_;
+    AskOkCancel ask_;
     RecFileSettings settings_;
+    RecFileMode mode_ = RecFileMode::WaveList;
+    bool withSound_ = true;
+    bool autoEndId_ = false;
+    std::string imageName_;
+    std::string imageStatus_;
+    bool cueLoadComplete_ = false;
     std::array<Row, kMaxEntries> rows_{};
     int count_ = 0;
     int selected_ = 0;

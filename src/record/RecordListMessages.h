@@ -19,6 +19,8 @@ inline constexpr MessagePair kUnableToOpenFile{"", "Unable to open file."};
 inline constexpr MessagePair kUnsupportedFormat{"", "Unsupported format."};
 inline constexpr MessagePair kComplaintRateBits{"", " [%d / %d]\n"};
 inline constexpr MessagePair kComplaintFloatRate{"", " [%d / F32]\n"};
+// A float file whose samples are not 32 bits.
+inline constexpr MessagePair kComplaintFloatBits{"", " [%d / F%d]\n"};
 inline constexpr MessagePair kComplaintNotPcm{"", " [Not PCM file]\n"};
 inline constexpr MessagePair kComplaintNotStereo{"", " [Not Stereo]\n"};
 inline constexpr MessagePair kUnableToPlay{"", "Unable to play."};
@@ -26,6 +28,12 @@ inline constexpr MessagePair kPleaseInputFileName{"", "Please input file name."}
 inline constexpr MessagePair kExtentNotTvi{"", "File extent is not 'TVI'."};
 inline constexpr MessagePair kUnableToRegisterFile{"", "Unable to register file."};
 inline constexpr MessagePair kTotalRecTime{"", "Total Rec Time:"};
+// The two questions of the OK button.
+inline constexpr MessagePair kDisableAutoId{
+    "", "Disable Auto ID function because of Record from Wave file.\n\n Are you sure?"};
+inline constexpr MessagePair kImageWithoutRewind{
+    "", "Rewinding is not performed before recording Image file.\nIt may be created a tape with "
+        "illegal format.\n\n Are you sure?"};
 // Command line: a list with a refused file is not saved.
 inline constexpr MessagePair kCueNotWritten{
     "", "No cue file written: not every file could be registered."};

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace tarnvel::record {
 namespace {
@@ -17,9 +19,10 @@ struct CliRun {
     std::string out;
 };
 
-CliRun cli(const std::string& args)
+CliRun cli(const std::string& args, const std::string& err = "/dev/null")
 {
-    const std::string command = std::string(TARNVEL_CLI) + " " + args + " 2>/dev/null";
+    // A reader that waits on a FIFO would hang the suite: give up after a while instead.
+    const std::string command = "timeout 60 " + std::string(TARNVEL_CLI) + " " + args + " 2>" + err;
     FILE* p = popen(command.c_str(), "r");
     if (p == nullptr)
         return {-1, ""};
@@ -79,6 +82,78 @@ TEST(FormatCommands, WavInfoCueMakeShowAndVidShow)
     EXPECT_EQ(vshow.out, " 1\t START\t   5\t 00h01m02s03\t    62\n"
                          " 2\t END\t\t 00h10m00s00\t   600\n");
     EXPECT_EQ(cli("vid show " + dir.file("none.TVV")).exitCode, 1);
+}
+
+std::string slurp(const std::string& path)
+{
+    const auto bytes = WavFixture::readBytes(path);
+    return {bytes.begin(), bytes.end()};
+}
+
+// Every error exits non-zero; values stay inside the list's ranges; headers are shown as they
+// are; no reader waits on a FIFO.
+TEST(FormatCommands, ErrorsRangesAndNamesThatAreNotFiles)
+{
+    TempDir dir;
+    const std::string err = dir.file("err.txt");
+    WavFixture a;
+    a.withFrames(44100);
+    a.write(dir.file("a.wav"));
+    WavFixture eight = a;
+    eight.channels = 8;
+    eight.write(dir.file("eight.wav"));
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+
+    CliRun r = cli("wav info " + dir.file("eight.wav") + " " + dir.path().string() + " " + fifo);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, dir.file("eight.wav") +
+                         "\t44100s/s 16bit 8ch\t176400\t00m00s\tcannot be played: 8 channels "
+                         "(1 or 2 play)\n" +
+                         dir.path().string() + "\tis a directory\n" + fifo +
+                         "\tnot a regular file\n");
+
+    // Numbering stops at 799; the next file gets no START ID.
+    const std::string cue = dir.file("CUE.TVC");
+    r = cli("cue make " + cue + " " + dir.file("a.wav") + " " + dir.file("a.wav") +
+            " --pno-start 799");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.substr(0, 4), "799\t");
+    EXPECT_NE(r.out.find("\n  0\t"), std::string::npos) << r.out;
+
+    // A cue file naming a missing WAV, or a value out of range, leaves entries out: an error.
+    const auto writeCue = [&](const std::string& name, const std::string& text) {
+        WavFixture::writeBytes(dir.file(name), {text.begin(), text.end()});
+        return dir.file(name);
+    };
+    r = cli("cue show " +
+                writeCue("gone.TVC", dir.file("a.wav") + "\r\n" + dir.file("gone.wav") + "\r\n"),
+            err);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out.rfind("\t" + dir.file("a.wav") + "\t", 0), 0u) << r.out; // the first entry
+    EXPECT_NE(slurp(err).find("[file not found]"), std::string::npos);
+    r = cli("cue show " + writeCue("pno.TVC", dir.file("a.wav") + "\r\n   PNo: 999\r\n" +
+                                                  dir.file("a.wav") + "\r\n   PNo: 2\r\n"),
+            err);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out.rfind("  2\t", 0), 0u) << r.out;
+    EXPECT_NE(slurp(err).find("line 2: program number 999 is not 0-799"), std::string::npos);
+
+    // A virtual ID file with a refused row: the rest is listed, the row named, the exit 1.
+    r = cli("vid show " + writeCue("v.TVV", "   1 START   5  00h01m02s03     62\r\n"
+                                            "   2 SKIP    4  00h02m00s00    120\r\n"),
+            err);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, " 1\t START\t   5\t 00h01m02s03\t    62\n");
+    EXPECT_NE(slurp(err).find("line 2: refused: SKIP and END IDs carry no program number (4)"),
+              std::string::npos);
+
+    for (const char* command : {"cue show ", "vid show "}) {
+        SCOPED_TRACE(command);
+        r = cli(command + fifo, err);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(slurp(err), "Unable to open file.  (not a regular file)\n\n" + fifo + "\n");
+    }
 }
 
 } // namespace

@@ -193,5 +193,23 @@ TEST_F(IdListModelTest, SaveQuestionAndVirtualIdFile)
     EXPECT_EQ(model.rowCount(List::Virtual), static_cast<int>(saved.size()));
 }
 
+// Virtual IDs registered while the window was hidden (a recording in virtual ID mode sends
+// only "modified") are in the table, not in the rows: asking and saving take them from there.
+TEST_F(IdListModelTest, HiddenWindowsVirtualIdsAreAskedForAndSaved)
+{
+    test::TempDir dir;
+    tracker.addId(3, true, true, 200, tc(0, 3, 20, 0));
+    tracker.addId(1, true, true, 20, tc(0, 0, 20, 0));
+    model.virtualIdsModified();
+    answers = {true};
+    EXPECT_TRUE(model.askToSave());
+    ASSERT_EQ(model.rowCount(List::Virtual), 2);
+    const std::string path = dir.file("hidden.TVV");
+    ASSERT_TRUE(model.saveVirtualIdFile(path));
+    tracker.clearTable(true);
+    ASSERT_TRUE(model.loadVirtualIdFile(path));
+    EXPECT_EQ(column(List::Virtual, 2), (std::vector<std::string>{"   1", "   3"}));
+}
+
 } // namespace
 } // namespace tarnvel::record

@@ -1,6 +1,8 @@
 #include "record/RecFileList.h"
 
+#include "app/Settings.h"
 #include "common/MessageSink.h"
+#include "formats/SampleImage.h"
 #include "formats/WaveFormat.h"
 #include "support/TempDir.h"
 #include "support/WavFixture.h"
@@ -73,6 +75,9 @@ TEST_F(RecFileListTest, RegisteringChecksTheFormat)
         {"g.wav", 48000, 16, 1, 1, nullptr, " [Not Stereo]\n"},
         {"h.wav", 96000, 32, 2, 3, nullptr, " [96000 / F32]\n"},
         {"i.wav", 22050, 8, 1, 1, nullptr, " [22050 / 8]\n [Not Stereo]\n"},
+        // Float samples other than 32 bits (0 bits made the block size 0).
+        {"j.wav", 44100, 16, 2, 3, nullptr, " [44100 / F16]\n"},
+        {"k.wav", 48000, 0, 2, 3, nullptr, " [48000 / F0]\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -199,8 +204,164 @@ TEST_F(RecFileListTest, EditingTheList)
     list.deleteAll();
     EXPECT_EQ(list.count(), 0);
     EXPECT_EQ(list.totalRecTime(), "00m00s");
-    EXPECT_FALSE(list.readyToRecord());
+}
+
+// Program numbers stay inside 0-799: numbering past 799 gives 0 (no START ID).
+TEST_F(RecFileListTest, ProgramNumbersStopAt799)
+{
+    const std::string a = wav("a.wav", 44100, 16, 1);
+    list.show({});
+    list.setPNoStart(1000);
+    EXPECT_EQ(list.pNoStart(), 799);
+    list.setPNoStart(-4);
+    EXPECT_EQ(list.pNoStart(), 0);
+    list.setPNoStart(798);
+    ASSERT_EQ(list.registerFiles({a, a, a}), 3);
+    EXPECT_EQ(column(RecFileList::kPNo), (std::vector<std::string>{"798", "799", "  0"}));
+    EXPECT_EQ(list.pNoStart(), 0);
+    list.setPNoStart(799);
+    list.renumber();
+    EXPECT_EQ(column(RecFileList::kPNo), (std::vector<std::string>{"799", "  0", "  0"}));
+    list.setPNoStart(798);
+    list.applySettingsToCells(1, 3, 0, 0, true);
+    EXPECT_EQ(column(RecFileList::kPNo), (std::vector<std::string>{"798", "799", "  0"}));
+    // The silence column holds three characters.
+    list.setSilenceText("12345");
+    EXPECT_EQ(list.silenceText(), "123");
+}
+
+TEST_F(RecFileListTest, SettingsComeFromTheSettingsRecord)
+{
+    app::Settings record;
+    EXPECT_EQ(RecFileSettings::fromSettings(record), RecFileSettings{});
+    EXPECT_EQ(RecFileSettings{}.postSilenceSec, 4);
+    list.show();
+    EXPECT_EQ(list.silenceText(), "4");
+    EXPECT_TRUE(list.withSound());
+    EXPECT_FALSE(list.autoEndId());
+
+    record.DlgPreSilenceSec = 3;
+    record.DlgPostSilenceSec = 7;
+    record.DlgLongPlayMode = true;
+    record.DlgEmphasis = true;
+    record.DlgCopyBits = 2;
+    record.RecAutoEndID = true;
+    record.RecFromFileOnly = true;
+    record.Dir = "/music/";
+    const RecFileSettings s = RecFileSettings::fromSettings(record);
+    list.show(s);
+    EXPECT_EQ(list.preSilenceText(), "3");
+    EXPECT_EQ(list.silenceText(), "7");
+    EXPECT_TRUE(list.longPlay());
+    EXPECT_EQ(list.emphasisText(), "On");
+    EXPECT_EQ(list.copyText(), "Prohibit");
+    EXPECT_FALSE(list.withSound());
+    EXPECT_TRUE(list.autoEndId());
+    app::Settings back;
+    s.storeIn(back);
+    EXPECT_EQ(back, record);
+}
+
+// OK: what is handed to the recording, the two questions, and when the dialog stays open.
+TEST_F(RecFileListTest, OkHandsOverTheSourceAndAsksItsQuestions)
+{
+    std::vector<std::string> asked;
+    bool answer = true;
+    RecFileList dialog(sink, [&](const std::string& q) {
+        asked.push_back(q);
+        return answer;
+    });
+    const std::string disableAutoId =
+        "Disable Auto ID function because of Record from Wave file.\n\n Are you sure?";
+    const std::string noRewind = "Rewinding is not performed before recording Image file.\nIt "
+                                 "may be created a tape with illegal format.\n\n Are you sure?";
+    RecFileSettings s;
+    s.preSilenceSec = 2;
+    dialog.show(s);
+    EXPECT_EQ(dialog.mode(), RecFileMode::WaveList);
+    EXPECT_FALSE(dialog.ok(true, false)); // empty list
     EXPECT_EQ(texts(), std::vector<std::string>{"Please input file name."});
+    EXPECT_EQ(dialog.cancel().mode, RecFileMode::Cancelled);
+
+    const std::string a = wav("a.wav", 44100, 16, 1), b = wav("b.wav", 48000, 16, 1);
+    dialog.registerFiles({a, b});
+    dialog.setAutoEndId(true);
+    auto d = dialog.ok(true, false);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->mode, RecFileMode::WaveList);
+    EXPECT_EQ(d->recSourceName, a);
+    EXPECT_FALSE(d->recFromFileOnly);
+    EXPECT_TRUE(d->recAutoEndId);
+    EXPECT_EQ(d->preSilenceSec, 2);
+    EXPECT_TRUE(d->disableAutoId);
+    EXPECT_EQ(asked, std::vector<std::string>{disableAutoId});
+    EXPECT_TRUE(dialog.settings().recAutoEndId);
+    EXPECT_EQ(dialog.nextFileEntry(true)->path, a); // the END ID follows the entries now
+    dialog.nextFileEntry(false);
+    EXPECT_EQ(dialog.nextFileEntry(false)->pno, 1111);
+
+    // Cancel keeps Auto ID; without sound output (or without Auto ID) nothing is asked.
+    answer = false;
+    d = dialog.ok(true, false);
+    ASSERT_TRUE(d);
+    EXPECT_FALSE(d->disableAutoId);
+    asked.clear();
+    dialog.setWithSound(false);
+    d = dialog.ok(true, false);
+    ASSERT_TRUE(d);
+    EXPECT_TRUE(d->recFromFileOnly);
+    EXPECT_TRUE(dialog.settings().recFromFileOnly);
+    EXPECT_FALSE(d->disableAutoId);
+    dialog.setWithSound(true);
+    EXPECT_TRUE(dialog.ok(false, false));
+    EXPECT_TRUE(asked.empty());
+
+    // The image: a name is needed; Shift asks whether to record without rewinding.
+    sink.messages.clear();
+    dialog.setMode(RecFileMode::Image);
+    EXPECT_FALSE(dialog.ok(false, false));
+    EXPECT_EQ(texts(), std::vector<std::string>{"Please input file name."});
+    dialog.setImageName(dir.file("tape.TVI"));
+    d = dialog.ok(true, false);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->mode, RecFileMode::Image);
+    EXPECT_EQ(d->recSourceName, dir.file("tape.TVI"));
+    EXPECT_FALSE(d->imageWithoutRewind);
+    EXPECT_TRUE(asked.empty());
+    EXPECT_FALSE(dialog.ok(false, true)); // answered Cancel: the dialog stays open
+    answer = true;
+    d = dialog.ok(false, true);
+    ASSERT_TRUE(d);
+    EXPECT_TRUE(d->imageWithoutRewind);
+    EXPECT_EQ(asked, (std::vector<std::string>{noRewind, noRewind}));
+    EXPECT_EQ(dialog.settings().imagePath, dir.file("tape.TVI"));
+
+    // The next showing selects the last mode and the image name again.
+    dialog.show(dialog.settings());
+    EXPECT_EQ(dialog.mode(), RecFileMode::Image);
+    EXPECT_EQ(dialog.imageName(), dir.file("tape.TVI"));
+
+    EXPECT_EQ(RecFileList::unableToPlayText("Device error: gone"),
+              "Unable to play.\n (Device error: gone)");
+}
+
+TEST_F(RecFileListTest, ImagePropertyAndDrop)
+{
+    const std::string image = dir.file("tape.TVI");
+    ASSERT_TRUE(formats::writeSampleImage(image, 100, sink));
+    list.show({});
+    EXPECT_TRUE(list.dropImageFile(image));
+    EXPECT_EQ(list.mode(), RecFileMode::Image);
+    EXPECT_EQ(list.imageName(), image);
+    EXPECT_EQ(list.imageStatusText(),
+              "Frame: 100  00h00m03s00 ( 00h00m00s00 -  00h00m02s33)  Err: 0\n"
+              "Comment:\nTarnvel sample image");
+    list.setImageName(dir.file("none.TVI"));
+    EXPECT_FALSE(list.showImageProperty());
+    EXPECT_EQ(list.imageStatusText(), "Unable to open file or invalid format.");
+    EXPECT_TRUE(sink.messages.empty()); // probing shows no message box
+    list.dropFiles({});
+    EXPECT_EQ(list.mode(), RecFileMode::WaveList);
 }
 
 TEST_F(RecFileListTest, NextFileEntryEndsWithTheEndIdWhenAsked)
@@ -273,6 +434,32 @@ TEST_F(RecFileListTest, CueFileRoundTrip)
     EXPECT_EQ(list.cueFilePath(), cue);
 }
 
+// A list loaded from names only (no program numbers, times or formats) is saved and loaded
+// back unchanged: an empty cell is never filled with the key after it.
+TEST_F(RecFileListTest, CueFileRoundTripOfEmptyCells)
+{
+    const std::string a = wav("a.wav", 44100, 16, 61), b = wav("b.wav", 44100, 16, 5);
+    const std::string names = dir.file("names.TVC");
+    const std::string text = a + "\r\n" + b + "\r\n";
+    WavFixture::writeBytes(names, {text.begin(), text.end()});
+    list.show({});
+    ASSERT_TRUE(list.loadCueFile(names));
+    list.selectRow(2);
+    list.setSilenceText("5");
+    list.applySettingsToCells(2, 2, RecFileList::kSilence, RecFileList::kSilence, false);
+    std::vector<RecFileList::Row> before;
+    for (int r = 1; r <= list.count(); ++r)
+        before.push_back(list.row(r));
+    const std::string cue = dir.file("again.TVC");
+    ASSERT_TRUE(list.saveCueFile(cue));
+    ASSERT_TRUE(list.loadCueFile(cue));
+    ASSERT_EQ(list.count(), 2);
+    for (int r = 1; r <= 2; ++r)
+        EXPECT_EQ(list.row(r), before[static_cast<std::size_t>(r - 1)]);
+    EXPECT_EQ(list.row(2)[RecFileList::kSilence], "  5");
+    EXPECT_TRUE(list.cueLoadComplete());
+}
+
 TEST_F(RecFileListTest, CueFileFromOtherSources)
 {
     const std::string a = wav("a.wav", 44100, 16, 61), b = wav("b.wav", 44100, 16, 5);
@@ -297,6 +484,7 @@ TEST_F(RecFileListTest, CueFileFromOtherSources)
     const std::string missing = dir.file("gone.wav");
     ASSERT_TRUE(list.loadCueFile(writeCue("gone.TVC", a + "\r\n" + missing + "\r\n" + b + "\r\n")));
     EXPECT_EQ(column(RecFileList::kPath), std::vector<std::string>{a});
+    EXPECT_FALSE(list.cueLoadComplete());
     EXPECT_EQ(texts(),
               std::vector<std::string>{"Unable to open file.\n [file not found]\n\n" + missing});
 
@@ -306,6 +494,26 @@ TEST_F(RecFileListTest, CueFileFromOtherSources)
     EXPECT_FALSE(list.loadCueFile(empty));
     EXPECT_EQ(texts(), std::vector<std::string>{"Unable to register file.\n\n" + empty});
     EXPECT_EQ(list.count(), 0);
+
+    // Values outside the list's ranges: the entry is left out, and the lines are named.
+    sink.messages.clear();
+    const std::string ranges = writeCue(
+        "ranges.TVC", a + "\r\n   PNo: 999\r\n" + b + "\r\n   Time: 00m05s   Silence: 5000\r\n" +
+                          b + "\r\n   PNo: 2\r\n");
+    ASSERT_TRUE(list.loadCueFile(ranges));
+    EXPECT_FALSE(list.cueLoadComplete());
+    EXPECT_EQ(column(RecFileList::kPNo), std::vector<std::string>{"  2"});
+    EXPECT_EQ(texts(), std::vector<std::string>{"These lines of the cue file were refused:\n"
+                                                "line 2: program number 999 is not 0-799; " +
+                                                a +
+                                                " was left out\n"
+                                                "line 4: silence 5000 is not 0-999 seconds; " +
+                                                b +
+                                                " was left out"
+                                                "\n\n" +
+                                                ranges});
+    ASSERT_TRUE(list.loadCueFile(writeCue("fine.TVC", a + "\r\n")));
+    EXPECT_TRUE(list.cueLoadComplete());
 
     // Dropping: WAV files are registered, anything else is read as a cue file.
     sink.messages.clear();
