@@ -85,5 +85,6 @@ inline constexpr MessagePair kOverrideUnknownKey{"", "--set: there is no setting
 inline constexpr MessagePair kOverrideNotANumber{"", "--set %s: \"%s\" is not a number."};
 inline constexpr MessagePair kOverrideOutOfRange{"", "--set %s must be between %lld and %lld."};
 inline constexpr MessagePair kCliNotSaved{"", "; read only (the program never writes them): "};
+inline constexpr MessagePair kCliSettingsMissing{"", "The settings file does not exist:"};
 
 } // namespace tarnvel::app::msg

@@ -2,6 +2,7 @@
 
 #include "app/AppMessages.h"
 #include "app/IniFile.h"
+#include "formats/PosixIo.h"
 #include "formats/StringPrintf.h"
 
 #include <cerrno>
@@ -47,11 +48,13 @@ enum class ReadResult { Ok, Missing, Failed, TooLarge };
 ReadResult readWholeFile(const std::string& path, std::string& text, std::string& error)
 {
     text.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking, and only a regular file: a FIFO given as the file must not hang.
+    formats::OpenFailure failure;
+    const int fd = formats::openRegularFile(path, O_RDONLY, failure);
     if (fd < 0) {
-        if (errno == ENOENT)
+        if (failure.problem == formats::OpenProblem::NotFound && failure.systemError == ENOENT)
             return ReadResult::Missing;
-        error = std::strerror(errno);
+        error = failure.text();
         return ReadResult::Failed;
     }
     ReadResult result = ReadResult::Ok;
@@ -300,6 +303,19 @@ SettingsLocation locateSettings(int instance)
 
 SettingsFile::SettingsFile(SettingsLocation location) : location_(std::move(location)) {}
 
+Settings parseSettings(std::string_view text, const std::string& programDir, MessageSink& sink)
+{
+    const IniFile ini = IniFile::parse(text);
+    Settings s;
+    forEachSetting(s, KeyReader(ini, programDir, sink));
+
+    // Whole frames per buffer: playback buffers even, recording buffers a multiple of 4
+    // (halfway goes up). Both stay inside 16..64.
+    s.PlayBufFrames = (s.PlayBufFrames + 1) / 2 * 2;
+    s.RecBufFrames = (s.RecBufFrames + 2) / 4 * 4;
+    return s;
+}
+
 Settings SettingsFile::load(MessageSink& sink)
 {
     std::string text;
@@ -314,16 +330,8 @@ Settings SettingsFile::load(MessageSink& sink)
     else if (r == ReadResult::TooLarge)
         sink.showMessage(std::string(tr(msg::kSettingsTooLarge)) + "\n\n" + location_.iniPath,
                          MessageIcon::Warning);
-    const IniFile ini = r == ReadResult::Ok ? IniFile::parse(text) : IniFile();
-
-    Settings s;
-    forEachSetting(s, KeyReader(ini, location_.programDir, sink));
-
-    // Whole frames per buffer: playback buffers even, recording buffers a multiple of 4
-    // (halfway goes up). Both stay inside 16..64.
-    s.PlayBufFrames = (s.PlayBufFrames + 1) / 2 * 2;
-    s.RecBufFrames = (s.RecBufFrames + 2) / 4 * 4;
-    return s;
+    return parseSettings(r == ReadResult::Ok ? std::string_view(text) : std::string_view(),
+                         location_.programDir, sink);
 }
 
 std::optional<int> SettingsFile::loadWindowValue(int selector) const

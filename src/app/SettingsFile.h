@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tarnvel::app {
 
@@ -49,6 +50,9 @@ public:
 
     // True when no file existed at the last load.
     bool newFile() const { return newFile_; }
+    // True when the file existed but could not be read (unreadable, not a regular file, too
+    // large) at the last load: the defaults were used and the file is never overwritten.
+    bool loadFailed() const { return keepFile_; }
     const SettingsLocation& location() const { return location_; }
 
 private:
@@ -64,6 +68,10 @@ private:
 // the key is unknown or the value unusable.
 bool overrideSetting(Settings& settings, const std::string& key, const std::string& value,
                      const std::string& programDir, std::string& error);
+
+// The settings from a file's text, as the load reads them (bounds, defaults, the buffer
+// adjustments, the colour message through `sink`). Directory keys fall back to `programDir`.
+Settings parseSettings(std::string_view text, const std::string& programDir, MessageSink& sink);
 
 // The value of one key as the record holds it, written the way the save writes it
 // (`Maximized` as "Y" or empty).

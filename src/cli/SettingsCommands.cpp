@@ -26,7 +26,7 @@ struct SettingsOptions {
     int instance = 1;
 };
 
-void showSettings(const SettingsOptions& opt)
+int showSettings(const SettingsOptions& opt)
 {
     app::applyLanguage(-1);
     app::SettingsLocation loc = app::locateSettings(opt.instance);
@@ -35,6 +35,14 @@ void showSettings(const SettingsOptions& opt)
     app::SettingsFile file(loc);
     StderrSink sink;
     const app::Settings s = file.load(sink);
+    // The defaults stand in only for the instance's own file before its first save: a file
+    // named on the command line must exist and be readable.
+    if (file.loadFailed())
+        return 1;
+    if (!opt.ini.empty() && file.newFile()) {
+        std::cerr << tr(app::msg::kCliSettingsMissing) << "\n\n" << opt.ini << "\n";
+        return 1;
+    }
 
     // Printed as a valid settings file: the keys the program never writes are named in a
     // comment at the top of their section.
@@ -53,6 +61,7 @@ void showSettings(const SettingsOptions& opt)
         }
         std::cout << k.key << "=" << app::settingValueText(k, s) << "\n";
     });
+    return 0;
 }
 
 void showPaths()
@@ -72,7 +81,7 @@ void showPaths()
 
 } // namespace
 
-void addSettingsCommands(CLI::App& app, CliContext& /*ctx*/)
+void addSettingsCommands(CLI::App& app, CliContext& ctx)
 {
     auto* settings = app.add_subcommand("settings", "Show the settings file and where it lives");
     settings->require_subcommand(1);
@@ -83,7 +92,7 @@ void addSettingsCommands(CLI::App& app, CliContext& /*ctx*/)
     show->add_option("--ini", opt->ini, "Settings file to load instead of the instance's own");
     show->add_option("--instance", opt->instance, "Instance whose file to load (1 or 2)")
         ->check(CLI::Range(1, 2));
-    show->callback([opt] { showSettings(*opt); });
+    show->callback([opt, &ctx] { ctx.exitCode = showSettings(*opt); });
 
     auto* path = settings->add_subcommand(
         "path", "Print where instance 1 and instance 2 read and write their settings");

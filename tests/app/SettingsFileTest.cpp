@@ -8,6 +8,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace tarnvel::app {
 namespace {
@@ -226,6 +227,37 @@ TEST_F(SettingsFileTest, OversizedFileIsReportedAndNeverOverwritten)
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_FALSE(file.save(s, sink));
     EXPECT_GT(std::filesystem::file_size(dir.file("TV.INI")), std::uintmax_t{2} << 20);
+}
+
+// A name that is not a readable regular file: reported, defaults used, never overwritten, and
+// a FIFO is not waited on.
+TEST_F(SettingsFileTest, NamesThatAreNotReadableFilesAreReportedAndKept)
+{
+    const std::string fifo = dir.file("fifo.INI");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::string path;
+        const char* reason;
+    } cases[] = {{fifo, "not a regular file"}, {dir.path().string(), "is a directory"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        sink.messages.clear();
+        SettingsLocation loc = location();
+        loc.iniPath = c.path;
+        SettingsFile file(loc);
+        const Settings s = file.load(sink);
+        EXPECT_EQ(s, parseSettings("", loc.programDir, sink));
+        EXPECT_TRUE(file.loadFailed());
+        EXPECT_FALSE(file.newFile());
+        ASSERT_EQ(sink.messages.size(), 1u);
+        EXPECT_EQ(sink.messages[0].text,
+                  "Unable to read the settings file:\n\n" + c.path + "\n" + c.reason);
+        EXPECT_FALSE(file.save(s, sink));
+    }
+    SettingsFile missing(location());
+    missing.load(sink);
+    EXPECT_TRUE(missing.newFile());
+    EXPECT_FALSE(missing.loadFailed());
 }
 
 TEST_F(SettingsFileTest, TapeLengthChoicesAndCassetteList)
