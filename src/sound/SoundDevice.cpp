@@ -1,5 +1,6 @@
 #include "sound/SoundDevice.h"
 
+#include "formats/WaveFileInfo.h"
 #include "sound/SampleConversion.h"
 #include "sound/SoundMessages.h"
 
@@ -64,7 +65,7 @@ bool SoundDevice::failFormat(const MessagePair& message, const WaveFormat& f)
 {
     errorText_ = stringPrintf(tr(message), static_cast<int>(f.samplesPerSec),
                               f.isFloat() ? "F" : "", static_cast<int>(f.bitsPerSample),
-                              f.channels == 1 ? tr(msg::kMono) : tr(msg::kStereo));
+                              formats::waveChannelsText(f.channels).c_str());
     return false;
 }
 
@@ -72,22 +73,12 @@ std::string SoundDevice::formatText(const WaveFormat& f) const
 {
     return stringPrintf(tr(msg::kFormatText), static_cast<int>(f.samplesPerSec),
                         f.isFloat() ? "F" : "", static_cast<int>(f.bitsPerSample),
-                        f.channels == 1 ? tr(msg::kMono) : tr(msg::kStereo));
+                        formats::waveChannelsText(f.channels).c_str());
 }
 
 bool SoundDevice::formatPlayable(const WaveFormat& f)
 {
-    if (f.channels < 1 || f.channels > 2 || f.samplesPerSec == 0 || f.samplesPerSec > 768000)
-        return false;
-    if (f.formatTag == formats::kWaveFormatIeeeFloat) {
-        if (f.bitsPerSample != 32)
-            return false;
-    } else if (f.formatTag != formats::kWaveFormatPcm ||
-               (f.bitsPerSample != 8 && f.bitsPerSample != 16 && f.bitsPerSample != 24 &&
-                f.bitsPerSample != 32)) {
-        return false;
-    }
-    return f.blockAlign == f.channels * f.bitsPerSample / 8;
+    return formats::unplayableReason(f).empty();
 }
 
 void SoundDevice::refreshDevices(bool clearError)

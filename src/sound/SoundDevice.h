@@ -102,6 +102,7 @@ protected:
     static bool formatPlayable(const formats::WaveFormat& f);
     std::string formatText(const formats::WaveFormat& f) const;
     SoundOwner& owner() { return *owner_; }
+    SoundOwner& defaultOwner() { return defaultOwner_; }
     MessageSink& messages();
 
     // Works out the stream a run needs and opens it (not started). The checks of the JACK role

@@ -32,6 +32,19 @@ WavePlayer::WavePlayer(const Config& config)
     : SoundDevice(StreamDirection::Output, config), cfg_(config)
 {
     cfg_.driverType = config_.driverType;
+    cfg_.backends = config_.backends;
+    resetControls();
+}
+
+WavePlayer::~WavePlayer()
+{
+    stop();
+    if (backend_)
+        backend_->closeStream();
+}
+
+void WavePlayer::resetControls()
+{
     owner().setControlEnabled(SoundControl::Start, false);
     owner().setControlEnabled(SoundControl::Stop, false);
     owner().setControlEnabled(SoundControl::Pause, false);
@@ -43,54 +56,75 @@ WavePlayer::WavePlayer(const Config& config)
     owner().setPosition(0);
 }
 
-WavePlayer::~WavePlayer()
+void WavePlayer::installOwner(SoundOwner* owner, std::atomic<int>* stateWord)
 {
-    stop();
-    if (backend_)
-        backend_->closeStream();
+    owner_ = owner != nullptr ? owner : &defaultOwner();
+    stateWord_ = stateWord != nullptr ? stateWord : &ownStateWord_;
 }
 
 void WavePlayer::reconfigure(const Config& config, int driverType)
 {
+    stop();
     if (!hasSaved_) {
+        // Everything the preview replaces, as it is in use now: the owner and state word may
+        // have come from an earlier configuration, the back-ends from the default.
         savedCfg_ = cfg_;
         savedCfg_.driverType = config_.driverType;
+        savedCfg_.backends = config_.backends;
+        savedOwner_ = owner_;
+        savedStateWord_ = stateWord_;
         savedBufferCount_ = bufferCount_;
         savedBufferBytes_ = bufferBytes_;
-        savedBuffersFixed_ = buffersFixed_;
         hasSaved_ = true;
     }
-    const SoundDriverType keep = config_.driverType;
+    const SoundDriverType current = config_.driverType;
+    const auto currentBackends = config_.backends;
     cfg_ = config;
     static_cast<SoundDeviceConfig&>(config_) = config;
     if (!config_.backends)
-        config_.backends = savedCfg_.backends;
-    config_.driverType = keep;
-    cfg_.driverType = keep;
+        config_.backends = currentBackends;
+    config_.driverType = current;
+    cfg_.driverType = current;
+    cfg_.backends = config_.backends;
     buffersFixed_ = false;
-    owner_ = config_.owner ? config_.owner : owner_;
-    if (config_.stateWord)
-        stateWord_ = config_.stateWord;
-    if (driverType >= 0 && driverType < kDriverTypeCount)
+    fileSelected_ = false;
+    formatSet_ = false;
+    installOwner(config.owner, config.stateWord);
+    setStateWord(kStateStopped);
+    resetControls();
+    if (driverType >= 0 && driverType < kDriverTypeCount &&
+        static_cast<SoundDriverType>(driverType) != current)
         setDriverType(static_cast<SoundDriverType>(driverType));
+    else if (config_.backends != currentBackends)
+        refreshDevices(true);
+    cfg_.driverType = config_.driverType;
 }
 
 void WavePlayer::restoreConfiguration()
 {
     if (!hasSaved_)
         return;
-    const SoundDriverType type = savedCfg_.driverType;
+    stop();
+    const SoundDriverType current = config_.driverType;
+    const auto currentBackends = config_.backends;
     cfg_ = savedCfg_;
     static_cast<SoundDeviceConfig&>(config_) = savedCfg_;
-    config_.driverType = driverType();
-    owner_ = config_.owner ? config_.owner : owner_;
-    if (config_.stateWord)
-        stateWord_ = config_.stateWord;
+    // The back-end in use is still the preview's until the switch below.
+    config_.driverType = current;
+    owner_ = savedOwner_;
+    stateWord_ = savedStateWord_;
     bufferCount_ = savedBufferCount_;
     bufferBytes_ = savedBufferBytes_;
     buffersFixed_ = false;
+    fileSelected_ = false; // the preview's file is not the owner's source
+    formatSet_ = false;
     hasSaved_ = false;
-    setDriverType(type);
+    resetControls();
+    if (savedCfg_.driverType != current)
+        setDriverType(savedCfg_.driverType);
+    else if (config_.backends != currentBackends)
+        refreshDevices(true);
+    cfg_.driverType = config_.driverType;
 }
 
 bool WavePlayer::setSource(const std::string& fileName, WaveFormat& format)

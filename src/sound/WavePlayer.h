@@ -43,7 +43,9 @@ public:
     ~WavePlayer() override;
 
     // Saves the configuration and installs another (driverType -1 keeps the type) / puts the
-    // saved one back. No run may be active.
+    // saved one back: owner, state word, callbacks, timing, back-ends and driver type. Both
+    // stop a run, reset the controls and forget the selected source. A null owner or state
+    // word in `config` means none (as at construction), never the saved one.
     void reconfigure(const Config& config, int driverType = -1);
     void restoreConfiguration();
     void setFullVolume(bool on) { cfg_.fullVolume = on; }
@@ -81,6 +83,8 @@ private:
     unsigned process(void* output, const void* input, unsigned frames, bool xrun) override;
     unsigned framesReady() const override;
 
+    void resetControls();
+    void installOwner(SoundOwner* owner, std::atomic<int>* stateWord);
     void run();
     int step(bool fill);
     void updatePosition();
@@ -91,7 +95,8 @@ private:
     Config savedCfg_;
     int savedBufferCount_ = 0;
     std::uint32_t savedBufferBytes_ = 0;
-    bool savedBuffersFixed_ = false;
+    SoundOwner* savedOwner_ = nullptr;
+    std::atomic<int>* savedStateWord_ = nullptr;
     bool hasSaved_ = false;
 
     formats::WaveFileReader reader_;

@@ -444,3 +444,65 @@ TEST_F(WavePlayerTest, ReconfigureAndRestore)
     ASSERT_FALSE(player.setSource("", f));
     EXPECT_EQ(player.bufferBytes(), 1378u * 4); // sizes by default again after a restore
 }
+
+// A provider that remembers which driver types it served.
+class TypeRecordingProvider : public AudioBackendProvider {
+public:
+    explicit TypeRecordingProvider(NullDeviceOptions options) : inner_(std::move(options)) {}
+    std::unique_ptr<AudioBackend> create(SoundDriverType type) override
+    {
+        types.push_back(type);
+        return inner_.create(type);
+    }
+    std::vector<SoundDriverType> types;
+
+private:
+    NullBackendProvider inner_;
+};
+
+// A preview with another driver type, its own owner and state word: the restore brings back
+// the saved type on a fresh back-end, and the preview's owner and state word are no longer
+// used by anything the player does.
+TEST_F(WavePlayerTest, RestoreAfterAPreviewWithAnotherDriverType)
+{
+    options = fast();
+    auto provider = std::make_shared<TypeRecordingProvider>(options);
+    WavePlayer::Config main;
+    main.backends = provider;
+    main.messages = &messages; // no owner, no state word: the player's own
+    SequenceSource source{countingBytes(4 * 4800)};
+    main.sourceProc = std::ref(source);
+    WavePlayer player(main);
+    ASSERT_EQ(player.driverType(), SoundDriverType::Alsa);
+    EXPECT_EQ(player.getDeviceName(0), "Default device");
+
+    RecordingOwner previewOwner;
+    std::atomic<int> previewState{0};
+    WavePlayer::Config preview;
+    preview.owner = &previewOwner;
+    preview.stateWord = &previewState;
+    preview.bufferDivisor = 4;
+    preview.minBufferCount = 8;
+    player.reconfigure(preview, static_cast<int>(SoundDriverType::Jack));
+    EXPECT_EQ(player.driverType(), SoundDriverType::Jack);
+    EXPECT_EQ(player.getDeviceName(0), "Null device"); // JACK numbers devices from 0
+    EXPECT_EQ(provider->types.back(), SoundDriverType::Jack);
+
+    player.restoreConfiguration();
+    EXPECT_EQ(player.driverType(), SoundDriverType::Alsa);
+    EXPECT_EQ(provider->types.back(), SoundDriverType::Alsa);
+    EXPECT_EQ(player.getDeviceName(0), "Default device");
+
+    // A run of the owner's own source reaches neither the preview's owner nor its state word.
+    previewState.store(42);
+    const auto eventsBefore = previewOwner.eventsSeen();
+    WaveFormat f = pcm(2, 48000, 16);
+    ASSERT_FALSE(player.setSource("", f));
+    ASSERT_TRUE(player.start(0, 0)) << player.getErrorText();
+    ASSERT_TRUE(waitForState(player, kStateStopped));
+    player.stop();
+    EXPECT_GT(capture.blocks, 0);
+    EXPECT_EQ(previewState.load(), 42);
+    EXPECT_EQ(previewOwner.eventsSeen(), eventsBefore);
+    EXPECT_TRUE(messages.messages.empty());
+}
