@@ -77,6 +77,12 @@ bool loadRunSettings(const CliContext& ctx, app::Settings& settings, int& exitCo
     settings = file.load(sink);
     for (const auto& m : sink.messages)
         std::cerr << m.text << "\n";
+    // A file that exists but could not be read (not a regular file, unreadable, too large)
+    // was reported above; a run must not go on with the defaults in its place.
+    if (file.loadFailed()) {
+        exitCode = 2;
+        return false;
+    }
     for (const std::string& item : ctx.overrides) {
         const auto eq = item.find('=');
         std::string error;
