@@ -214,7 +214,10 @@ std::vector<std::string> cassetteInfoLines(const CassetteSummary& s)
             if (id.hasDate)
                 what += stringPrintf(tr(kSimInfoIdDate), id.date[0], id.date[1], id.date[2],
                                      id.date[3], id.date[4], id.date[5]);
-            const std::string abs = dat::timeText(id.abs).substr(1);
+            // Lead-in times count down: shown with a minus sign, as the position line does.
+            std::string abs = dat::timeText(id.abs);
+            if (id.kind == CassetteId::Kind::LeadIn)
+                abs[0] = '-';
             lines.push_back(stringPrintf(tr(kSimInfoId), static_cast<long long>(id.frame),
                                          abs.c_str(), what.c_str()));
         }

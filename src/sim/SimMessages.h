@@ -38,7 +38,7 @@ inline constexpr MessagePair kSimInfoRecordedGaps{
     "", "Recorded:        %lld frames in %d stretches, last frame %lld"};
 inline constexpr MessagePair kSimInfoIdsHeader{"", "IDs:"};
 inline constexpr MessagePair kSimInfoNoIds{"", "IDs:             none"};
-inline constexpr MessagePair kSimInfoId{"", "  frame %7lld  ABS %s  %s"};
+inline constexpr MessagePair kSimInfoId{"", "  frame %7lld  ABS%s  %s"};
 inline constexpr MessagePair kSimInfoIdLeadIn{"", "Lead-in"};
 inline constexpr MessagePair kSimInfoIdStart{"", "START ID %d"};
 inline constexpr MessagePair kSimInfoIdStartNoNumber{"", "START ID without number"};

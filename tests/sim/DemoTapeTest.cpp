@@ -81,6 +81,9 @@ TEST_F(DemoTape, CarriesTheIdsDatesAndFaultsOfARealRecording)
     EXPECT_TRUE(has("START ID 3"));
     EXPECT_TRUE(has("frames 1841-1843  both"));
     EXPECT_TRUE(has("frames 0-2474 (2475 frames"));
+    // Lead-in times count down and carry a minus sign, as the drive commands show them.
+    EXPECT_TRUE(has("frame       0  ABS-00h00m03s08  Lead-in"));
+    EXPECT_TRUE(has("frame     174  ABS 00h00m02s00  START ID 1"));
 }
 
 TEST_F(DemoTape, ProgramsAreMusicNotSilenceOrATone)
