@@ -108,7 +108,14 @@ int onDeck(const CliContext& ctx, bool needTape, const std::function<int(Deck&)>
     if (!deck.selected.drive)
         return fail(deck.selected.error);
     deck.poller = std::make_unique<dat::StatusPoller>(deck.drive(), deck.d());
-    deck.lastPoll = dat::pollUntilSettled(*deck.poller, kSettlePolls, kSettleIntervalMs);
+    // Each run continues where the last one left the tape, as one deck would; only a tape that
+    // comes in during the run is loaded and has its first frame read.
+    if (deck.poller->adoptReadyTape()) {
+        deck.lastPoll.status = dat::kUnitReady;
+        deck.lastPoll.statusText = dat::unitStatusText(dat::kUnitReady);
+    } else {
+        deck.lastPoll = dat::pollUntilSettled(*deck.poller, kSettlePolls, kSettleIntervalMs);
+    }
     int exitCode = 0;
     if (needTape && !deck.poller->tapeChecked()) {
         std::cerr << tr(msg::kTapeNotReady) << "\n";
@@ -154,7 +161,9 @@ int status(const CliContext& ctx)
     return onDeck(ctx, false, [](Deck& deck) {
         printStatus(deck.lastPoll);
         if (deck.lastPoll.status == dat::kUnitReady && deck.poller->tapeChecked())
-            printPosition(deck.drive().getPosition(deck.d()));
+            printPosition(deck.lastPoll.arrived
+                              ? deck.drive().getPosition(deck.d())
+                              : deck.drive().readPositionAndParse(deck.d(), false));
         return 0;
     });
 }

@@ -46,7 +46,8 @@ int simNew(const SimOptionsCli& opt)
         return 0;
     }
     const int minutes = opt.minutes == 0 ? 60 : opt.minutes;
-    if (!sim::Cassette::create(opt.file, minutes, error))
+    auto cassette = sim::Cassette::createUnpublished(opt.file, minutes, error);
+    if (!cassette || !cassette->publish(error))
         return fail(error);
     std::cout << stringPrintf(tr(sim::kSimCreated), opt.file.c_str(), minutes) << "\n";
     return 0;

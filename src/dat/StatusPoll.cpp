@@ -24,6 +24,19 @@ StatusPollResult StatusPoller::poll(const std::function<void()>& showLoading)
     return r;
 }
 
+bool StatusPoller::adoptReadyTape()
+{
+    constexpr int kAttentionPolls = 3;
+    for (int i = 0; i < kAttentionPolls; ++i) {
+        const UnitStatus status = drive_.datTestUnitReady(d_);
+        if (status == kUnitReset)
+            continue;
+        tapeChecked_ = status == kUnitReady;
+        return tapeChecked_;
+    }
+    return false;
+}
+
 bool isTransientStatus(UnitStatus status)
 {
     return status == kUnitBusy || status == kUnitNotReady || status == kUnitReset ||

@@ -35,6 +35,11 @@ public:
     // Forget the checked tape (an eject, a failed operation): the next ready poll runs the
     // arrival sequence again.
     void forgetTape() { tapeChecked_ = false; }
+    // For a program run that continues where the last run left the tape: reads the unit status
+    // (past the attention of a drive that was powered on or reset) and, when a tape is ready
+    // already, counts it as checked without the arrival sequence, whose load would rewind it.
+    // False otherwise; the arrival sequence then runs as usual when the tape becomes ready.
+    bool adoptReadyTape();
     const DatFrame& firstFrame() const { return frame_; }
 
 private:

@@ -6,10 +6,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <random>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,6 +56,74 @@ std::uint64_t audioOffsetFor(std::int64_t frames)
 std::uint64_t fileBytesFor(std::int64_t frames)
 {
     return audioOffsetFor(frames) + static_cast<std::uint64_t>(frames) * kAudioSlotBytes;
+}
+
+// Drive state record (64 bytes right after the last audio slot): magic, record version, media,
+// head, motion kind, turning and target frames, three wall-clock times, a checksum.
+constexpr char kStateMagic[8] = {'D', 'R', 'V', 'S', 'T', 'A', 'T', 'E'};
+constexpr std::uint32_t kStateVersion = 1;
+constexpr std::size_t kStateBytes = 64;
+constexpr std::size_t kStateChecksummed = 60;
+
+std::uint32_t checksum(const std::uint8_t* p, std::size_t n)
+{
+    std::uint32_t h = 2166136261u; // FNV-1a
+    for (std::size_t i = 0; i < n; ++i)
+        h = (h ^ p[i]) * 16777619u;
+    return h;
+}
+
+void writeLe64(std::uint8_t* p, std::int64_t v)
+{
+    writeLe32(p, static_cast<std::uint32_t>(static_cast<std::uint64_t>(v)));
+    writeLe32(p + 4, static_cast<std::uint32_t>(static_cast<std::uint64_t>(v) >> 32));
+}
+
+std::int64_t readLe64(const std::uint8_t* p)
+{
+    return static_cast<std::int64_t>(readLe32(p) | (std::uint64_t{readLe32(p + 4)} << 32));
+}
+
+void encodeState(const DriveState& s, std::uint8_t* r)
+{
+    std::memset(r, 0, kStateBytes);
+    std::memcpy(r, kStateMagic, sizeof kStateMagic);
+    writeLe32(r + 8, kStateVersion);
+    writeLe32(r + 12, static_cast<std::uint32_t>(s.media));
+    writeLe32(r + 16, s.head);
+    writeLe32(r + 20, static_cast<std::uint32_t>(s.motion));
+    writeLe32(r + 24, s.via);
+    writeLe32(r + 28, s.to);
+    writeLe64(r + 32, s.moveStartUs);
+    writeLe64(r + 40, s.viaUs);
+    writeLe64(r + 48, s.moveEndUs);
+    writeLe32(r + kStateChecksummed, checksum(r, kStateChecksummed));
+}
+
+// False for a record that is missing, torn or from a later version: the drive then starts as
+// with a cassette never held before.
+bool decodeState(const std::uint8_t* r, std::int64_t frames, DriveState& s)
+{
+    if (std::memcmp(r, kStateMagic, sizeof kStateMagic) != 0 || readLe32(r + 8) != kStateVersion ||
+        readLe32(r + kStateChecksummed) != checksum(r, kStateChecksummed))
+        return false;
+    const std::uint32_t media = readLe32(r + 12);
+    const std::uint32_t motion = readLe32(r + 20);
+    DriveState d;
+    d.head = readLe32(r + 16);
+    d.via = readLe32(r + 24);
+    d.to = readLe32(r + 28);
+    d.moveStartUs = readLe64(r + 32);
+    d.viaUs = readLe64(r + 40);
+    d.moveEndUs = readLe64(r + 48);
+    if (media > static_cast<std::uint32_t>(DriveState::Media::Ejected) ||
+        motion > static_cast<std::uint32_t>(DriveState::Motion::Eject) || d.head > frames ||
+        d.via > frames || d.to > frames || d.moveStartUs > d.viaUs || d.viaUs > d.moveEndUs)
+        return false;
+    d.media = static_cast<DriveState::Media>(media);
+    d.motion = static_cast<DriveState::Motion>(motion);
+    s = d;
+    return true;
 }
 
 bool validKind(std::uint32_t k)
@@ -135,13 +206,60 @@ std::unique_ptr<Cassette> Cassette::create(const std::string& path, int minutes,
                                                std::strerror(errno));
         return nullptr;
     }
+    auto c = createOn(fd, path, minutes, error);
+    if (!c)
+        ::unlink(path.c_str());
+    return c;
+}
+
+std::unique_ptr<Cassette> Cassette::createUnpublished(const std::string& path, int minutes,
+                                                      std::string& error)
+{
+    if (minutes < kMinMinutes || minutes > kMaxMinutes) {
+        error = stringPrintf(tr(kSimBadMinutes), minutes);
+        return nullptr;
+    }
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        error = stringPrintf(tr(kSimCassetteExists), path.c_str());
+        return nullptr;
+    }
+    // Beside the final name, so that the rename stays on the same file system.
+    std::random_device random;
+    constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string temporary = path + ".";
+        for (int i = 0; i < 6; ++i)
+            temporary += kLetters[random() % (sizeof kLetters - 1)];
+        temporary += ".part";
+        const int fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd < 0) {
+            error = stringPrintf(tr(kSimCassetteCreateFailed), path.c_str(), std::strerror(errno));
+            return nullptr;
+        }
+        auto c = createOn(fd, path, minutes, error);
+        if (!c) {
+            ::unlink(temporary.c_str());
+            return nullptr;
+        }
+        c->buildPath_ = temporary;
+        return c;
+    }
+    error = stringPrintf(tr(kSimCassetteCreateFailed), path.c_str(), std::strerror(EEXIST));
+    return nullptr;
+}
+
+std::unique_ptr<Cassette> Cassette::createOn(int fd, const std::string& path, int minutes,
+                                             std::string& error)
+{
     std::unique_ptr<Cassette> c(new Cassette);
     c->path_ = path;
     c->fd_ = fd;
     c->writable_ = true;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         error = stringPrintf(tr(kSimCassetteInUse), path.c_str());
-        ::unlink(path.c_str());
         return nullptr;
     }
     const std::int64_t frames = static_cast<std::int64_t>(minutes) * kFramesPerMinute;
@@ -156,24 +274,35 @@ std::unique_ptr<Cassette> Cassette::create(const std::string& path, int minutes,
     writeLe32(header + kOffAudioOffsetLow, static_cast<std::uint32_t>(audioOffset));
     writeLe32(header + kOffAudioOffsetHigh, static_cast<std::uint32_t>(audioOffset >> 32));
     // The length is set first so that a header, once written, always describes a file that
-    // is long enough.
-    if (::ftruncate(fd, static_cast<off_t>(fileBytesFor(frames))) != 0 ||
-        !pwriteAll(fd, header, sizeof header, 0)) {
-        error = stringPrintf(tr(kSimCassetteCreateFailed), path.c_str(), std::strerror(errno));
-        ::unlink(path.c_str());
+    // is long enough. The drive state record is written now so that keeping the state later
+    // never needs more disk space.
+    std::uint8_t state[kStateBytes];
+    encodeState(DriveState{}, state);
+    errno = 0;
+    if (::ftruncate(fd, static_cast<off_t>(fileBytesFor(frames) + kStateBytes)) != 0 ||
+        !pwriteAll(fd, header, sizeof header, 0) ||
+        !pwriteAll(fd, state, sizeof state, fileBytesFor(frames))) {
+        error = stringPrintf(tr(kSimCassetteCreateFailed), path.c_str(),
+                             std::strerror(errno != 0 ? errno : EIO));
         return nullptr;
     }
-    if (!c->mapAndCheck(error)) {
-        ::unlink(path.c_str());
+    if (!c->load(error))
         return nullptr;
-    }
     return c;
 }
 
 std::unique_ptr<Cassette> Cassette::open(const std::string& path, Access access, std::string& error)
 {
-    const bool writable = access == Access::ReadWrite;
-    const int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    // Without blocking: opening a FIFO for reading would wait for a writer.
+    const int shared = O_NONBLOCK | O_CLOEXEC;
+    bool writable = access != Access::ReadOnly;
+    int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | shared);
+    if (fd < 0 && access == Access::Drive &&
+        (errno == EACCES || errno == EROFS || errno == EPERM)) {
+        // A file that may not be written is a write-protected cassette.
+        writable = false;
+        fd = ::open(path.c_str(), O_RDONLY | shared);
+    }
     if (fd < 0) {
         error = stringPrintf(tr(kSimCassetteOpenFailed), path.c_str(), std::strerror(errno));
         return nullptr;
@@ -182,11 +311,17 @@ std::unique_ptr<Cassette> Cassette::open(const std::string& path, Access access,
     c->path_ = path;
     c->fd_ = fd;
     c->writable_ = writable;
-    if (::flock(fd, (writable ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
+        error = stringPrintf(tr(kSimNotRegularFile), path.c_str());
+        return nullptr;
+    }
+    const bool exclusive = access != Access::ReadOnly;
+    if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
         error = stringPrintf(tr(kSimCassetteInUse), path.c_str());
         return nullptr;
     }
-    if (!c->mapAndCheck(error))
+    if (!c->load(error))
         return nullptr;
     return c;
 }
@@ -194,15 +329,59 @@ std::unique_ptr<Cassette> Cassette::open(const std::string& path, Access access,
 Cassette::~Cassette()
 {
     std::string ignored;
-    if (writable_ && map_ != nullptr)
+    if (writable_ && fd_ >= 0)
         flush(ignored);
-    if (map_ != nullptr)
-        ::munmap(map_, mapBytes_);
+    if (!buildPath_.empty())
+        ::unlink(buildPath_.c_str());
     if (fd_ >= 0)
         ::close(fd_); // also releases the lock
 }
 
-bool Cassette::mapAndCheck(std::string& error)
+void Cassette::FreeBytes::operator()(std::uint8_t* p) const
+{
+    std::free(p);
+}
+
+bool Cassette::publish(std::string& error)
+{
+    if (buildPath_.empty())
+        return true;
+    if (!flush(error))
+        return false;
+    // Never replace: a file that appeared under the name meanwhile is kept.
+    int result =
+        ::renameat2(AT_FDCWD, buildPath_.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE);
+    if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        // A file system without that rename: a hard link also refuses an existing name.
+        result = ::link(buildPath_.c_str(), path_.c_str());
+        if (result == 0)
+            ::unlink(buildPath_.c_str());
+    }
+    if (result != 0) {
+        error = errno == EEXIST ? stringPrintf(tr(kSimCassetteExists), path_.c_str())
+                                : stringPrintf(tr(kSimCassetteCreateFailed), path_.c_str(),
+                                               std::strerror(errno));
+        return false;
+    }
+    buildPath_.clear();
+    // The new name survives a power loss too.
+    const std::string folder = std::filesystem::path(path_).parent_path().string();
+    const int dir =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+std::string Cassette::ioError(const char* fallback) const
+{
+    return stringPrintf(tr(kSimCassetteIoFailed), path_.c_str(),
+                        errno != 0 ? std::strerror(errno) : fallback);
+}
+
+bool Cassette::load(std::string& error)
 {
     struct stat st {};
     if (::fstat(fd_, &st) != 0) {
@@ -252,16 +431,53 @@ bool Cassette::mapAndCheck(std::string& error)
     minutes_ = static_cast<int>(minutes);
     frames_ = frames;
     audioOffset_ = audioOffset;
-    mapBytes_ = kHeaderBytes + static_cast<std::size_t>(frames) * kIndexEntryBytes;
-    void* m = ::mmap(nullptr, mapBytes_, writable_ ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED,
-                     fd_, 0);
-    if (m == MAP_FAILED) {
-        error = stringPrintf(tr(kSimCassetteOpenFailed), path_.c_str(), std::strerror(errno));
+    if (!readIndex(error))
+        return false;
+    // The drive state record follows the audio; cassettes from earlier versions have none.
+    stateKept_ = false;
+    const std::uint64_t stateAt = fileBytesFor(frames);
+    DriveState ignored;
+    if (static_cast<std::uint64_t>(st.st_size) >= stateAt + kStateBytes &&
+        preadAll(fd_, stateRecord_, kStateBytes, stateAt) &&
+        decodeState(stateRecord_, frames, ignored))
+        stateKept_ = true;
+    return true;
+}
+
+bool Cassette::readIndex(std::string& error)
+{
+    const std::size_t bytes = static_cast<std::size_t>(frames_) * kIndexEntryBytes;
+    index_.reset(static_cast<std::uint8_t*>(std::calloc(bytes, 1)));
+    if (!index_) {
+        error = stringPrintf(tr(kSimCassetteOpenFailed), path_.c_str(), std::strerror(ENOMEM));
         return false;
     }
-    map_ = static_cast<std::uint8_t*>(m);
+    // Only the stretches of the index that hold data are read: a hole is all zeros already.
+    const off_t begin = kHeaderBytes;
+    const off_t end = begin + static_cast<off_t>(bytes);
+    off_t dataEnd = begin;
+    for (off_t at = begin; at < end;) {
+        off_t data = ::lseek(fd_, at, SEEK_DATA);
+        if (data < 0 && errno == ENXIO)
+            break; // nothing but holes from here on
+        off_t hole = data < 0 ? end : ::lseek(fd_, data, SEEK_HOLE);
+        if (data < 0)
+            data = at; // no hole information: read it all
+        if (data >= end)
+            break;
+        if (hole < 0 || hole > end)
+            hole = end;
+        errno = 0;
+        if (!preadAll(fd_, index_.get() + (data - begin), static_cast<std::size_t>(hole - data),
+                      static_cast<std::uint64_t>(data))) {
+            error = ioError("short read");
+            return false;
+        }
+        dataEnd = hole;
+        at = hole;
+    }
     recordedEnd_ = 0;
-    for (std::int64_t i = frames_; i > 0; --i) {
+    for (std::int64_t i = (dataEnd - begin) / static_cast<off_t>(kIndexEntryBytes); i > 0; --i) {
         if (isRecorded(i - 1)) {
             recordedEnd_ = i;
             break;
@@ -272,7 +488,7 @@ bool Cassette::mapAndCheck(std::string& error)
 
 std::uint8_t* Cassette::indexEntry(std::int64_t frame) const
 {
-    return map_ + kHeaderBytes + static_cast<std::size_t>(frame) * kIndexEntryBytes;
+    return index_.get() + static_cast<std::size_t>(frame) * kIndexEntryBytes;
 }
 
 bool Cassette::isRecorded(std::int64_t frame) const
@@ -307,8 +523,7 @@ bool Cassette::readFrame(std::int64_t frame, std::uint8_t* out, std::string& err
     errno = 0;
     if (!preadAll(fd_, out, kAudioSlotBytes,
                   audioOffset_ + static_cast<std::uint64_t>(frame) * kAudioSlotBytes)) {
-        error = stringPrintf(tr(kSimCassetteIoFailed), path_.c_str(),
-                             errno != 0 ? std::strerror(errno) : "short read");
+        error = ioError("short read");
         return false;
     }
     std::memcpy(out + kAudioSlotBytes, indexEntry(frame) + kEntrySubcode, kSubcodeBytes);
@@ -323,16 +538,23 @@ bool Cassette::writeFrame(std::int64_t frame, const std::uint8_t* in, std::strin
     }
     if (frame < 0 || frame >= frames_)
         return false;
-    // Audio first, then the index entry that marks the frame recorded.
+    // Audio first, then the index entry that marks the frame recorded; the frame counts as
+    // recorded only when both reached the file.
+    errno = 0;
     if (!pwriteAll(fd_, in, kAudioSlotBytes,
                    audioOffset_ + static_cast<std::uint64_t>(frame) * kAudioSlotBytes)) {
-        error = stringPrintf(tr(kSimCassetteIoFailed), path_.c_str(), std::strerror(errno));
+        error = ioError("short write");
         return false;
     }
-    std::uint8_t* e = indexEntry(frame);
-    std::memcpy(e + kEntrySubcode, in + kAudioSlotBytes, kSubcodeBytes);
-    e[1] = 0;
-    e[0] = kRecordedMark;
+    std::uint8_t entry[kIndexEntryBytes] = {};
+    entry[0] = kRecordedMark;
+    std::memcpy(entry + kEntrySubcode, in + kAudioSlotBytes, kSubcodeBytes);
+    if (!pwriteAll(fd_, entry, sizeof entry,
+                   kHeaderBytes + static_cast<std::uint64_t>(frame) * kIndexEntryBytes)) {
+        error = ioError("short write");
+        return false;
+    }
+    std::memcpy(indexEntry(frame), entry, sizeof entry);
     recordedEnd_ = std::max(recordedEnd_, frame + 1);
     return true;
 }
@@ -354,21 +576,32 @@ bool Cassette::addFault(const Fault& fault, std::string& error)
         return false;
     }
     faults_.push_back(fault);
-    storeFaults();
+    if (!storeFaults(error)) {
+        faults_.pop_back();
+        return false;
+    }
     return true;
 }
 
-void Cassette::storeFaults()
+bool Cassette::storeFaults(std::string& error)
 {
+    std::uint8_t table[kMaxFaults * kFaultBytes] = {};
     for (std::size_t i = 0; i < faults_.size(); ++i) {
-        std::uint8_t* f = map_ + kOffFaults + i * kFaultBytes;
+        std::uint8_t* f = table + i * kFaultBytes;
         writeLe32(f, faults_[i].first);
         writeLe32(f + 4, faults_[i].last);
         writeLe32(f + 8, static_cast<std::uint32_t>(faults_[i].kind));
-        writeLe32(f + 12, 0);
     }
     // The count last: a table that was cut short by a crash still lists only whole entries.
-    writeLe32(map_ + kOffFaultCount, static_cast<std::uint32_t>(faults_.size()));
+    std::uint8_t count[4];
+    writeLe32(count, static_cast<std::uint32_t>(faults_.size()));
+    errno = 0;
+    if (!pwriteAll(fd_, table, faults_.size() * kFaultBytes, kOffFaults) ||
+        !pwriteAll(fd_, count, sizeof count, kOffFaultCount)) {
+        error = ioError("short write");
+        return false;
+    }
+    return true;
 }
 
 ReadFault Cassette::readFaultAt(std::int64_t frame) const
@@ -408,10 +641,35 @@ bool Cassette::flush(std::string& error)
 {
     if (!writable_)
         return true;
-    if (::msync(map_, mapBytes_, MS_SYNC) != 0 || ::fdatasync(fd_) != 0) {
-        error = stringPrintf(tr(kSimCassetteIoFailed), path_.c_str(), std::strerror(errno));
+    if (::fdatasync(fd_) != 0) {
+        error = ioError("sync failed");
         return false;
     }
+    return true;
+}
+
+bool Cassette::driveState(DriveState& state) const
+{
+    return stateKept_ && decodeState(stateRecord_, frames_, state);
+}
+
+bool Cassette::setDriveState(const DriveState& state, std::string& error)
+{
+    if (!writable_) {
+        error = stringPrintf(tr(kSimCassetteReadOnly), path_.c_str());
+        return false;
+    }
+    std::uint8_t record[kStateBytes];
+    encodeState(state, record);
+    if (stateKept_ && std::memcmp(record, stateRecord_, kStateBytes) == 0)
+        return true;
+    errno = 0;
+    if (!pwriteAll(fd_, record, kStateBytes, fileBytesFor(frames_))) {
+        error = ioError("short write");
+        return false;
+    }
+    std::memcpy(stateRecord_, record, kStateBytes);
+    stateKept_ = true;
     return true;
 }
 

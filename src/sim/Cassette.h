@@ -8,8 +8,10 @@
 
 // A simulated DAT cassette kept in one file (layout in docs/cassette-format.md): a header with
 // the tape length and the injected faults, a 64-byte index entry per frame (recorded mark and
-// subcode) and a 5760-byte audio slot per frame. Unrecorded frames are file holes and take no
-// disk space. The file is locked (flock) for as long as a Cassette object holds it.
+// subcode), a 5760-byte audio slot per frame and the state of the drive that last held it.
+// Unrecorded frames are file holes and take no disk space. The file is only ever read and
+// written with pread/pwrite (never mapped), so a full or failing disk is an error text, not a
+// signal. The file is locked (flock) for as long as a Cassette object holds it.
 // Thread: one object is used by one thread at a time (the drive serialises its commands).
 namespace tarnvel::sim {
 
@@ -35,6 +37,28 @@ struct Fault {
     FaultKind kind = FaultKind::Unreadable;
 };
 
+// What a simulated drive keeps with the cassette so that the next drive to hold it (the next
+// run of the program) finds the tape where this one left it.
+struct DriveState {
+    enum class Media : std::uint8_t {
+        NotKept = 0, // threaded from the beginning when a drive next holds it
+        Loaded = 1,
+        Ejected = 2,
+    };
+    enum class Motion : std::uint8_t { None = 0, Stop = 1, Eject = 2 };
+    Media media = Media::NotKept;
+    std::uint32_t head = 0; // frame under the head at rest, or where the motion began
+    // A wind or search under way: it turns at `via` and ends at `to`; the times are wall-clock
+    // microseconds since 1970 (start of the wind, turning point, arrival).
+    Motion motion = Motion::None;
+    std::uint32_t via = 0;
+    std::uint32_t to = 0;
+    std::int64_t moveStartUs = 0;
+    std::int64_t viaUs = 0;
+    std::int64_t moveEndUs = 0;
+    bool operator==(const DriveState&) const = default;
+};
+
 // How reading a frame at one place turns out.
 struct ReadFault {
     bool unreadable = false;
@@ -49,22 +73,33 @@ public:
     static constexpr int kMaxMinutes = 600;
     static constexpr std::size_t kMaxFaults = 252;
 
-    enum class Access { ReadOnly, ReadWrite };
+    // ReadOnly shares the lock with other readers; ReadWrite holds it alone. Drive holds it
+    // alone too, and takes a file it may not write as a write-protected cassette.
+    enum class Access { ReadOnly, ReadWrite, Drive };
 
     // A new, never recorded cassette. Refuses to replace an existing file.
     static std::unique_ptr<Cassette> create(const std::string& path, int minutes,
                                             std::string& error);
-    // An existing cassette; ReadWrite takes the lock exclusively, ReadOnly shared. A cassette
-    // that another holder has locked is refused with a clear text.
+    // A new cassette built under a temporary name beside `path`: it takes the name `path` only
+    // with `publish`, so an interrupted build never leaves a cassette that looks complete.
+    // Destroying it unpublished removes the temporary file.
+    static std::unique_ptr<Cassette> createUnpublished(const std::string& path, int minutes,
+                                                       std::string& error);
+    // An existing cassette. A cassette that another holder has locked is refused with a clear
+    // text; so is anything but a regular file (opened without blocking, so a FIFO cannot hang).
     static std::unique_ptr<Cassette> open(const std::string& path, Access access,
                                           std::string& error);
 
-    ~Cassette(); // flushes and unlocks
+    ~Cassette(); // flushes and unlocks; an unpublished cassette is removed
+    // Flushes an unpublished cassette and gives it its name, never replacing a file that
+    // appeared there meanwhile.
+    bool publish(std::string& error);
     Cassette(const Cassette&) = delete;
     Cassette& operator=(const Cassette&) = delete;
 
     const std::string& path() const { return path_; }
     int minutes() const { return minutes_; }
+    bool writeProtected() const { return !writable_; }
     std::int64_t lengthFrames() const { return frames_; }
 
     bool isRecorded(std::int64_t frame) const;
@@ -85,25 +120,43 @@ public:
     ReadFault readFaultAt(std::int64_t frame) const;
     bool writeFailsAt(std::int64_t frame) const;
 
+    // The state the last drive left (false when none is kept: a new cassette, one made by an
+    // earlier version, or a record that does not check out).
+    bool driveState(DriveState& state) const;
+    // Keeps the drive's state with the cassette; writes only when it changed.
+    bool setDriveState(const DriveState& state, std::string& error);
+
     // Pushes everything written so far to the disk.
     bool flush(std::string& error);
 
 private:
+    struct FreeBytes {
+        void operator()(std::uint8_t* p) const;
+    };
+
     Cassette() = default;
-    bool mapAndCheck(std::string& error);
+    static std::unique_ptr<Cassette> createOn(int fd, const std::string& path, int minutes,
+                                              std::string& error);
+    bool load(std::string& error);
+    bool readIndex(std::string& error);
     std::uint8_t* indexEntry(std::int64_t frame) const;
-    void storeFaults();
+    bool storeFaults(std::string& error);
+    std::string ioError(const char* fallback) const;
 
     std::string path_;
+    std::string buildPath_; // the temporary name while unpublished
     int fd_ = -1;
     bool writable_ = false;
     int minutes_ = 0;
     std::int64_t frames_ = 0;
     std::uint64_t audioOffset_ = 0;
-    std::uint8_t* map_ = nullptr; // header and index
-    std::size_t mapBytes_ = 0;
+    // The index in memory (from calloc, so that the pages of unrecorded stretches stay
+    // untouched, as they are holes in the file).
+    std::unique_ptr<std::uint8_t, FreeBytes> index_;
     std::int64_t recordedEnd_ = 0;
     std::vector<Fault> faults_;
+    bool stateKept_ = false;
+    std::uint8_t stateRecord_[64] = {};
 };
 
 } // namespace tarnvel::sim

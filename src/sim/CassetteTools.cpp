@@ -8,7 +8,11 @@
 #include "sim/SimMessages.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarnvel::sim {
@@ -63,6 +67,8 @@ bool createCassetteFromImage(const std::string& path, int minutes, const std::st
                              std::uint32_t& framesCopied, std::string& error)
 {
     framesCopied = 0;
+    if (!isRegularFile(imagePath, error))
+        return false;
     CollectingMessageSink sink;
     formats::ImageReader reader(sink);
     if (!reader.open(imagePath, false)) {
@@ -83,27 +89,38 @@ bool createCassetteFromImage(const std::string& path, int minutes, const std::st
                              static_cast<long long>(minutes) * Cassette::kFramesPerMinute);
         return false;
     }
-    auto cassette = Cassette::create(path, minutes, error);
+    auto cassette = Cassette::createUnpublished(path, minutes, error);
     if (!cassette)
         return false;
     dat::DatFrame frame;
-    bool ok = true;
-    for (std::uint32_t i = 0; i < frames && ok; ++i) {
+    for (std::uint32_t i = 0; i < frames; ++i) {
         if (!reader.readFrameAt(i, frame)) {
             error = std::string(tr(formats::kMsgImageReadFailed)) + " (" + imagePath + ")";
-            ok = false;
-        } else {
-            ok = cassette->writeFrame(i, frame.data(), error);
+            return false;
         }
+        if (!cassette->writeFrame(i, frame.data(), error))
+            return false;
     }
-    ok = ok && cassette->flush(error);
-    cassette.reset();
-    if (!ok) {
-        ::unlink(path.c_str());
+    if (!cassette->publish(error))
         return false;
-    }
     framesCopied = frames;
     return true;
+}
+
+bool isRegularFile(const std::string& path, std::string& error)
+{
+    // Without blocking: opening a FIFO for reading would wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = stringPrintf(tr(kSimFileOpenFailed), path.c_str(), std::strerror(errno));
+        return false;
+    }
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    if (!regular)
+        error = stringPrintf(tr(kSimNotRegularFile), path.c_str());
+    return regular;
 }
 
 bool parseFrameRange(const std::string& text, std::uint32_t& first, std::uint32_t& last)

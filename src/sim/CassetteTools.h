@@ -12,10 +12,13 @@ namespace tarnvel::sim {
 
 // A recorded cassette holding the frames of a tape image from the beginning of the tape, byte
 // for byte (so a copy of a damaged tape keeps its interpolation flags). `minutes` 0 takes 60
-// minutes, or the image's length rounded up when that is longer. The new file is removed
-// again when anything fails.
+// minutes, or the image's length rounded up when that is longer. The cassette is built under a
+// temporary name and takes its name only when complete.
 bool createCassetteFromImage(const std::string& path, int minutes, const std::string& imagePath,
                              std::uint32_t& framesCopied, std::string& error);
+
+// True for a regular file; otherwise a text that says why not (never blocks on a FIFO).
+bool isRegularFile(const std::string& path, std::string& error);
 
 // "A-B" or "A" (frame indices).
 bool parseFrameRange(const std::string& text, std::uint32_t& first, std::uint32_t& last);

@@ -9,7 +9,6 @@
 #include <array>
 #include <cmath>
 #include <ctime>
-#include <unistd.h>
 #include <vector>
 
 namespace tarnvel::sim {
@@ -247,15 +246,8 @@ bool recordDemoTape(Cassette& cassette, std::string& error)
 
 bool createDemoCassette(const std::string& path, std::string& error)
 {
-    auto cassette = Cassette::create(path, 60, error);
-    if (!cassette)
-        return false;
-    if (!recordDemoTape(*cassette, error)) {
-        cassette.reset();
-        ::unlink(path.c_str());
-        return false;
-    }
-    return true;
+    auto cassette = Cassette::createUnpublished(path, 60, error);
+    return cassette && recordDemoTape(*cassette, error) && cassette->publish(error);
 }
 
 } // namespace tarnvel::sim

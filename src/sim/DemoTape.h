@@ -28,7 +28,8 @@ struct DemoLayout {
 // packs, a SKIP ID in program 2 and an END ID; a few frames carry interpolation faults.
 bool recordDemoTape(Cassette& cassette, std::string& error);
 
-// A new 60-minute cassette file holding the demo tape.
+// A new 60-minute cassette file holding the demo tape (built under a temporary name, named when
+// complete).
 bool createDemoCassette(const std::string& path, std::string& error);
 
 } // namespace tarnvel::sim

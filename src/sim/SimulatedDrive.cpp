@@ -18,6 +18,7 @@ namespace tarnvel::sim {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using WallClock = std::chrono::system_clock;
 using Seconds = std::chrono::duration<double>;
 
 // Deck timing.
@@ -59,6 +60,7 @@ constexpr std::uint8_t kKeyMediumError = 0x3;
 constexpr std::uint8_t kKeyHardwareError = 0x4;
 constexpr std::uint8_t kKeyIllegalRequest = 0x5;
 constexpr std::uint8_t kKeyUnitAttention = 0x6;
+constexpr std::uint8_t kKeyDataProtect = 0x7;
 constexpr std::uint8_t kKeyBlankCheck = 0x8;
 constexpr std::uint8_t kKeyVolumeOverflow = 0xD;
 
@@ -83,6 +85,7 @@ constexpr Sense kUnrecoveredReadError{kKeyMediumError, 0x11, 0x00};
 constexpr Sense kWriteError{kKeyMediumError, 0x0C, 0x00};
 constexpr Sense kEndOfMedium{kKeyVolumeOverflow, 0x00, 0x02, true};
 constexpr Sense kInternalFailure{kKeyHardwareError, 0x44, 0x00};
+constexpr Sense kWriteProtected{kKeyDataProtect, 0x27, 0x00};
 
 scsi::TargetReply good(std::uint32_t transferred = 0)
 {
@@ -178,6 +181,10 @@ struct SimulatedDrive::State {
         Clock::time_point moveEnd{};
         Clock::time_point end{}; // moveEnd plus any settle time
         Then then = Then::Stop;
+        // moveStart, viaTime and moveEnd on the wall clock, as kept with the cassette.
+        std::int64_t wallStartUs = 0;
+        std::int64_t wallViaUs = 0;
+        std::int64_t wallEndUs = 0;
     };
 
     SimOptions options;
@@ -207,21 +214,89 @@ struct SimulatedDrive::State {
 
     Seconds scaled(Seconds s) const { return s * motionScale; }
 
-    std::int64_t headAt(Clock::time_point now) const
+    // Where a motion has taken the tape at `now`.
+    static std::int64_t headDuring(const Motion& m, Clock::time_point now)
     {
-        if (!motion.active || now >= motion.moveEnd)
-            return motion.active ? motion.to : head;
-        if (now <= motion.moveStart)
-            return motion.from;
+        if (now >= m.moveEnd)
+            return m.to;
+        if (now <= m.moveStart)
+            return m.from;
         const auto between = [](std::int64_t a, std::int64_t b, double f) {
             return a + static_cast<std::int64_t>(static_cast<double>(b - a) * f);
         };
-        if (now < motion.viaTime)
-            return between(motion.from, motion.via,
-                           Seconds(now - motion.moveStart) /
-                               Seconds(motion.viaTime - motion.moveStart));
-        return between(motion.via, motion.to,
-                       Seconds(now - motion.viaTime) / Seconds(motion.moveEnd - motion.viaTime));
+        if (now < m.viaTime)
+            return between(m.from, m.via,
+                           Seconds(now - m.moveStart) / Seconds(m.viaTime - m.moveStart));
+        return between(m.via, m.to, Seconds(now - m.viaTime) / Seconds(m.moveEnd - m.viaTime));
+    }
+
+    std::int64_t headAt(Clock::time_point now) const
+    {
+        return motion.active ? headDuring(motion, now) : head;
+    }
+
+    // Keeps the state a power cycle would not lose with the cassette: whether the tape is
+    // threaded or ejected, where it stands and any motion under way (as wall-clock times, so
+    // that a run killed in the middle of a wind still leaves a place to compute).
+    void keepState()
+    {
+        if (!cassette || cassette->writeProtected())
+            return;
+        DriveState k;
+        k.media = media == Media::Loaded    ? DriveState::Media::Loaded
+                  : media == Media::Ejected ? DriveState::Media::Ejected
+                                            : DriveState::Media::NotKept;
+        const auto frame = [&](std::int64_t f) {
+            return static_cast<std::uint32_t>(
+                std::clamp<std::int64_t>(f, 0, cassette->lengthFrames()));
+        };
+        k.head = frame(motion.active ? motion.from : head);
+        if (motion.active && k.media == DriveState::Media::Loaded) {
+            k.motion =
+                motion.then == Then::Eject ? DriveState::Motion::Eject : DriveState::Motion::Stop;
+            k.via = frame(motion.via);
+            k.to = frame(motion.to);
+            k.moveStartUs = motion.wallStartUs;
+            k.viaUs = motion.wallViaUs;
+            k.moveEndUs = motion.wallEndUs;
+        }
+        std::string error;
+        if (!cassette->setDriveState(k, error))
+            lastFileError = error;
+    }
+
+    // Power-on with a cassette inside: the tape is where the last drive left it; a motion
+    // that was under way went as far as it got by now (a run killed in a wind leaves the
+    // record of the wind). Mode, attention and the position a model forgets are reset.
+    bool restoreState(Clock::time_point now)
+    {
+        DriveState k;
+        if (!cassette->driveState(k) || k.media == DriveState::Media::NotKept)
+            return false;
+        media = k.media == DriveState::Media::Ejected ? Media::Ejected : Media::Loaded;
+        head = k.head;
+        if (k.motion != DriveState::Motion::None && media == Media::Loaded) {
+            const WallClock::time_point wallNow = WallClock::now();
+            const auto steady = [&](std::int64_t us) {
+                const auto since = WallClock::time_point(std::chrono::microseconds(us)) - wallNow;
+                return now + std::chrono::duration_cast<Clock::duration>(since);
+            };
+            Motion m;
+            m.from = k.head;
+            m.via = k.via;
+            m.to = k.to;
+            m.moveStart = steady(k.moveStartUs);
+            m.viaTime = steady(k.viaUs);
+            m.moveEnd = steady(k.moveEndUs);
+            head = headDuring(m, now);
+            if (now >= m.moveEnd && k.motion == DriveState::Motion::Eject)
+                media = Media::Ejected;
+        }
+        if (media == Media::Ejected)
+            head = 0;
+        positionKnown = !options.sdt9000;
+        keepState();
+        return true;
     }
 
     // Brings the time-driven state up to `now`: ends motions and cueing whose time has come.
@@ -268,6 +343,16 @@ struct SimulatedDrive::State {
         motion.viaTime = motion.moveStart + span(windTime);
         motion.moveEnd = motion.viaTime + span(approachTime);
         motion.end = motion.moveEnd + span(settle);
+        const WallClock::time_point wallNow = WallClock::now();
+        const auto wall = [&](Clock::time_point t) {
+            return std::chrono::duration_cast<std::chrono::microseconds>(
+                       (wallNow + std::chrono::duration_cast<WallClock::duration>(t - now))
+                           .time_since_epoch())
+                .count();
+        };
+        motion.wallStartUs = wall(motion.moveStart);
+        motion.wallViaUs = wall(motion.viaTime);
+        motion.wallEndUs = wall(motion.moveEnd);
         motion.active = motion.end > now;
         if (!motion.active) {
             head = to;
@@ -278,6 +363,30 @@ struct SimulatedDrive::State {
         }
         readSinceLocate = false;
         streamDue = now;
+        keepState(); // before a command waits for the motion
+    }
+
+    // A cassette put in cues from the beginning of its tape. One that was in the drive when
+    // the power came on is where the last drive left it. The pending power-on attention (0x29)
+    // stays the reset's, not the tape change's.
+    void insert(std::unique_ptr<Cassette> c, Clock::time_point now, bool poweredOn)
+    {
+        cassette = std::move(c);
+        motion = Motion{};
+        head = 0;
+        positionKnown = !options.sdt9000;
+        readSinceLocate = false;
+        streamDue = now;
+        lastFileError.clear();
+        if (unitAttentionAsc != 0x29)
+            unitAttentionAsc = 0x28;
+        if (poweredOn && restoreState(now))
+            return;
+        media = Media::Cueing;
+        readyAt = now + std::chrono::duration_cast<Clock::duration>(
+                            std::chrono::milliseconds(std::max(0, options.cueMilliseconds)));
+        advance(now);
+        keepState();
     }
 
     // Waits without holding the lock; false when `abort` came first.
@@ -478,6 +587,8 @@ scsi::TargetReply SimulatedDrive::State::modeSense(const std::uint8_t* cdb, std:
     const std::uint32_t size = blockDescriptor ? 12 : 4;
     data[0] = static_cast<std::uint8_t>(size - 1);
     data[2] = 0x10; // buffered mode 1
+    if (cassette && cassette->writeProtected())
+        data[2] |= 0x80;
     if (blockDescriptor) {
         data[3] = 8;
         // Changeable values (page control 1) are the density and the block length.
@@ -776,6 +887,8 @@ scsi::TargetReply SimulatedDrive::State::writeFrame(std::unique_lock<std::mutex>
         return good();
     if (n != kFrameLength || buffer == nullptr || length < n)
         return check(kInvalidFieldInCdb);
+    if (cassette->writeProtected())
+        return check(kWriteProtected);
     if (!paceStream(lock))
         return aborted();
     std::int64_t at = head;
@@ -831,7 +944,13 @@ SimulatedDrive::SimulatedDrive(std::unique_ptr<State> state) : state_(std::move(
 SimulatedDrive::~SimulatedDrive()
 {
     std::lock_guard lock(state_->mutex);
-    state_->flushCassette();
+    State& s = *state_;
+    // The run ends: a wind or search stops where it has got to.
+    const Clock::time_point now = Clock::now();
+    s.advance(now);
+    s.stopMotion(now);
+    s.keepState();
+    s.flushCassette();
 }
 
 std::unique_ptr<SimulatedDrive> SimulatedDrive::open(const std::string& cassettePath,
@@ -845,9 +964,14 @@ std::unique_ptr<SimulatedDrive> SimulatedDrive::open(const std::string& cassette
                          : options.realtime        ? 1.0
                                                    : kFastMotionScale;
     std::unique_ptr<SimulatedDrive> drive(new SimulatedDrive(std::move(state)));
-    // Power-on: the pending unit attention (0x29) stays the reset's, not the tape change's.
-    if (!cassettePath.empty() && !drive->insertCassette(cassettePath, error))
-        return nullptr;
+    if (!cassettePath.empty()) {
+        auto cassette = Cassette::open(cassettePath, Cassette::Access::Drive, error);
+        if (!cassette)
+            return nullptr;
+        State& s = *drive->state_;
+        std::lock_guard lock(s.mutex);
+        s.insert(std::move(cassette), Clock::now(), true);
+    }
     return drive;
 }
 
@@ -879,6 +1003,7 @@ scsi::TargetReply SimulatedDrive::command(const std::uint8_t* cdb, std::size_t c
     state_->abortRequested = false;
     state_->advance(Clock::now());
     scsi::TargetReply reply = state_->dispatch(lock, cdb, direction, buffer, length);
+    state_->keepState();
     state_->commandRunning = false;
     state_->abortRequested = false;
     return reply;
@@ -902,23 +1027,10 @@ bool SimulatedDrive::insertCassette(const std::string& cassettePath, std::string
         error = tr(kSimDriveNotEmpty);
         return false;
     }
-    auto cassette = Cassette::open(cassettePath, Cassette::Access::ReadWrite, error);
+    auto cassette = Cassette::open(cassettePath, Cassette::Access::Drive, error);
     if (!cassette)
         return false;
-    const Clock::time_point now = Clock::now();
-    s.cassette = std::move(cassette);
-    s.media = State::Media::Cueing;
-    s.readyAt = now + std::chrono::duration_cast<Clock::duration>(
-                          std::chrono::milliseconds(std::max(0, s.options.cueMilliseconds)));
-    s.motion = State::Motion{};
-    s.head = 0;
-    s.positionKnown = !s.options.sdt9000;
-    s.readSinceLocate = false;
-    s.streamDue = now;
-    s.lastFileError.clear();
-    if (s.unitAttentionAsc != 0x29)
-        s.unitAttentionAsc = 0x28;
-    s.advance(now);
+    s.insert(std::move(cassette), Clock::now(), false);
     return true;
 }
 
@@ -930,9 +1042,11 @@ void SimulatedDrive::removeCassette()
         s.abortRequested = true;
         s.wake.notify_all();
     }
+    // Whoever puts it in next threads it from the beginning.
     s.motion = State::Motion{};
-    s.cassette.reset();
     s.media = State::Media::None;
+    s.keepState();
+    s.cassette.reset();
     s.head = 0;
 }
 
@@ -947,6 +1061,7 @@ void SimulatedDrive::reset()
         s.wake.notify_all();
     }
     s.stopMotion(now);
+    s.keepState();
     s.density = kDensityData;
     s.blockLength = 0;
     s.readSinceLocate = false;

@@ -38,8 +38,12 @@ class SimulatedDrive : public scsi::ScsiTarget {
 public:
     // A drive holding the cassette at `cassettePath` (locked while held; a cassette another
     // drive holds is refused), or an empty drive when the path is empty. The drive powers on
-    // in data mode with a pending power-on unit attention; an inserted cassette then cues
-    // for `cueMilliseconds`. On failure returns nullptr and sets `error` to a user text.
+    // in data mode with a pending power-on unit attention. The cassette is where the last
+    // drive that held it left it (a threaded tape is ready at once), as after switching the
+    // drive off and on with it inside; a cassette never held cues for `cueMilliseconds`. A
+    // cassette file that cannot be written is write-protected. The drive keeps its state with
+    // the cassette as it goes (docs/cassette-format.md). On failure returns nullptr and sets
+    // `error` to a user text.
     static std::unique_ptr<SimulatedDrive> open(const std::string& cassettePath,
                                                 const SimOptions& options, std::string& error);
 
@@ -58,7 +62,8 @@ public:
     scsi::AbortAnswer abort() override;
 
     // The user's hand at the drive. Thread-safe.
-    // Puts a cassette in (the drive must be empty); unit attention, then cueing.
+    // Puts a cassette in (the drive must be empty); unit attention, then cueing from the
+    // beginning of the tape.
     bool insertCassette(const std::string& cassettePath, std::string& error);
     // Takes the cassette out whatever the drive is doing (and unlocks its file).
     void removeCassette();

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sys/stat.h>
 
 namespace tarnvel::sim::test {
@@ -127,6 +128,115 @@ TEST(Cassette, RefusesDamagedFilesWithAReason)
     std::string error;
     EXPECT_FALSE(Cassette::open(dir.file("missing.tvs"), Cassette::Access::ReadOnly, error));
     EXPECT_NE(error.find("Unable to open"), std::string::npos) << error;
+}
+
+TEST(Cassette, KeepsTheDriveStateAndOpensCassettesThatHaveNone)
+{
+    tarnvel::test::TempDir dir;
+    const std::string path = dir.file("c.tvs");
+    // Where the drive state lies: right after the last audio slot of a 1-minute tape.
+    const std::uint64_t audio = (4096 + 64 * 2000 + 4095) / 4096 * 4096;
+    const off_t stateAt = static_cast<off_t>(audio + 5760 * 2000);
+    DriveState want;
+    want.media = DriveState::Media::Loaded;
+    want.head = 1234;
+    want.motion = DriveState::Motion::Eject;
+    want.to = 0;
+    want.moveStartUs = 1'700'000'000'000'000;
+    want.viaUs = want.moveStartUs + 500;
+    want.moveEndUs = want.viaUs + 500;
+    std::string error;
+    {
+        auto c = Cassette::create(path, 1, error);
+        ASSERT_TRUE(c) << error;
+        DriveState none;
+        EXPECT_TRUE(c->driveState(none));
+        EXPECT_EQ(none.media, DriveState::Media::NotKept);
+        ASSERT_TRUE(c->setDriveState(want, error)) << error;
+    }
+    {
+        auto c = Cassette::open(path, Cassette::Access::ReadOnly, error);
+        ASSERT_TRUE(c) << error;
+        DriveState got;
+        ASSERT_TRUE(c->driveState(got));
+        EXPECT_EQ(got, want);
+        EXPECT_FALSE(c->setDriveState(DriveState{}, error));
+    }
+    // A torn record is no state at all.
+    {
+        std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(stateAt + 17);
+        f.put('\x7F');
+    }
+    {
+        auto c = Cassette::open(path, Cassette::Access::ReadWrite, error);
+        ASSERT_TRUE(c) << error;
+        DriveState got;
+        EXPECT_FALSE(c->driveState(got));
+    }
+    // A cassette from before the drive state was kept opens, and keeps one from then on.
+    ASSERT_EQ(::truncate(path.c_str(), stateAt), 0);
+    {
+        auto c = Cassette::open(path, Cassette::Access::ReadWrite, error);
+        ASSERT_TRUE(c) << error;
+        DriveState got;
+        EXPECT_FALSE(c->driveState(got));
+        ASSERT_TRUE(c->setDriveState(want, error)) << error;
+    }
+    auto c = Cassette::open(path, Cassette::Access::ReadOnly, error);
+    ASSERT_TRUE(c) << error;
+    DriveState got;
+    ASSERT_TRUE(c->driveState(got));
+    EXPECT_EQ(got, want);
+}
+
+TEST(Cassette, IsBuiltUnderATemporaryNameAndNamedWhenComplete)
+{
+    tarnvel::test::TempDir dir;
+    const std::string path = dir.file("c.tvs");
+    const auto names = [&] {
+        std::vector<std::string> v;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            v.push_back(e.path().filename().string());
+        return v;
+    };
+    std::string error;
+    {
+        auto c = Cassette::createUnpublished(path, 1, error);
+        ASSERT_TRUE(c) << error;
+        recordFrames(*c, 0, 3, 1, dat::framesToAbs(0));
+        const auto building = names();
+        ASSERT_EQ(building.size(), 1u);
+        EXPECT_EQ(building[0].rfind("c.tvs.", 0), 0u) << building[0];
+        EXPECT_NE(building[0].find(".part"), std::string::npos) << building[0];
+        // Given up before it was complete: nothing is left.
+    }
+    EXPECT_TRUE(names().empty());
+
+    auto c = Cassette::createUnpublished(path, 1, error);
+    ASSERT_TRUE(c) << error;
+    recordFrames(*c, 0, 3, 1, dat::framesToAbs(0));
+    ASSERT_TRUE(c->publish(error)) << error;
+    c.reset();
+    EXPECT_EQ(names(), std::vector<std::string>{"c.tvs"});
+    EXPECT_EQ(Cassette::open(path, Cassette::Access::ReadOnly, error)->recordedEnd(), 3);
+
+    // An existing name is refused up front, and a file that takes the name meanwhile is kept.
+    EXPECT_FALSE(Cassette::createUnpublished(path, 1, error));
+    EXPECT_NE(error.find("already exists"), std::string::npos) << error;
+    const std::string other = dir.file("d.tvs");
+    c = Cassette::createUnpublished(other, 1, error);
+    ASSERT_TRUE(c) << error;
+    {
+        std::ofstream meanwhile(other);
+        meanwhile << "someone else's";
+    }
+    EXPECT_FALSE(c->publish(error));
+    EXPECT_NE(error.find("already exists"), std::string::npos) << error;
+    c.reset();
+    std::ifstream kept(other);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "someone else's");
+    EXPECT_EQ(names().size(), 2u);
 }
 
 TEST(CassetteTools, FromImageHoldsEveryFrameByteForByte)

@@ -1,9 +1,11 @@
 #include "sim/SimTestSupport.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 
 // The drive subcommands of the command line against a simulated drive, as a user runs them.
 namespace tarnvel::sim::test {
@@ -36,11 +38,12 @@ protected:
         recordFrames(*c, 100, 400, 1, dat::framesToAbs(166));
         recordFrames(*c, 500, 400, 2, dat::framesToAbs(566));
     }
-    // Runs the program in the test folder; returns its exit code.
-    int run(const std::string& arguments)
+    // Runs the program in the test folder (behind `prefix`, a command such as `timeout`);
+    // returns its exit code.
+    int run(const std::string& arguments, const std::string& prefix = {})
     {
-        const std::string command = "cd '" + dir.path().string() + "' && '" TARNVEL_CLI "' " +
-                                    arguments + " >out.txt 2>err.txt";
+        const std::string command = "cd '" + dir.path().string() + "' && " + prefix + "'" +
+                                    TARNVEL_CLI "' " + arguments + " >out.txt 2>err.txt";
         const int status = std::system(command.c_str());
         out = readFile(dir.file("out.txt"));
         err = readFile(dir.file("err.txt"));
@@ -74,17 +77,98 @@ TEST_F(DriveCommandLine, ReadWithDumpAndLogRecordsEveryCommand)
     EXPECT_EQ(countOf(readFile(dir.file("TVDAT.LOG")), "==========\n"), 2u);
 }
 
-TEST_F(DriveCommandLine, LocateAndEndOfData)
+// Each run continues where the last one left the tape, as a user's script expects of a deck.
+TEST_F(DriveCommandLine, LocateInOneRunAndReadInTheNext)
 {
     ASSERT_EQ(run("--drive sim:tape.tvs locate --pno 2"), 0) << err;
-    EXPECT_EQ(out, "PNo 002  Index AA  PGM --h--m--s--  ABS 00h00m17s00  RUN --h--m--s--\n");
+    const std::string there =
+        "PNo 002  Index AA  PGM --h--m--s--  ABS 00h00m17s00  RUN --h--m--s--\n";
+    EXPECT_EQ(out, there);
+    ASSERT_EQ(run("--drive sim:tape.tvs position"), 0) << err;
+    EXPECT_EQ(out, there);
+    ASSERT_EQ(run("--drive sim:tape.tvs status"), 0) << err;
+    EXPECT_EQ(out, " Ready\n" + there);
+    ASSERT_EQ(run("--drive sim:tape.tvs read --count 1 --dump"), 0) << err;
+    EXPECT_EQ(out.rfind(" 00h00m17s00    2  START\n", 0), 0u) << out.substr(0, 100);
+
     ASSERT_EQ(run("--drive sim:tape.tvs locate --abs 0:0:3:0"), 0) << err;
     EXPECT_NE(out.find("ABS 00h00m03s00"), std::string::npos) << out;
-
     // Reading past the recorded area ends with the play path's text.
     EXPECT_EQ(run("--drive sim:tape.tvs read --count 1000"), 1);
     EXPECT_EQ(err, " ??? SS_ERR End of Data 00 05\n");
-    EXPECT_EQ(countOf(out, "\n"), 899u);
+    EXPECT_EQ(countOf(out, "\n"), 900u - 34u);
+
+    // One drive holds a cassette: a second program is refused while the first has it.
+    std::string error;
+    auto held = Cassette::open(dir.file("tape.tvs"), Cassette::Access::ReadWrite, error);
+    ASSERT_TRUE(held) << error;
+    EXPECT_EQ(run("--drive sim:tape.tvs position"), 1);
+    EXPECT_EQ(err, "The cassette tape.tvs is held by another drive or program.\n");
+}
+
+// Readers open without blocking: a FIFO is named as what it is instead of hanging.
+TEST_F(DriveCommandLine, FilesThatAreNotRegularAreRefusedAtOnce)
+{
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    const struct {
+        const char* arguments;
+        const char* expect;
+    } cases[] = {
+        {"sim info fifo", "fifo is not a regular file.\n"},
+        {"sim new new.tvs --from-image fifo", "fifo is not a regular file.\n"},
+        {"--drive sim:fifo status", "fifo is not a regular file.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        EXPECT_EQ(run(c.arguments, "timeout 30 "), 1);
+        EXPECT_EQ(err, c.expect);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("new.tvs")));
+}
+
+// A full or read-only disk is a message and a failed command, never a signal; nothing half
+// made is left looking like a cassette.
+TEST_F(DriveCommandLine, StorageTroubleIsAMessage)
+{
+    ScratchMount disk(dir.file("disk"));
+    if (!disk.mounted())
+        GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+    // A 60-minute cassette on a 2 MB disk: only what is recorded takes space.
+    ASSERT_EQ(run("sim new disk/empty.tvs"), 0) << err;
+    ASSERT_EQ(run("--drive sim:disk/empty.tvs status"), 0) << err;
+    EXPECT_EQ(out.rfind(" Ready\n", 0), 0u) << out;
+    EXPECT_EQ(run("sim demo disk/demo.tvs"), 1);
+    EXPECT_NE(err.find("No space left on device"), std::string::npos) << err;
+    ASSERT_EQ(run("--drive sim:disk/empty.tvs status"), 0) << err;
+    ASSERT_EQ(run("image make-sample s.TVI --frames 100"), 0) << err;
+    ASSERT_EQ(run("sim new disk/r.tvs --from-image s.TVI"), 0) << err;
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(disk.path()))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"empty.tvs", "r.tvs"}));
+
+    // Read-only: a write-protected cassette, which plays.
+    ASSERT_TRUE(disk.remountReadOnly());
+    ASSERT_EQ(run("--drive sim:disk/r.tvs read --count 3"), 0) << err;
+    EXPECT_EQ(countOf(out, "\n"), 3u);
+    EXPECT_EQ(run("sim damage disk/r.tvs --write-fail-at 5"), 1);
+    EXPECT_NE(err.find("Read-only file system"), std::string::npos) << err;
+}
+
+// A cassette whose making is interrupted never appears under its name half made.
+TEST_F(DriveCommandLine, AnInterruptedDemoLeavesNoCassette)
+{
+    const std::string command = "cd '" + dir.path().string() +
+                                "' && { '" TARNVEL_CLI
+                                "' sim demo demo.tvs >/dev/null 2>&1 & sleep 0.3; kill -9 $!; "
+                                "wait; } 2>/dev/null";
+    std::system(command.c_str());
+    if (std::filesystem::exists(dir.file("demo.tvs"))) {
+        // Done before the kill: then it is complete.
+        ASSERT_EQ(run("sim info demo.tvs"), 0) << err;
+        EXPECT_NE(out.find("frames 0-2474"), std::string::npos) << out;
+    }
 }
 
 TEST_F(DriveCommandLine, StatusDrivesAndBadSpecifications)

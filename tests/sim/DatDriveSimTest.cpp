@@ -9,6 +9,7 @@
 #include <atomic>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
 
 // The drive layer against the simulated drive: selection, the idle loop's status poll and
@@ -218,6 +219,65 @@ TEST_F(DatDriveOnSim, LogHoldsTheHeaderAndEveryCommand)
          (at = log.find("Cmd: ??? SCSI_???   Status: SS_COMP\n\n", at)) != std::string::npos; ++at)
         ++reads;
     EXPECT_EQ(reads, 1u + 36u + 2u);
+}
+
+// The next run of the program finds the tape where this one left it and takes it there: no
+// load (which would rewind it), no frame read.
+TEST_F(DatDriveOnSim, ANewRunTakesTheTapeWhereTheLastOneLeftIt)
+{
+    bringUp();
+    ASSERT_EQ(drive->locate(0, DatDrive::kLocateByProgram, false, 0, 0, 2, 0), scsi::kSsComp);
+    poller.reset();
+    drive.reset();
+
+    DriveRequest request;
+    request.spec = "sim:" + cassettePath;
+    request.logFile = dir.file("TVDAT.LOG");
+    SelectedDrive s = selectDrive(request);
+    ASSERT_TRUE(s.drive) << s.error;
+    drive = std::move(s.drive);
+    poller = std::make_unique<dat::StatusPoller>(*drive, 0);
+    ASSERT_TRUE(poller->adoptReadyTape());
+    EXPECT_TRUE(poller->tapeChecked());
+    const dat::TapePosition* p = drive->readPositionAndParse(0, false);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->pNoDigits, 0x002u);
+    EXPECT_EQ(p->absTime, dat::framesToAbs(kAbsOffset + kLeadFrames + kProgramFrames));
+    drive->setLogFile(nullptr);
+    EXPECT_EQ(readFile(request.logFile).find("LOAD_UN"), std::string::npos);
+}
+
+// A cassette file that may not be written is a write-protected tape: it plays, and writes
+// fail with the drive's Data Protect sense.
+TEST(DatDriveOnReadOnlyCassette, ReadsAndRefusesWrites)
+{
+    tarnvel::test::TempDir dir;
+    ScratchMount disk(dir.file("disk"), "8m");
+    // Modes do not stop root: there a read-only mount does.
+    const bool root = ::geteuid() == 0;
+    if (root && !disk.mounted())
+        GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+    const std::string path = root ? disk.file("t.tvs") : dir.file("t.tvs");
+    std::string error;
+    {
+        auto c = Cassette::create(path, 1, error);
+        ASSERT_TRUE(c) << error;
+        twoPrograms(*c);
+    }
+    ASSERT_TRUE(root ? disk.remountReadOnly() : ::chmod(path.c_str(), 0444) == 0);
+
+    DriveRequest request;
+    request.spec = "sim:" + path;
+    SelectedDrive s = selectDrive(request);
+    ASSERT_TRUE(s.drive) << s.error;
+    dat::StatusPoller poller(*s.drive, 0);
+    ASSERT_EQ(dat::pollUntilSettled(poller, 200, 10).status, dat::kUnitReady);
+    ASSERT_TRUE(poller.tapeChecked());
+    dat::DatFrame frame;
+    for (int i = 0; i < 3; ++i)
+        ASSERT_NE(s.drive->readFrameAhead(0, frame), nullptr);
+    EXPECT_EQ(s.drive->writeFrame(0, frame.data(), dat::kFrameBytes), scsi::kSsErr);
+    EXPECT_STREQ(s.drive->senseSummary(), "Data Protect 27 00");
 }
 
 TEST(DriveSelect, SpecificationsThatCannotBeServed)

@@ -9,10 +9,14 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 // Raw-CDB access to a simulated drive, and cassettes recorded the way the recorder does.
@@ -66,6 +70,40 @@ inline void recordFrames(Cassette& c, std::int64_t from, int count, int program,
         dat::advanceRecSubcode(frame.subcode, state);
     }
 }
+
+// A small tmpfs mounted for one test: a disk that fills up, or one that turns read-only even
+// for root. Not mounted where mounting is not permitted (the test then skips).
+class ScratchMount {
+public:
+    explicit ScratchMount(const std::string& folder, const char* size = "2m") : path_(folder)
+    {
+        std::filesystem::create_directories(path_);
+        const std::string options = std::string("size=") + size + ",mode=0755";
+        mounted_ =
+            ::mount("tmpfs", path_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
+    }
+    ~ScratchMount()
+    {
+        if (mounted_)
+            ::umount2(path_.c_str(), MNT_DETACH);
+    }
+    ScratchMount(const ScratchMount&) = delete;
+    ScratchMount& operator=(const ScratchMount&) = delete;
+
+    bool mounted() const { return mounted_; }
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    // Nothing may be open for writing on it.
+    bool remountReadOnly()
+    {
+        return ::mount(nullptr, path_.c_str(), nullptr,
+                       MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, nullptr) == 0;
+    }
+
+private:
+    std::string path_;
+    bool mounted_ = false;
+};
 
 // A simulated drive with raw CDB helpers.
 class DriveFixture : public ::testing::Test {

@@ -3,7 +3,9 @@
 #include "sim/SimTestSupport.h"
 
 #include <atomic>
+#include <csignal>
 #include <cstring>
+#include <sys/wait.h>
 #include <thread>
 
 namespace tarnvel::sim::test {
@@ -493,6 +495,183 @@ TEST_F(DriveFixture, ASecondDriveCannotTakeAHeldCassette)
     EXPECT_NE(error.find("held by another"), std::string::npos) << error;
     drive.reset();
     EXPECT_TRUE(SimulatedDrive::open(cassettePath, fastOptions(), error)) << error;
+}
+
+TEST_F(DriveFixture, KeepsItsPlaceAcrossAPowerCycle)
+{
+    openDrive(1, threePrograms);
+    bringUp();
+    ASSERT_EQ(locateProgram(2).status, kTargetGood);
+    const auto powerCycle = [&] {
+        drive.reset();
+        std::string error;
+        drive = SimulatedDrive::open(cassettePath, fastOptions(), error);
+        ASSERT_TRUE(drive) << error;
+        expectSense(testUnitReady(), 6, 0x29, 0, "power on");
+    };
+    powerCycle();
+    // Ready at once where the tape stood, back in data mode.
+    EXPECT_EQ(testUnitReady().status, kTargetGood);
+    EXPECT_EQ(drive->observe().head, kFirstProgram + kProgramFrames);
+    dat::DatFrame f;
+    expectSense(readFrame(f), 5, 0x24, 0, "data mode after power on");
+    ASSERT_EQ(modeSelectDensity(0x80).status, kTargetGood);
+    std::uint8_t pos[20];
+    ASSERT_EQ(readPosition(pos).status, kTargetGood);
+    EXPECT_EQ(pos[6], 2);
+    ASSERT_EQ(readFrame(f).status, kTargetGood);
+    EXPECT_EQ(dat::absToFrames(*dat::absTimeOf(f.subcode)), 66 + kFirstProgram + kProgramFrames);
+
+    powerCycle();
+    EXPECT_EQ(drive->observe().head, kFirstProgram + kProgramFrames + 1);
+    ASSERT_EQ(send({0x1B, 0, 0, 0, 0, 0}).status, kTargetGood); // unload
+    powerCycle();
+    expectSense(testUnitReady(), 2, 0x5A, 0x01, "still ejected");
+
+    // A cassette taken out by hand is threaded from the beginning when it is next in a drive.
+    ASSERT_EQ(send({0x1B, 0, 0, 0, 1, 0}).status, kTargetGood);
+    ASSERT_EQ(modeSelectDensity(0x80).status, kTargetGood);
+    ASSERT_EQ(locateProgram(3).status, kTargetGood);
+    drive->removeCassette();
+    powerCycle();
+    expectSense(testUnitReady(), 2, 0x04, 0x01, "cueing");
+    EXPECT_EQ(drive->observe().head, 0);
+}
+
+// A run that ends, or is killed, in the middle of a wind leaves the tape somewhere on the way:
+// an orderly end stops it where it got to; a killed run leaves the record of the wind, which
+// goes on until the drive is next powered on.
+TEST(SimulatedDriveRestart, ARunEndingInAWindLeavesTheTapeOnTheWay)
+{
+    constexpr std::int64_t kTarget = 100000;
+    SimOptions o = fastOptions();
+    o.motionScale = 0.3; // the wind starts after 0.3 s and takes 4.5 s
+    for (const bool killed : {false, true}) {
+        SCOPED_TRACE(killed ? "killed" : "ended");
+        tarnvel::test::TempDir dir;
+        const std::string path = dir.file("t.tvs");
+        std::string error;
+        {
+            auto c = Cassette::create(path, 60, error);
+            ASSERT_TRUE(c) << error;
+            recordFrames(*c, 0, 5, 1, dat::framesToAbs(0));
+            recordFrames(*c, kTarget, 5, 2, dat::framesToAbs(kTarget));
+        }
+        // Brings the tape up and starts a search to program 2; false on any failure.
+        const auto startWind = [&](SimulatedDrive& d) {
+            const auto cmd = [&](std::vector<std::uint8_t> cdb,
+                                 DataDirection direction = DataDirection::None,
+                                 std::uint8_t* buf = nullptr, std::uint32_t n = 0) {
+                return d.command(cdb.data(), cdb.size(), direction, buf, n).status;
+            };
+            for (int i = 0; i < 400 && cmd({0, 0, 0, 0, 0, 0}) != kTargetGood; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::uint8_t list[12] = {0, 0, 0, 8, 0x80, 0, 0, 0, 0, 0, 0x02, 0};
+            return cmd({0x15, 0, 0, 0, 12, 0}, DataDirection::Out, list, 12) == kTargetGood &&
+                   cmd({0x2B, 5, 0, 0, 0, 0, 2, 0, 0, 0}) == kTargetGood;
+        };
+        const auto windFor = [] { std::this_thread::sleep_for(std::chrono::milliseconds(450)); };
+        if (killed) {
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                std::string e;
+                auto d = SimulatedDrive::open(path, o, e);
+                if (!d || !startWind(*d))
+                    ::_exit(2);
+                windFor();
+                ::kill(::getpid(), SIGKILL);
+            }
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            ASSERT_TRUE(WIFSIGNALED(status)) << status;
+        } else {
+            auto d = SimulatedDrive::open(path, o, error);
+            ASSERT_TRUE(d) << error;
+            ASSERT_TRUE(startWind(*d));
+            windFor();
+            ASSERT_TRUE(d->observe().moving);
+        }
+        DriveState kept;
+        {
+            auto c = Cassette::open(path, Cassette::Access::ReadOnly, error);
+            ASSERT_TRUE(c) << error;
+            ASSERT_TRUE(c->driveState(kept));
+        }
+        EXPECT_EQ(kept.media, DriveState::Media::Loaded);
+        if (killed) {
+            EXPECT_EQ(kept.motion, DriveState::Motion::Stop);
+            EXPECT_EQ(kept.to, kTarget);
+        } else {
+            EXPECT_EQ(kept.motion, DriveState::Motion::None);
+            EXPECT_GT(kept.head, 0u);
+            EXPECT_LT(kept.head, kTarget - 100);
+        }
+        // Some time later the next run powers the drive on: the tape is at rest on the way.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        auto d = SimulatedDrive::open(path, o, error);
+        ASSERT_TRUE(d) << error;
+        const SimulatedDrive::Observation seen = d->observe();
+        EXPECT_TRUE(seen.loaded);
+        EXPECT_FALSE(seen.moving);
+        EXPECT_GT(seen.head, 0);
+        EXPECT_LT(seen.head, kTarget - 100);
+        if (!killed) {
+            EXPECT_EQ(seen.head, kept.head);
+        }
+    }
+}
+
+TEST(SimulatedDriveStorage, AFullDiskIsAFileErrorNotASignal)
+{
+    tarnvel::test::TempDir dir;
+    ScratchMount disk(dir.file("disk"), "1m");
+    if (!disk.mounted())
+        GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+    const std::string path = disk.file("t.tvs");
+    std::string error;
+    // The index of a 60-minute cassette alone (7.7 MB) is larger than this disk; unrecorded,
+    // the cassette takes a few kilobytes, also once a drive has held it.
+    ASSERT_TRUE(Cassette::create(path, 60, error)) << error;
+    auto drive = SimulatedDrive::open(path, fastOptions(), error);
+    ASSERT_TRUE(drive) << error;
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_LT(st.st_blocks * 512, 64 * 1024);
+
+    const auto cmd = [&](std::vector<std::uint8_t> cdb,
+                         DataDirection direction = DataDirection::None, std::uint8_t* buf = nullptr,
+                         std::uint32_t n = 0) {
+        return drive->command(cdb.data(), cdb.size(), direction, buf, n);
+    };
+    for (int i = 0; i < 400 && cmd({0, 0, 0, 0, 0, 0}).status != kTargetGood; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::uint8_t list[12] = {0, 0, 0, 8, 0x80, 0, 0, 0, 0, 0, 0x02, 0};
+    ASSERT_EQ(cmd({0x15, 0, 0, 0, 12, 0}, DataDirection::Out, list, 12).status, kTargetGood);
+    dat::DatFrame f;
+    f.audio.fill(0x33);
+    TargetReply r;
+    int written = 0;
+    while (written < 2000 &&
+           (r = cmd({0x0A, 0, 0x00, 0x16, 0xBE, 0}, DataDirection::Out, f.data(), 5822)).status ==
+               kTargetGood)
+        ++written;
+    ASSERT_GT(written, 10);
+    expectSense(r, 4, 0x44, 0, "disk full");
+    EXPECT_NE(drive->observe().lastFileError.find("No space left on device"), std::string::npos)
+        << drive->observe().lastFileError;
+    // The drive goes on: what was written reads back, and the cassette opens again.
+    EXPECT_EQ(cmd({0x01, 0, 0, 0, 0, 0}).status, kTargetGood);
+    ASSERT_EQ(cmd({0x08, 0, 0x00, 0x16, 0xBE, 0}, DataDirection::In, f.data(), 5822).status,
+              kTargetGood);
+    EXPECT_EQ(f.audio[100], 0x33);
+    drive.reset();
+    drive = SimulatedDrive::open(path, fastOptions(), error);
+    ASSERT_TRUE(drive) << error;
+    drive.reset();
+    auto c = Cassette::open(path, Cassette::Access::ReadOnly, error);
+    ASSERT_TRUE(c) << error;
+    EXPECT_EQ(c->recordedEnd(), written);
 }
 
 } // namespace
