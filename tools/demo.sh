@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the command-line deck and runs it against the built-in
 # simulated drive holding a freshly made demo tape: the drive is found and switched to audio
-# mode, the first frame's subcode is dumped, the tape is located by program number and by
-# ABS time, and it is read to its end with its IDs learned.
+# mode, the tape is located by program number and read from there in the next command (the
+# cassette keeps its place between runs, as a tape in a real drive does), located by ABS
+# time, and read from its beginning to its end with its IDs learned.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./tools/setup.sh
@@ -18,11 +19,13 @@ run() { echo; echo "\$ tarnvel-cli $*"; "$cli" "$@"; }
 run sim demo "$tape"
 run sim info "$tape"
 run --drive "sim:$tape" drives
+# Ready, at the first frame of the tape, in the lead-in.
 run --drive "sim:$tape" status
-# Each run starts with the tape at its beginning: the first frame is in the lead-in.
-run --drive "sim:$tape" read --count 1 --dump
+# Each run continues where the last one left the tape.
 run --drive "sim:$tape" locate --pno 2
+run --drive "sim:$tape" read --count 1 --dump
 run --drive "sim:$tape" locate --abs 00:00:40:00
+run --drive "sim:$tape" position
 run --drive "sim:$tape" rewind
 run --drive "sim:$tape" read --count 2500 --ids | tail -n 12 || true
 echo
