@@ -125,7 +125,8 @@ bool DeckSession::open(std::shared_ptr<sound::AudioBackendProvider> audio, int& 
         o.drivePath = ctx_.driveSpec;
     o.audio = std::move(audio);
     o.logFile = kLogFileName;
-    o.errorPauseMs = 0; // the error is printed; nobody needs time to read a window
+    o.errorPauseMs = 0;     // the error is printed; nobody needs time to read a window
+    o.keepTapePlace = true; // each run continues where the last one left the tape
     deck = std::make_unique<engine::Deck>(loop, *view, settings, o);
     deck->firstActivation();
     if (!deck->startupError().empty()) {

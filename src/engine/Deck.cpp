@@ -86,7 +86,7 @@ std::string_view controlName(Control c)
 
 Deck::Deck(UiThread& ui, DeckView& view, app::Settings& settings, DeckOptions options)
     : ui_(ui), view_(view), settings_(settings), options_(std::move(options)),
-      title_(app::programTitle(options_.instance))
+      title_(app::programTitle(options_.instance)), adoptReadyTape_(options_.keepTapePlace)
 {
     construct();
 }
@@ -387,6 +387,17 @@ void Deck::statusPoll()
     const std::string text = dat::unitStatusText(status);
     const std::string detail = dat::unitStatusDetail(status, drive_->senseSummary());
 
+    if (adoptReadyTape_ && status != dat::kUnitReset) {
+        adoptReadyTape_ = false;
+        if (status == dat::kUnitReady && !state_.tapeChecked.load()) {
+            ui_.invoke([this] {
+                state_.tapeChecked = true;
+                drive_->resetDrive(d_);
+                if (const dat::TapePosition* p = drive_->readPositionAndParse(d_, false))
+                    showPosition(*p, false);
+            });
+        }
+    }
     bool arrival = false;
     if (status == dat::kUnitReady && !state_.tapeChecked.load()) {
         arrival = true;

@@ -76,6 +76,10 @@ struct DeckOptions {
     std::function<void(int ms)> motionSleep;
     // Sleeps of the window-thread pauses that pump events (the 2-second error pause).
     int errorPauseMs = 2000;
+    // The command line: a tape that is ready when the deck starts (past a power-on attention)
+    // is taken where it stands, so a run continues where the last one left it; the arrival
+    // sequence would load it, which rewinds. A tape that comes in later arrives as usual.
+    bool keepTapePlace = false;
 };
 
 class Deck : private sound::SoundOwner {
@@ -244,6 +248,7 @@ private:
     bool timerArmed_ = false;
     bool timerScheduled_ = false;
     std::uint8_t previousStatus_ = 0xFF;
+    bool adoptReadyTape_ = false; // keepTapePlace, until the first settled status
 
     // Controls and displays.
     bool transportEnabled_ = false;

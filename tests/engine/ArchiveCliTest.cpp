@@ -159,6 +159,8 @@ TEST_F(ArchiveCommandLine, PlayingReportsHowItEnded)
     EXPECT_EQ(run("--drive sim:tape.tvs play --fast"), 0) << err;
     EXPECT_NE(out.find(" [Play]"), std::string::npos) << out;
     EXPECT_NE(err.find(" End of Tape"), std::string::npos) << err;
+    // The tape stays at its end for the next run: play again from the beginning.
+    ASSERT_EQ(run("--drive sim:tape.tvs rewind"), 0) << err;
     EXPECT_EQ(run("--drive sim:tape.tvs play --fast --set ErrorStopCounter=2"), 1);
     EXPECT_NE(err.find(" error frames exceed limit. (L)"), std::string::npos) << err;
     EXPECT_EQ(run("--drive sim:tape.tvs play --fast --set ErrorStopCounter=abc"), 2);

@@ -90,6 +90,10 @@ TEST_F(DriveCommandLine, LocateInOneRunAndReadInTheNext)
     EXPECT_EQ(out, " Ready\n" + there);
     ASSERT_EQ(run("--drive sim:tape.tvs read --count 1 --dump"), 0) << err;
     EXPECT_EQ(out.rfind(" 00h00m17s00    2  START\n", 0), 0u) << out.substr(0, 100);
+    // The deck commands too: the archive starts where the tape stands, in program 2.
+    ASSERT_EQ(run("--drive sim:tape.tvs archive part --from-here --no-report"), 0) << err;
+    EXPECT_NE(out.find("1 files"), std::string::npos) << out;
+    EXPECT_NE(out.find("PNo 2 "), std::string::npos) << out;
 
     ASSERT_EQ(run("--drive sim:tape.tvs locate --abs 0:0:3:0"), 0) << err;
     EXPECT_NE(out.find("ABS 00h00m03s00"), std::string::npos) << out;
