@@ -1,6 +1,7 @@
 #include "sim/Cassette.h"
 
 #include "common/ByteOrder.h"
+#include "formats/PosixIo.h"
 #include "formats/StringPrintf.h"
 #include "sim/SimMessages.h"
 
@@ -293,29 +294,25 @@ std::unique_ptr<Cassette> Cassette::createOn(int fd, const std::string& path, in
 
 std::unique_ptr<Cassette> Cassette::open(const std::string& path, Access access, std::string& error)
 {
-    // Without blocking: opening a FIFO for reading would wait for a writer.
-    const int shared = O_NONBLOCK | O_CLOEXEC;
+    // Only regular files, opened without blocking (a FIFO would wait for a writer).
     bool writable = access != Access::ReadOnly;
-    int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | shared);
+    formats::OpenFailure failure;
+    int fd = formats::openRegularFile(path, writable ? O_RDWR : O_RDONLY, failure);
     if (fd < 0 && access == Access::Drive &&
-        (errno == EACCES || errno == EROFS || errno == EPERM)) {
+        (failure.problem == formats::OpenProblem::PermissionDenied ||
+         (failure.problem == formats::OpenProblem::Other && failure.systemError == EROFS))) {
         // A file that may not be written is a write-protected cassette.
         writable = false;
-        fd = ::open(path.c_str(), O_RDONLY | shared);
+        fd = formats::openRegularFile(path, O_RDONLY, failure);
     }
     if (fd < 0) {
-        error = stringPrintf(tr(kSimCassetteOpenFailed), path.c_str(), std::strerror(errno));
+        error = stringPrintf(tr(kSimCassetteOpenFailed), path.c_str(), failure.text().c_str());
         return nullptr;
     }
     std::unique_ptr<Cassette> c(new Cassette);
     c->path_ = path;
     c->fd_ = fd;
     c->writable_ = writable;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
-        error = stringPrintf(tr(kSimNotRegularFile), path.c_str());
-        return nullptr;
-    }
     const bool exclusive = access != Access::ReadOnly;
     if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
         error = stringPrintf(tr(kSimCassetteInUse), path.c_str());

@@ -4,15 +4,13 @@
 #include "dat/DatFrame.h"
 #include "formats/ImageMessages.h"
 #include "formats/ImageReader.h"
+#include "formats/PosixIo.h"
 #include "formats/StringPrintf.h"
 #include "sim/SimMessages.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarnvel::sim {
@@ -67,8 +65,14 @@ bool createCassetteFromImage(const std::string& path, int minutes, const std::st
                              std::uint32_t& framesCopied, std::string& error)
 {
     framesCopied = 0;
-    if (!isRegularFile(imagePath, error))
+    // The image reader would only say "Unable to open file.": name the reason.
+    formats::OpenFailure failure;
+    const int fd = formats::openRegularFile(imagePath, O_RDONLY, failure);
+    if (fd < 0) {
+        error = stringPrintf(tr(kSimFileOpenFailed), imagePath.c_str(), failure.text().c_str());
         return false;
+    }
+    ::close(fd);
     CollectingMessageSink sink;
     formats::ImageReader reader(sink);
     if (!reader.open(imagePath, false)) {
@@ -105,22 +109,6 @@ bool createCassetteFromImage(const std::string& path, int minutes, const std::st
         return false;
     framesCopied = frames;
     return true;
-}
-
-bool isRegularFile(const std::string& path, std::string& error)
-{
-    // Without blocking: opening a FIFO for reading would wait for a writer.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        error = stringPrintf(tr(kSimFileOpenFailed), path.c_str(), std::strerror(errno));
-        return false;
-    }
-    struct stat st {};
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    ::close(fd);
-    if (!regular)
-        error = stringPrintf(tr(kSimNotRegularFile), path.c_str());
-    return regular;
 }
 
 bool parseFrameRange(const std::string& text, std::uint32_t& first, std::uint32_t& last)

@@ -17,9 +17,6 @@ namespace tarnvel::sim {
 bool createCassetteFromImage(const std::string& path, int minutes, const std::string& imagePath,
                              std::uint32_t& framesCopied, std::string& error);
 
-// True for a regular file; otherwise a text that says why not (never blocks on a FIFO).
-bool isRegularFile(const std::string& path, std::string& error);
-
 // "A-B" or "A" (frame indices).
 bool parseFrameRange(const std::string& text, std::uint32_t& first, std::uint32_t& last);
 

@@ -11,7 +11,6 @@ inline constexpr MessagePair kSimCassetteOpenFailed{"", "Unable to open the cass
 inline constexpr MessagePair kSimCassetteInUse{
     "", "The cassette %s is held by another drive or program."};
 inline constexpr MessagePair kSimNotACassette{"", "%s is not a cassette file."};
-inline constexpr MessagePair kSimNotRegularFile{"", "%s is not a regular file."};
 inline constexpr MessagePair kSimFileOpenFailed{"", "Unable to open %s (%s)"};
 inline constexpr MessagePair kSimCassetteDamaged{"", "The cassette file %s is damaged (%s)."};
 inline constexpr MessagePair kSimCassetteNewerVersion{

@@ -118,9 +118,9 @@ TEST_F(DriveCommandLine, FilesThatAreNotRegularAreRefusedAtOnce)
         const char* arguments;
         const char* expect;
     } cases[] = {
-        {"sim info fifo", "fifo is not a regular file.\n"},
-        {"sim new new.tvs --from-image fifo", "fifo is not a regular file.\n"},
-        {"--drive sim:fifo status", "fifo is not a regular file.\n"},
+        {"sim info fifo", "Unable to open the cassette fifo (not a regular file)\n"},
+        {"sim new new.tvs --from-image fifo", "Unable to open fifo (not a regular file)\n"},
+        {"--drive sim:fifo status", "Unable to open the cassette fifo (not a regular file)\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
