@@ -207,8 +207,6 @@ int locate(const CliContext& ctx, const DriveOptions& opt)
 {
     std::optional<dat::LocateTarget> target;
     if (opt.pno && opt.abs.empty()) {
-        if (*opt.pno < 1 || *opt.pno > dat::kMaxProgramNumber)
-            return fail(tr(msg::kCliPnoRange));
         target = dat::locateProgramNumber(*opt.pno);
     } else if (!opt.pno && !opt.abs.empty()) {
         target = dat::locateAbsText(opt.abs);
@@ -318,7 +316,7 @@ void addDriveCommands(CLI::App& app, CliContext& ctx)
     });
 
     CLI::App* locateCmd = app.add_subcommand("locate", "Search by program number or ABS time");
-    locateCmd->add_option("--pno", opt->pno, "Program number (1-799)");
+    locateCmd->add_option("--pno", opt->pno, "Program number (1-799)")->check(between(1, 799));
     locateCmd->add_option("--abs", opt->abs, "ABS time HH:MM:SS:FF")->check(absTime());
     locateCmd->callback([&ctx, opt] { ctx.exitCode = locate(ctx, *opt); });
 

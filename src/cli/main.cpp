@@ -23,7 +23,7 @@ int main(int argc, char** argv)
     app.add_option(
            "--instance", ctx.instance,
            "Act as instance 1 (\"Tarnvel\") or 2 (\"Tarnvel:2\"): its settings file and link")
-        ->check(CLI::Range(1, 2));
+        ->check(between(1, 2));
     app.add_option("--ini", ctx.iniPath,
                    "Settings file of this run (default: the program's TV.INI)");
     app.add_option("--set", ctx.overrides, "KEY=VALUE: one setting for this run only (repeatable)")

@@ -58,6 +58,11 @@ TEST(CommandLine, BadValuesAndCommandsAreNamedPlainly)
         {"image make-sample x.TVI --frames 0", "--frames must be from 1 to 737000"},
         {"image make-sample x.TVI --frames 12x", "--frames must be from 1 to 737000"},
         {"read --count 0", "--count must be at least 1"},
+        {"locate --pno 800", "--pno must be from 1 to 799"},
+        {"search --pno abc", "--pno must be from 1 to 799"},
+        {"play --from-abs 1:2:3:4:5", "--from-abs must be HH:MM:SS:FF"},
+        {"archive x --preread 9", "--preread must be from 0 to 5"},
+        {"--instance 3 status", "--instance must be from 1 to 2"},
         {"locate --abs 12h", "--abs must be HH:MM:SS:FF"},
         {"sim new x.tvs --minutes 0", "--minutes must be from 1 to 600"},
         {"sim damage x.tvs --write-fail-at -5", "--write-fail-at must be at least 0"},
@@ -175,6 +180,29 @@ TEST(CommandLine, TerminatedRecordingIsClosedAndInPlace)
     EXPECT_EQ(wav.dataLength() + 44, sizeOf(dir.file("take.WAV")));
 }
 
+TEST(CommandLine, TerminatedArchiveClosesItsFilesAndReport)
+{
+    TempDir dir;
+    ASSERT_EQ(runCli(dir, words("image make-sample tape.TVI --frames 2000")).exitCode, 0);
+    ASSERT_EQ(runCli(dir, words("sim new tape.tvs --from-image tape.TVI")).exitCode, 0);
+    CliProcess p(dir, words("--drive sim:tape.tvs --realtime archive concert"));
+    std::string wav;
+    ASSERT_TRUE(waitFor([&] {
+        for (const auto& e : fs::directory_iterator(dir.path()))
+            if (e.path().extension() == ".WAV" && sizeOf(e.path().string()) > 100'000)
+                wav = e.path().string();
+        return !wav.empty();
+    }));
+    p.signal(SIGTERM); // the Stop button: every file is closed as at the end of a run
+    const CliResult r = p.wait();
+    EXPECT_EQ(r.exitCode, 0) << "signal " << r.signal << "\n" << r.err;
+    formats::WaveFileReader reader;
+    ASSERT_TRUE(reader.readHeader(wav)) << reader.errorText();
+    EXPECT_EQ(reader.dataLength() + 44, sizeOf(wav));
+    EXPECT_GT(sizeOf(dir.file("concert.TVC")), 0u);
+    EXPECT_EQ(runCli(dir, words("verify concert.log")).exitCode, 0);
+}
+
 TEST(CommandLine, PipedOutputReachesTheFileLineByLine)
 {
     TempDir dir;
@@ -198,9 +226,14 @@ TEST(CommandLine, LogThatCannotBeWrittenIsReported)
     ASSERT_EQ(runCli(dir, words("image make-sample tape.TVI --frames 200")).exitCode, 0);
     ASSERT_EQ(runCli(dir, words("sim new tape.tvs --from-image tape.TVI")).exitCode, 0);
     fs::create_directory(dir.file("TVDAT.LOG")); // not writable as a file, even for root
-    const CliResult r = runCli(dir, words("--drive sim:tape.tvs --log status"));
+    const std::string warning =
+        "TVDAT.LOG cannot be written in this folder: the SCSI command log is off.\n";
+    CliResult r = runCli(dir, words("--drive sim:tape.tvs --log status"));
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.err, "TVDAT.LOG cannot be written in this folder: the SCSI command log is off.\n");
+    EXPECT_EQ(r.err, warning);
+    r = runCli(dir, words("--drive sim:tape.tvs --log rew")); // a deck command
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find(warning), std::string::npos) << r.err;
 }
 
 TEST(CommandLine, ControlBytesFromFilesAreShownEscaped)
