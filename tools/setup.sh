@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libcli11-dev
   sox libsndfile1-dev sndfile-programs bc time
-  librtaudio-dev pulseaudio pulseaudio-utils jackd2 libasound2-plugins alsa-utils
+  librtaudio-dev libasound2-dev pulseaudio pulseaudio-utils jackd2 libasound2-plugins alsa-utils
 )
 
 missing=()

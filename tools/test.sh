@@ -18,10 +18,11 @@ cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 900
 
-# Suites whose code runs threads (drive motion, sound, engine) again under TSan.
-threaded_labels="sim|sound|engine|record|app|link"
+# Suites whose code runs threads (drive motion, sound, engine, the link, the command line's
+# recordings and signals) again under TSan.
+threaded_labels="sim|sound|engine|record|app|link|cli"
 targets=()
-for d in sim sound engine record app link; do
+for d in sim sound engine record app link cli; do
   [ -d "tests/$d" ] && targets+=("test_$d")
 done
 if [ ${#targets[@]} -gt 0 ]; then

@@ -1,6 +1,7 @@
 #include "app/InstanceLock.h"
 #include "app/ProgramIdentity.h"
 #include "cli/CliContext.h"
+#include "cli/CliSupport.h"
 #include "cli/DeckSession.h"
 #include "engine/ArchiveReport.h"
 #include "engine/EngineMessages.h"
@@ -140,8 +141,6 @@ std::string absoluteFromHere(const std::string& name)
 
 int archive(const CliContext& ctx, const ArchiveOptions& opt)
 {
-    if (opt.preRead && (*opt.preRead < 0 || *opt.preRead > 5))
-        return failWith("--preread must be 0 to 5 (tenths of a second).", 2);
     int exitCode = 0;
     DeckSession s(ctx);
     app::Settings probe;
@@ -273,8 +272,9 @@ int verify(const std::string& report)
         const char* word = f.result == engine::VerifiedFile::Result::Ok        ? "OK      "
                            : f.result == engine::VerifiedFile::Result::Missing ? "MISSING "
                                                                                : "MISMATCH";
-        std::cout << word << " " << f.name << (f.detail.empty() ? "" : "  (" + f.detail + ")")
-                  << "\n";
+        // Names come from the report file: shown escaped.
+        std::cout << word << " " << printable(f.name)
+                  << (f.detail.empty() ? "" : "  (" + printable(f.detail) + ")") << "\n";
     }
     std::cout << (v.reportIntact ? "OK       report " : "EDITED   report ") << report << "\n";
     return v.allGood() ? 0 : 1;
@@ -295,9 +295,10 @@ void addArchiveCommands(CLI::App& app, CliContext& ctx)
         archiveCmd->add_flag("--divide", *divideFlag, "A file per program number (default)");
     archiveCmd->add_flag("--no-divide", a->noDivide, "One file for the whole tape")
         ->excludes(divide);
-    archiveCmd->add_option(
-        "--preread", a->preRead,
-        "Start a new file this many tenths of a second before its START ID (0-5)");
+    archiveCmd
+        ->add_option("--preread", a->preRead,
+                     "Start a new file this many tenths of a second before its START ID (0-5)")
+        ->check(between(0, 5));
     archiveCmd->add_flag("--with-sound", a->withSound, "Play through the sound output meanwhile");
     archiveCmd->add_flag("--from-here", a->fromHere, "Start where the tape stands (no rewind)");
     archiveCmd->add_flag("--bwf", a->bwf, "Write Broadcast Wave files (a bext chunk)");

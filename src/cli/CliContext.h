@@ -14,7 +14,7 @@ struct CliContext {
     std::string driveSpec;  // "/dev/sgN", "/dev/nstN", "sim:CASSETTE"; empty = first audio drive
     bool log = false;       // write TVDAT.LOG
     bool realtime = false;  // simulated drives play at deck speed instead of as fast as possible
-    bool assumeYes = false; // answer Yes/OK to every question
+    bool assumeYes = false; // answer Yes/OK to every question, replace files
     int instance = 1;       // which of the two instances this process acts as
     std::string iniPath;    // settings file of this run instead of the instance's own
     std::vector<std::string> overrides; // KEY=VALUE settings for this run only

@@ -1,5 +1,6 @@
 #include "cli/CliContext.h"
 #include "cli/CliDeckView.h"
+#include "cli/CliSupport.h"
 #include "cli/DeckSession.h"
 #include "dat/DatMessages.h"
 #include "dat/LocateTarget.h"
@@ -195,8 +196,9 @@ void addDeckCommands(CLI::App& app, CliContext& ctx)
     p->add_option("--device", playOpt->device, "Output device number, or null");
     p->add_option("--driver", playOpt->driver, "alsa, pulse, jack or null");
     auto* fromPno = p->add_option("--from-pno", playOpt->fromPno, "Search this program first")
-                        ->check(CLI::Range(1, 799));
+                        ->check(between(1, 799));
     p->add_option("--from-abs", playOpt->fromAbs, "Search this ABS time first (HH:MM:SS:FF)")
+        ->check(absTime())
         ->excludes(fromPno);
     p->add_flag("--step", playOpt->step, "Play one frame only (the Shift+Play step)");
     p->add_flag("--dump", playOpt->dump, "With --step: print the frame's subcode dump");
@@ -207,8 +209,8 @@ void addDeckCommands(CLI::App& app, CliContext& ctx)
     auto searchOpt = std::make_shared<SearchOptions>();
     auto* s = app.add_subcommand("search", "Search a program number or an ABS time");
     auto* pno =
-        s->add_option("--pno", searchOpt->pno, "Program number (1-799)")->check(CLI::Range(1, 799));
-    s->add_option("--abs", searchOpt->abs, "ABS time HH:MM:SS:FF")->excludes(pno);
+        s->add_option("--pno", searchOpt->pno, "Program number (1-799)")->check(between(1, 799));
+    s->add_option("--abs", searchOpt->abs, "ABS time HH:MM:SS:FF")->check(absTime())->excludes(pno);
     s->add_flag("--play", searchOpt->play, "Play when the search succeeds (Shift)");
     s->callback([&ctx, searchOpt] { ctx.exitCode = search(ctx, *searchOpt); });
 

@@ -1,13 +1,14 @@
 #include "cli/DeckSession.h"
 
 #include "app/SettingsFile.h"
+#include "cli/CliInterrupt.h"
+#include "cli/CliSupport.h"
 #include "dat/DatMessages.h"
 #include "dat/StatusPoll.h"
 #include "formats/StringPrintf.h"
 #include "sim/DriveSelect.h"
 #include "sound/AudioBackend.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -25,39 +26,12 @@ constexpr char kLogFileName[] = "TVDAT.LOG";
 constexpr int kTapeWaitPolls = 300;
 constexpr int kTapeWaitPollMs = 100;
 
-std::atomic<bool> gInterrupted{false};
-
-extern "C" void onInterrupt(int)
-{
-    gInterrupted.store(true);
-}
-
 } // namespace
 
 int failWith(const std::string& text, int code)
 {
     std::cerr << text << "\n";
     return code;
-}
-
-InterruptAsStop::InterruptAsStop()
-{
-    gInterrupted.store(false);
-    struct sigaction sa {};
-    sa.sa_handler = onInterrupt;
-    sa.sa_flags = SA_RESETHAND;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, &old_);
-}
-
-InterruptAsStop::~InterruptAsStop()
-{
-    sigaction(SIGINT, &old_, nullptr);
-}
-
-bool InterruptAsStop::taken()
-{
-    return gInterrupted.exchange(false);
 }
 
 bool loadRunSettings(const CliContext& ctx, app::Settings& settings, int& exitCode)
@@ -129,6 +103,8 @@ bool DeckSession::open(std::shared_ptr<sound::AudioBackendProvider> audio, int& 
     o.keepTapePlace = true; // each run continues where the last one left the tape
     deck = std::make_unique<engine::Deck>(loop, *view, settings, o);
     deck->firstActivation();
+    if (deck->drive() != nullptr)
+        warnIfLogOff(ctx_, *deck->drive());
     if (!deck->startupError().empty()) {
         exitCode = 1;
         return false;
@@ -166,13 +142,16 @@ void DeckSession::settle()
 
 int DeckSession::followPlayback(std::uint64_t endsBefore)
 {
-    InterruptAsStop interrupt;
+    InterruptScope interrupt;
     view->setLive(true);
+    bool stopped = false;
     while (deck->playEnds() == endsBefore) {
         loop.pumpFor(50);
         view->live();
-        if (InterruptAsStop::taken())
+        if (interrupted() && !stopped) {
+            stopped = true;
             deck->stop();
+        }
     }
     view->setLive(false);
     view->finish();

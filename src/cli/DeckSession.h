@@ -6,7 +6,6 @@
 #include "engine/Deck.h"
 #include "engine/UiThread.h"
 
-#include <csignal>
 #include <functional>
 #include <memory>
 #include <string>
@@ -27,21 +26,6 @@ int failWith(const std::string& text, int code = 1);
 // printed) when --ini names no readable file or an override is refused.
 bool loadRunSettings(const CliContext& ctx, app::Settings& settings, int& exitCode);
 
-// Ctrl-C stops the run the way the Stop button does while one of these lives; a second one
-// ends the program.
-class InterruptAsStop {
-public:
-    InterruptAsStop();
-    ~InterruptAsStop();
-    InterruptAsStop(const InterruptAsStop&) = delete;
-    InterruptAsStop& operator=(const InterruptAsStop&) = delete;
-    // True once per Ctrl-C.
-    static bool taken();
-
-private:
-    struct sigaction old_ {};
-};
-
 // A deck on the drive of the global options, activated, with its tape checked.
 class DeckSession {
 public:
@@ -57,7 +41,9 @@ public:
     bool waitForTape(int& exitCode);
     // Waits for the transport to come back after a wind or search.
     void settle();
-    // Runs until the playback started before the call ends; Ctrl-C is the Stop button.
+    // Runs until the playback started before the call ends; Ctrl-C and SIGTERM are the Stop
+    // button (so the files of a run to file are closed as at its end), a second one ends the
+    // program.
     // Returns the exit code (1 when the run ended on an error).
     int followPlayback(std::uint64_t endsBefore);
 

@@ -1,5 +1,6 @@
 #include "app/TimeDisplay.h"
 #include "cli/CliContext.h"
+#include "cli/CliSupport.h"
 #include "dat/DatMessages.h"
 #include "dat/LocateTarget.h"
 #include "dat/MotionWait.h"
@@ -107,6 +108,7 @@ int onDeck(const CliContext& ctx, bool needTape, const std::function<int(Deck&)>
     deck.selected = sim::selectDrive(requestOf(ctx));
     if (!deck.selected.drive)
         return fail(deck.selected.error);
+    warnIfLogOff(ctx, deck.drive());
     deck.poller = std::make_unique<dat::StatusPoller>(deck.drive(), deck.d());
     // Each run continues where the last one left the tape, as one deck would; only a tape that
     // comes in during the run is loaded and has its first frame read.
@@ -133,6 +135,7 @@ int drives(const CliContext& ctx)
     std::unique_ptr<dat::DatDrive> drive = sim::openDriveObject(requestOf(ctx), error);
     if (!drive)
         return fail(error);
+    warnIfLogOff(ctx, *drive);
     if (drive->deviceCount() == 0) {
         std::cerr << tr(msg::kTapeDriveNotFound) << "\n";
         if (ctx.driveSpec.empty())
@@ -213,8 +216,6 @@ int locate(const CliContext& ctx, const DriveOptions& opt)
 {
     std::optional<dat::LocateTarget> target;
     if (opt.pno && opt.abs.empty()) {
-        if (*opt.pno < 1 || *opt.pno > dat::kMaxProgramNumber)
-            return fail(tr(msg::kCliPnoRange));
         target = dat::locateProgramNumber(*opt.pno);
     } else if (!opt.pno && !opt.abs.empty()) {
         target = dat::locateAbsText(opt.abs);
@@ -324,8 +325,8 @@ void addDriveCommands(CLI::App& app, CliContext& ctx)
     });
 
     CLI::App* locateCmd = app.add_subcommand("locate", "Search by program number or ABS time");
-    locateCmd->add_option("--pno", opt->pno, "Program number (1-799)");
-    locateCmd->add_option("--abs", opt->abs, "ABS time HH:MM:SS:FF");
+    locateCmd->add_option("--pno", opt->pno, "Program number (1-799)")->check(between(1, 799));
+    locateCmd->add_option("--abs", opt->abs, "ABS time HH:MM:SS:FF")->check(absTime());
     locateCmd->callback([&ctx, opt] { ctx.exitCode = locate(ctx, *opt); });
 
     app.add_subcommand("position", "Read the tape position")->callback([&ctx] {
@@ -333,7 +334,7 @@ void addDriveCommands(CLI::App& app, CliContext& ctx)
     });
 
     CLI::App* readCmd = app.add_subcommand("read", "Read frames through the read-ahead ring");
-    readCmd->add_option("--count", opt->count, "Frames to read")->check(CLI::PositiveNumber);
+    readCmd->add_option("--count", opt->count, "Frames to read")->check(atLeast(1));
     readCmd->add_flag("--dump", opt->dump, "Show each frame's subcode dump");
     readCmd->add_flag("--ids", opt->ids, "Show the ID table learned");
     readCmd->callback([&ctx, opt] { ctx.exitCode = read(ctx, *opt); });

@@ -1,5 +1,6 @@
 #include "cli/CliContext.h"
-#include "common/MessageSink.h"
+#include "cli/CliInterrupt.h"
+#include "cli/CliSupport.h"
 #include "dat/RecSubcode.h"
 #include "dat/TapeTracker.h"
 #include "formats/WaveFileInfo.h"
@@ -16,15 +17,6 @@
 namespace tarnvel::cli {
 
 namespace {
-
-// Messages of a command-line run go to stderr as they arrive.
-class StderrSink : public MessageSink {
-public:
-    void showMessage(const std::string& text, MessageIcon, const std::string&) override
-    {
-        std::cerr << text << "\n";
-    }
-};
 
 struct FormatOptions {
     std::vector<std::string> files;
@@ -64,7 +56,7 @@ void printRecFileList(const record::RecFileList& list)
     for (int r = 1; r <= list.count(); ++r) {
         const auto& row = list.row(r);
         for (int c = 0; c < record::RecFileList::kColumns; ++c)
-            std::cout << (c ? "\t" : "") << row[static_cast<std::size_t>(c)];
+            std::cout << (c ? "\t" : "") << printable(row[static_cast<std::size_t>(c)]);
         std::cout << "\n";
     }
     std::cout << tr(record::msg::kTotalRecTime) << " " << list.totalRecTime() << "\n";
@@ -82,8 +74,13 @@ int cueShow(const FormatOptions& opt)
     return list.cueLoadComplete() ? 0 : 1;
 }
 
-int cueMake(const FormatOptions& opt)
+int cueMake(const FormatOptions& opt, const CliContext& ctx)
 {
+    if (!mayReplace(ctx, opt.out))
+        return 1;
+    // The file is written in one go after the WAV files are read: an interruption before stops
+    // without writing, one during the save lets it complete.
+    InterruptScope scope;
     StderrSink sink;
     record::RecFileList list(sink);
     record::RecFileSettings settings;
@@ -102,6 +99,8 @@ int cueMake(const FormatOptions& opt)
         std::cerr << tr(record::msg::kCueNotWritten) << "\n";
         return 1;
     }
+    if (interrupted())
+        return reportInterrupted({});
     if (!list.saveCueFile(opt.out))
         return 1;
     printRecFileList(list);
@@ -150,17 +149,16 @@ void addFormatCommands(CLI::App& app, CliContext& ctx)
     make->add_option("WAV", opt->files, "WAV files, in recording order")->required();
     make->add_option("--pno-start", opt->pnoStart,
                      "Program number of the first file (0: no START IDs; default 1)")
-        ->check(CLI::Range(0, 799));
+        ->check(between(0, 799));
     make->add_option("--silence", opt->silence, "Seconds of silence after each file (0-999)")
-        ->check(CLI::Range(0, 999));
+        ->check(between(0, 999));
     make->add_option("--pre-silence", opt->preSilence, "Seconds of silence before the first file")
-        ->check(CLI::Range(0, 99));
+        ->check(between(0, 99));
     make->add_flag("--lp", opt->longPlay, "Long play for 32000 Hz 16-bit files");
-    make->add_option("--emph", opt->emph, "Emphasis: on or off")
-        ->check(CLI::IsMember({"on", "off"}));
+    make->add_option("--emph", opt->emph, "Emphasis: on or off")->check(oneOf({"on", "off"}));
     make->add_option("--copy", opt->copy, "Copy bits: Permit, Prohibit or Once")
-        ->check(CLI::IsMember({"Permit", "Prohibit", "Once"}));
-    make->callback([opt, &ctx] { ctx.exitCode = cueMake(*opt); });
+        ->check(oneOf({"Permit", "Prohibit", "Once"}));
+    make->callback([opt, &ctx] { ctx.exitCode = cueMake(*opt, ctx); });
 
     CLI::App* vid = app.add_subcommand("vid", "Virtual ID files (.TVV)");
     vid->require_subcommand(1);

@@ -1,5 +1,6 @@
 #include "cli/CliContext.h"
-#include "common/MessageSink.h"
+#include "cli/CliInterrupt.h"
+#include "cli/CliSupport.h"
 #include "dat/SubcodeDump.h"
 #include "formats/ImageMessages.h"
 #include "formats/ImageReader.h"
@@ -13,15 +14,6 @@
 namespace tarnvel::cli {
 
 namespace {
-
-// Messages of a command-line run go to stderr as they arrive.
-class StderrSink : public MessageSink {
-public:
-    void showMessage(const std::string& text, MessageIcon, const std::string&) override
-    {
-        std::cerr << text << "\n";
-    }
-};
 
 struct ImageOptions {
     std::string file;
@@ -55,7 +47,7 @@ int imageInfo(const ImageOptions& opt)
             explainInvalidImage(opt.file);
         return 1;
     }
-    std::cout << formats::imagePropertyText(reader) << "\n";
+    std::cout << printable(formats::imagePropertyText(reader), true) << "\n";
     return 0;
 }
 
@@ -127,9 +119,10 @@ void addImageCommands(CLI::App& app, CliContext& ctx)
 
     CLI::App* dump = image->add_subcommand("dump", "Print the subcode and data dump of frames");
     dump->add_option("FILE", opt->file, "Image file")->required();
-    dump->add_option("--frame", opt->frame, "First frame, counted from 0 (default 0)");
+    dump->add_option("--frame", opt->frame, "First frame, counted from 0 (default 0)")
+        ->check(atLeast(0, 0xFFFFFFFF));
     dump->add_option("--count", opt->count, "Number of frames (default 1)")
-        ->check(CLI::PositiveNumber);
+        ->check(atLeast(1, 0xFFFFFFFF));
     dump->callback([opt, &ctx] { ctx.exitCode = imageDump(*opt); });
 
     CLI::App* repair = image->add_subcommand(
@@ -142,10 +135,17 @@ void addImageCommands(CLI::App& app, CliContext& ctx)
         image->add_subcommand("make-sample", "Write a demo image: two programs of test tones");
     sample->add_option("FILE", opt->file, "Image file to create")->required();
     sample->add_option("--frames", opt->frames, "Number of frames (default 1000)")
-        ->check(CLI::Range(1u, 737000u));
+        ->check(between(1, 737000));
     sample->callback([opt, &ctx] {
+        if (!mayReplace(ctx, opt->file)) {
+            ctx.exitCode = 1;
+            return;
+        }
+        InterruptScope scope;
         StderrSink sink;
-        ctx.exitCode = formats::writeSampleImage(opt->file, opt->frames, sink) ? 0 : 1;
+        const bool written =
+            formats::writeSampleImage(opt->file, opt->frames, sink, &interruptFlag());
+        ctx.exitCode = interrupted() ? reportInterrupted(opt->file) : written ? 0 : 1;
     });
 }
 

@@ -2,6 +2,7 @@
 #include "app/ProgramIdentity.h"
 #include "app/SettingsFile.h"
 #include "cli/CliContext.h"
+#include "cli/CliSupport.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -11,15 +12,6 @@
 namespace tarnvel::cli {
 
 namespace {
-
-// Messages of a command-line run go to stderr as they arrive.
-class StderrSink : public MessageSink {
-public:
-    void showMessage(const std::string& text, MessageIcon, const std::string&) override
-    {
-        std::cerr << text << "\n";
-    }
-};
 
 struct SettingsOptions {
     std::string ini;
@@ -59,7 +51,7 @@ int showSettings(const SettingsOptions& opt)
             if (!readOnly.empty())
                 std::cout << tr(app::msg::kCliNotSaved) << readOnly << "\n";
         }
-        std::cout << k.key << "=" << app::settingValueText(k, s) << "\n";
+        std::cout << k.key << "=" << printable(app::settingValueText(k, s)) << "\n";
     });
     return 0;
 }
@@ -91,7 +83,7 @@ void addSettingsCommands(CLI::App& app, CliContext& ctx)
         "show", "Load the settings as the program does and print every key's effective value");
     show->add_option("--ini", opt->ini, "Settings file to load instead of the instance's own");
     show->add_option("--instance", opt->instance, "Instance whose file to load (1 or 2)")
-        ->check(CLI::Range(1, 2));
+        ->check(between(1, 2));
     show->callback([opt, &ctx] { ctx.exitCode = showSettings(*opt); });
 
     auto* path = settings->add_subcommand(

@@ -1,4 +1,5 @@
 #include "cli/CliContext.h"
+#include "cli/CliSupport.h"
 #include "formats/StringPrintf.h"
 #include "sim/Cassette.h"
 #include "sim/CassetteTools.h"
@@ -107,7 +108,7 @@ void addSimCommands(CLI::App& app, CliContext& ctx)
     create
         ->add_option("--minutes", opt->minutes,
                      "Tape length in minutes (default 60; from an image: 60 or what it needs)")
-        ->check(CLI::Range(sim::Cassette::kMinMinutes, sim::Cassette::kMaxMinutes));
+        ->check(between(sim::Cassette::kMinMinutes, sim::Cassette::kMaxMinutes));
     create->add_option("--from-image", opt->image,
                        "Record the frames of this tape image (.TVI) from the tape's beginning");
     create->callback([opt, &ctx] { ctx.exitCode = simNew(*opt); });
@@ -126,11 +127,15 @@ void addSimCommands(CLI::App& app, CliContext& ctx)
 
     CLI::App* damage = simApp->add_subcommand("damage", "Give a cassette faults a drive will meet");
     damage->add_option("FILE", opt->file, "Cassette file")->required();
-    damage->add_option("--frames", opt->frames, "Frames A-B (tape frame indices from 0)");
-    damage->add_option("--kind", opt->kind,
-                       "left, right or both (read back interpolated) or unreadable");
+    CLI::Option* frames =
+        damage->add_option("--frames", opt->frames, "Frames A-B (tape frame indices from 0)");
+    CLI::Option* kind = damage->add_option(
+        "--kind", opt->kind, "left, right or both (read back interpolated) or unreadable");
+    // Each names the other when it is missing ("--frames requires --kind").
+    frames->needs(kind);
+    kind->needs(frames);
     damage->add_option("--write-fail-at", opt->writeFailAt, "Frame at which every write fails")
-        ->check(CLI::NonNegativeNumber);
+        ->check(atLeast(0, 0xFFFFFFFF));
     damage->callback([opt, &ctx] { ctx.exitCode = simDamage(*opt); });
 
     CLI::App* info =

@@ -1,5 +1,9 @@
 #include "cli/CliContext.h"
-#include "common/MessageSink.h"
+#include "cli/CliInterrupt.h"
+#include "cli/CliMessages.h"
+#include "cli/CliSupport.h"
+#include "formats/FormatMessages.h"
+#include "formats/StringPrintf.h"
 #include "sound/DeviceCatalog.h"
 #include "sound/FormatTable.h"
 #include "sound/NullAudioBackend.h"
@@ -8,9 +12,9 @@
 #include "sound/WaveRecorder.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <iostream>
 #include <map>
 #include <thread>
@@ -19,16 +23,13 @@ namespace tarnvel::cli {
 
 namespace {
 
+using formats::stringPrintf;
 using sound::SoundDriverType;
 
-std::atomic<bool> gInterrupted{false};
-
-class StderrSink : public MessageSink {
+// Messages start on a line of their own, after the progress line.
+class SoundSink : public StderrSink {
 public:
-    void showMessage(const std::string& text, MessageIcon, const std::string&) override
-    {
-        std::cerr << "\n" << text << "\n";
-    }
+    SoundSink() : StderrSink(true) {}
 };
 
 // Shows the time label of a run as a progress line.
@@ -57,7 +58,7 @@ void addDriverOption(CLI::App* cmd, SoundOptions& opt)
 {
     cmd->add_option("--driver", opt.driver,
                     "Driver type: alsa, pulse or jack; null for the device without hardware")
-        ->check(CLI::IsMember({"alsa", "pulse", "jack", "null"}));
+        ->check(oneOf({"alsa", "pulse", "jack", "null"}));
     cmd->add_option("--jack-client", opt.jackClient, "JACK: client name (default tarnvel)");
     cmd->add_flag("--no-connect", opt.noConnect,
                   "JACK: leave the ports unconnected (connect them with the JACK tools)");
@@ -106,7 +107,8 @@ template <typename Device>
 void printDevices(Device& device, const SoundOptions& opt, const char* heading)
 {
     const bool usable = useAskedType(device, opt);
-    std::cout << heading << " (" << sound::driverTypeName(askedType(opt)) << "):\n";
+    std::cout << heading << " ("
+              << (opt.driver == "null" ? "null" : sound::driverTypeName(askedType(opt))) << "):\n";
     if (!usable || device.getDeviceCount() == 0) {
         std::cout << "  " << tr(sound::msg::kNoDevice) << "  (" << device.getErrorText() << ")\n";
         return;
@@ -119,7 +121,7 @@ void printDevices(Device& device, const SoundOptions& opt, const char* heading)
 
 int devices(const SoundOptions& opt)
 {
-    StderrSink sink;
+    SoundSink sink;
     sound::WavePlayer player(deviceConfig<sound::WavePlayer::Config>(opt, sink, nullptr));
     sound::WaveRecorder recorder(deviceConfig<sound::WaveRecorder::Config>(opt, sink, nullptr));
     printDevices(player, opt, "Playback devices");
@@ -148,7 +150,7 @@ int printFormats(Device& device, const SoundOptions& opt, const char* caption)
 
 int formats(const SoundOptions& opt)
 {
-    StderrSink sink;
+    SoundSink sink;
     if (opt.record) {
         auto c = deviceConfig<sound::WaveRecorder::Config>(opt, sink, nullptr);
         c.allowReduceBitLength = opt.allowReduce;
@@ -163,18 +165,14 @@ int formats(const SoundOptions& opt)
     return printFormats(player, opt, tr(sound::msg::kFormatListPlayback));
 }
 
-void onInterrupt(int)
-{
-    gInterrupted.store(true);
-}
-
 int playWav(const SoundOptions& opt)
 {
-    StderrSink sink;
+    SoundSink sink;
     ProgressOwner owner;
     sound::WavePlayer player(deviceConfig<sound::WavePlayer::Config>(opt, sink, &owner));
     if (!useAskedType(player, opt))
         return unavailable(player);
+    InterruptScope scope;
     formats::WaveFormat format;
     if (player.setSource(opt.file, format)) {
         std::cerr << player.getErrorText() << "\n";
@@ -187,9 +185,8 @@ int playWav(const SoundOptions& opt)
             std::cerr << "(" << player.errorDetail() << ")\n";
         return player.getErrorText().empty() ? 0 : 1;
     }
-    std::signal(SIGINT, onInterrupt);
     while (player.stateWord() != sound::kStateStopped) {
-        if (gInterrupted.load())
+        if (interrupted())
             player.stop();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -198,9 +195,15 @@ int playWav(const SoundOptions& opt)
     return player.getErrorText().empty() ? 0 : 1;
 }
 
-int recordWav(const SoundOptions& opt)
+int recordWav(const SoundOptions& opt, const CliContext& ctx)
 {
-    StderrSink sink;
+    if (!formats::WaveFileWriter::hasWavExtension(opt.file)) {
+        std::cerr << tr(formats::msg::kExtentNotWav) << "\n\n" << printable(opt.file) << "\n";
+        return 1;
+    }
+    if (!mayReplace(ctx, opt.file))
+        return 1;
+    SoundSink sink;
     ProgressOwner owner;
     auto c = deviceConfig<sound::WaveRecorder::Config>(opt, sink, &owner);
     c.allowReduceBitLength = opt.allowReduce;
@@ -212,23 +215,53 @@ int recordWav(const SoundOptions& opt)
         formats::WaveFormat::make(isFloat ? formats::kWaveFormatIeeeFloat : formats::kWaveFormatPcm,
                                   static_cast<std::uint16_t>(opt.channels), opt.rate,
                                   static_cast<std::uint16_t>(isFloat ? 32 : opt.bits));
-    if (recorder.setTarget(opt.file, format, false, opt.device, true, false)) {
+    InterruptScope scope;
+    // Recorded beside the target and moved over it once audio has been written: a device that
+    // fails to start, or a run that ends before any audio, leaves an existing file as it was.
+    StagedFile staged(opt.file, &formats::WaveFileWriter::splitFileName);
+    if (!staged.ok()) {
+        std::cerr << staged.errorText() << "\n";
+        return 1;
+    }
+    if (recorder.setTarget(staged.path(), format, false, opt.device, true, false)) {
         if (!recorder.getErrorText().empty())
             std::cerr << recorder.getErrorText() << "\n";
         return 1;
     }
+    if (interrupted())
+        return reportInterrupted({});
     if (!recorder.start(opt.device, opt.firstChannel)) {
         std::cerr << recorder.getErrorText() << "\n";
         return 1;
     }
-    std::signal(SIGINT, onInterrupt);
-    const auto wanted = static_cast<std::uint64_t>(opt.seconds * format.avgBytesPerSec);
-    while (recorder.stateWord() != sound::kStateStopped && !gInterrupted.load() &&
+    // Limited so that the product stays within 64 bits however long the run asked for.
+    const auto wanted =
+        static_cast<std::uint64_t>(std::min(opt.seconds * format.avgBytesPerSec, 1.8e19));
+    while (recorder.stateWord() != sound::kStateStopped && !interrupted() &&
            recorder.deliveredBytes() < wanted)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     recorder.stop();
     std::cerr << "\n";
+    const formats::WaveFileWriter& writer = recorder.writer();
+    const bool audioWritten =
+        writer.splitCount() > 0 || writer.bytesWritten() > formats::WaveFileWriter::kHeaderBytes;
+    if (audioWritten &&
+        !staged.commit(std::min(writer.splitCount(), formats::WaveFileWriter::kMaxSplits)))
+        return 1;
     return recorder.getErrorText().empty() ? 0 : 1;
+}
+
+// The audio library's own diagnostics of the run, in one line.
+int withLibraryDiagnostics(int exitCode)
+{
+    const sound::LibraryDiagnostics d = sound::takeLibraryDiagnostics();
+    if (d.count == 1)
+        std::cerr << stringPrintf(tr(msg::kLibraryDiagnostic), printable(d.first).c_str()) << "\n";
+    else if (d.count > 1)
+        std::cerr << stringPrintf(tr(msg::kLibraryDiagnostics), printable(d.first).c_str(),
+                                  d.count - 1)
+                  << "\n";
+    return exitCode;
 }
 
 } // namespace
@@ -239,38 +272,42 @@ void addSoundCommands(CLI::App& app, CliContext& ctx)
 
     auto* dev = app.add_subcommand("devices", "List the sound devices as the settings number them");
     addDriverOption(dev, *opt);
-    dev->callback([opt, &ctx] { ctx.exitCode = devices(*opt); });
+    dev->callback([opt, &ctx] { ctx.exitCode = withLibraryDiagnostics(devices(*opt)); });
 
     auto* fmt = app.add_subcommand("formats", "Show which sample formats a sound device accepts");
     addDriverOption(fmt, *opt);
-    fmt->add_option("--device", opt->device, "Device number")->required();
+    fmt->add_option("--device", opt->device, "Device number")->required()->check(atLeast(0));
     fmt->add_flag("--record", opt->record, "The record device (default: playback)");
     fmt->add_flag("--query", opt->query, "Ask the device's capabilities instead of opening it");
     fmt->add_flag("--allow-reduce", opt->allowReduce,
                   "JACK record: accept 24/32-bit devices for 16-bit recording");
-    fmt->callback([opt, &ctx] { ctx.exitCode = formats(*opt); });
+    fmt->callback([opt, &ctx] { ctx.exitCode = withLibraryDiagnostics(formats(*opt)); });
 
     auto* play = app.add_subcommand("play-wav", "Play a WAV file through the sound output");
     addDriverOption(play, *opt);
     play->add_option("FILE", opt->file, "WAV file")->required();
-    play->add_option("--device", opt->device, "Device number (default 0)");
-    play->add_option("--first-channel", opt->firstChannel, "JACK: first output channel");
-    play->callback([opt, &ctx] { ctx.exitCode = playWav(*opt); });
+    play->add_option("--device", opt->device, "Device number (default 0)")->check(atLeast(0));
+    play->add_option("--first-channel", opt->firstChannel, "JACK: first output channel")
+        ->check(atLeast(0));
+    play->callback([opt, &ctx] { ctx.exitCode = withLibraryDiagnostics(playWav(*opt)); });
 
     auto* rec = app.add_subcommand("record-wav", "Record a WAV file from the sound input");
     addDriverOption(rec, *opt);
     rec->add_option("FILE", opt->file, "WAV file to write (name ending in .WAV)")->required();
-    rec->add_option("--seconds", opt->seconds, "Length of the recording")->required();
-    rec->add_option("--device", opt->device, "Device number (default 0)");
-    rec->add_option("--first-channel", opt->firstChannel, "JACK: first input channel");
-    rec->add_option("--rate", opt->rate, "Sample rate (default 48000)");
+    rec->add_option("--seconds", opt->seconds, "Length of the recording")
+        ->required()
+        ->check(positiveNumber());
+    rec->add_option("--device", opt->device, "Device number (default 0)")->check(atLeast(0));
+    rec->add_option("--first-channel", opt->firstChannel, "JACK: first input channel")
+        ->check(atLeast(0));
+    rec->add_option("--rate", opt->rate, "Sample rate (default 48000)")
+        ->check(atLeast(1, 0xFFFFFFFF));
     rec->add_option("--bits", opt->bits, "8, 16, 24, 32, or -32 for float (default 16)")
-        ->check(CLI::IsMember({8, 16, 24, 32, -32}));
-    rec->add_option("--channels", opt->channels, "1 or 2 (default 2)")
-        ->check(CLI::IsMember({1, 2}));
+        ->check(oneOf({"8", "16", "24", "32", "-32"}));
+    rec->add_option("--channels", opt->channels, "1 or 2 (default 2)")->check(oneOf({"1", "2"}));
     rec->add_flag("--allow-reduce", opt->allowReduce,
                   "JACK: record 16 bits from a 24/32-bit device");
-    rec->callback([opt, &ctx] { ctx.exitCode = recordWav(*opt); });
+    rec->callback([opt, &ctx] { ctx.exitCode = withLibraryDiagnostics(recordWav(*opt, ctx)); });
 }
 
 } // namespace tarnvel::cli

@@ -1,13 +1,16 @@
 #include "cli/CliContext.h"
+#include "cli/CliSupport.h"
 
 #include <CLI/CLI.hpp>
 
 int main(int argc, char** argv)
 {
     using namespace tarnvel::cli;
+    lineBufferedWhenPiped();
     CLI::App app{"tarnvel-cli: a DAT deck on an audio-capable DDS tape drive"};
     app.require_subcommand(1);
-    // Global options may follow the subcommand: `tarnvel-cli play --set KEY=VALUE`.
+    // Global options may follow the subcommand: `tarnvel-cli play --set KEY=VALUE`,
+    // `tarnvel-cli image make-sample X.TVI --yes`.
     app.fallthrough();
     CliContext ctx;
     app.add_option(
@@ -15,11 +18,12 @@ int main(int argc, char** argv)
         "Drive to use: /dev/sgN, /dev/nstN or sim:CASSETTE (default: first audio drive)");
     app.add_flag("--log", ctx.log, "Write the SCSI command log TVDAT.LOG");
     app.add_flag("--realtime", ctx.realtime, "Run simulated drives at deck speed");
-    app.add_flag("-y,--yes", ctx.assumeYes, "Answer Yes to every question");
+    app.add_flag("-y,--yes", ctx.assumeYes,
+                 "Answer Yes to every question; replace existing output files");
     app.add_option(
            "--instance", ctx.instance,
            "Act as instance 1 (\"Tarnvel\") or 2 (\"Tarnvel:2\"): its settings file and link")
-        ->check(CLI::Range(1, 2));
+        ->check(between(1, 2));
     app.add_option("--ini", ctx.iniPath,
                    "Settings file of this run (default: the program's TV.INI)");
     app.add_option("--set", ctx.overrides, "KEY=VALUE: one setting for this run only (repeatable)")
@@ -34,6 +38,10 @@ int main(int argc, char** argv)
     addDeckCommands(app, ctx);
     addArchiveCommands(app, ctx);
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return reportParseError(app, e);
+    }
     return ctx.exitCode;
 }

@@ -46,7 +46,6 @@ inline constexpr MessagePair kCliIdsHeader{"", "; No. ID   PNo.  ABS Time     (s
 inline constexpr MessagePair kCliIdLine{"", "%4d %-6s%4s %s %6d"};
 inline constexpr MessagePair kCliBadAbsTime{"", "\"%s\" is not an ABS time (HH:MM:SS:FF)."};
 inline constexpr MessagePair kCliLocateWhat{"", "Give --pno N or --abs HH:MM:SS:FF."};
-inline constexpr MessagePair kCliPnoRange{"", "--pno must be from 1 to 799."};
 inline constexpr MessagePair kCliPnoNotFound{"", "Program number %d not found."};
 inline constexpr MessagePair kCliNoDriveHint{
     "", "To try the program without a drive: tarnvel-cli sim demo demo.tvs, then use "

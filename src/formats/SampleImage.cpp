@@ -66,13 +66,18 @@ const dat::DatFrame& SampleTape::next()
     return frame_;
 }
 
-bool writeSampleImage(const std::string& fileName, std::uint32_t frames, MessageSink& sink)
+bool writeSampleImage(const std::string& fileName, std::uint32_t frames, MessageSink& sink,
+                      const std::atomic<bool>* stop)
 {
     ImageWriter writer(sink);
     if (!writer.create(fileName, "Tarnvel sample image"))
         return false;
     SampleTape tape(frames);
     for (std::uint32_t i = 0; i < frames; ++i) {
+        if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
+            writer.finalise(false);
+            return false;
+        }
         if (writer.append(tape.next()) == 0) {
             writer.finalise(false);
             return false;

@@ -4,6 +4,7 @@
 #include "dat/DatFrame.h"
 #include "dat/RecSubcode.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -26,7 +27,10 @@ private:
     dat::RecSubcodeState state_;
 };
 
-// Writes SampleTape(frames) as an image with the comment "Tarnvel sample image".
-bool writeSampleImage(const std::string& fileName, std::uint32_t frames, MessageSink& sink);
+// Writes SampleTape(frames) as an image with the comment "Tarnvel sample image". A `stop` flag,
+// when given, is read before each frame: once set, the image is closed with the frames written so
+// far (its header matching them) and false is returned.
+bool writeSampleImage(const std::string& fileName, std::uint32_t frames, MessageSink& sink,
+                      const std::atomic<bool>* stop = nullptr);
 
 } // namespace tarnvel::formats

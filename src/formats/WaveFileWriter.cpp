@@ -81,7 +81,6 @@ void WaveFileWriter::setFileName(const std::string& name)
     targetName_ = name;
     currentName_ = name;
     splitCount_ = 0;
-    splitCut_ = std::string::npos;
 }
 
 void WaveFileWriter::setSplitBytes(std::uint64_t bytes)
@@ -170,13 +169,17 @@ void WaveFileWriter::buildHeader()
     writeLe32(h + 40 + extra, 0);
 }
 
+std::string WaveFileWriter::splitFileName(const std::string& name, int n)
+{
+    return name.substr(0, name.rfind('.')) + "_" + static_cast<char>('0' + n) + ".WAV";
+}
+
 bool WaveFileWriter::create()
 {
     if (isOpen())
         finish(false);
     currentName_ = targetName_;
     splitCount_ = 0;
-    splitCut_ = std::string::npos;
     return createFile();
 }
 
@@ -219,10 +222,7 @@ bool WaveFileWriter::splitToNextFile()
     }
     if (!finish(false))
         return false;
-    if (splitCut_ == std::string::npos)
-        splitCut_ = currentName_.rfind('.');
-    currentName_ =
-        currentName_.substr(0, splitCut_) + "_" + static_cast<char>('0' + splitCount_) + ".WAV";
+    currentName_ = splitFileName(targetName_, splitCount_);
     return createFile();
 }
 

@@ -74,6 +74,8 @@ public:
     // The name with its extension replaced by ".WAV" (".WAV" appended when it has none).
     static std::string withWavExtension(const std::string& name);
     static bool hasWavExtension(const std::string& name);
+    // The n-th continuation (1-9) of a ".WAV" name: "TAKE.WAV" -> "TAKE_1.WAV".
+    static std::string splitFileName(const std::string& name, int n);
 
 private:
     bool createFile();
@@ -98,7 +100,6 @@ private:
     std::uint64_t freeBytesSeen_ = 0;
     std::uint64_t splitBytes_ = kSplitBytes;
     int splitCount_ = 0;
-    std::size_t splitCut_ = std::string::npos; // position of the name's last dot
 };
 
 } // namespace tarnvel::formats

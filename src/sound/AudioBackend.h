@@ -101,4 +101,13 @@ public:
 // The audio library's ALSA, PulseAudio and JACK back-ends.
 std::shared_ptr<AudioBackendProvider> systemAudioBackends();
 
+// The ALSA library prints its own diagnostics on stderr (some thirty lines when a machine has no
+// sound card). Once a system back-end exists they are collected here instead: the first since
+// the last call, and how many there were. Any thread.
+struct LibraryDiagnostics {
+    std::string first;
+    unsigned count = 0;
+};
+LibraryDiagnostics takeLibraryDiagnostics();
+
 } // namespace tarnvel::sound

@@ -3,10 +3,14 @@
 
 #include <RtAudio.h>
 #include <algorithm>
+#include <alsa/asoundlib.h>
 #include <atomic>
 #include <cctype>
+#include <cstdarg>
+#include <cstdio>
 #include <exception>
 #include <mutex>
+#include <utility>
 
 // The audio library reaches ALSA, PulseAudio and JACK. It reports failures by exceptions or
 // through an error callback without user data; both end here and become texts.
@@ -44,6 +48,32 @@ void onLibraryError(RtAudioError::Type type, const std::string& text)
         gRunErrorText = text;
     }
     gRunErrors.fetch_add(1, std::memory_order_release);
+}
+
+// The ALSA library's diagnostics, kept instead of printed (see takeLibraryDiagnostics).
+std::mutex gDiagnosticsMutex;
+LibraryDiagnostics gDiagnostics;
+
+void onAlsaLibraryError(const char* /*file*/, int /*line*/, const char* /*function*/, int error,
+                        const char* format, ...)
+{
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    std::lock_guard lock(gDiagnosticsMutex);
+    if (gDiagnostics.count++ == 0) {
+        gDiagnostics.first = text;
+        if (error != 0)
+            gDiagnostics.first += std::string(": ") + snd_strerror(error);
+    }
+}
+
+void routeAlsaDiagnostics()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { snd_lib_error_set_handler(&onAlsaLibraryError); });
 }
 
 struct CallScope {
@@ -108,6 +138,7 @@ class RtAudioBackend final : public AudioBackend {
 public:
     explicit RtAudioBackend(SoundDriverType type) : type_(type)
     {
+        routeAlsaDiagnostics();
         try {
             CallScope scope(createError_);
             audio_ = std::make_unique<RtAudio>(apiFor(type));
@@ -350,6 +381,12 @@ public:
 };
 
 } // namespace
+
+LibraryDiagnostics takeLibraryDiagnostics()
+{
+    std::lock_guard lock(gDiagnosticsMutex);
+    return std::exchange(gDiagnostics, {});
+}
 
 std::shared_ptr<AudioBackendProvider> systemAudioBackends()
 {
