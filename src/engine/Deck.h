@@ -8,6 +8,7 @@
 #include "engine/EngineState.h"
 #include "engine/Playback.h"
 #include "engine/PositionMeter.h"
+#include "engine/RecordRequest.h"
 #include "engine/SearchEdits.h"
 #include "engine/SubThread.h"
 #include "engine/UiThread.h"
@@ -23,6 +24,9 @@ namespace tarnvel::sound {
 class AudioBackendProvider;
 class WavePlayer;
 } // namespace tarnvel::sound
+namespace tarnvel::record {
+class PeerReplies;
+}
 
 // The deck: the main window without its widgets. It owns the drive object, the engine state
 // and threads, the sound output and the playback pipeline; it takes every user action as a
@@ -76,7 +80,15 @@ struct DeckOptions {
     std::function<void(int ms)> motionSleep;
     // Sleeps of the window-thread pauses that pump events (the 2-second error pause).
     int errorPauseMs = 2000;
+    // Recording and ID writing: the settling pauses around runs and ID writes (300 ms), the
+    // pause after an ID span or lead-in is written (500 ms), and the pause after each lead-in
+    // frame (5 ms).
+    int recordSettleMs = 300;
+    int recordAfterWriteMs = 500;
+    int leadInFrameSleepMs = 5;
 };
+
+struct DeckRecording;
 
 class Deck : private sound::SoundOwner {
 public:
@@ -166,8 +178,39 @@ public:
 
     // Playback to files or the other instance (set by the play-to-file feature).
     void setPlayToFileController(PlayToFileController* controller) { fileController_ = controller; }
-    // The lead-in offer after "Unknown Format 30 01" (set by the recording feature).
+    // The lead-in offer after "Unknown Format 30 01" (the deck's own unless replaced).
     void setLeadInOffer(std::function<void()> offer) { leadInOffer_ = std::move(offer); }
+
+    // Recording (DeckRecord*.cpp).
+    // RecButton: the sound input, starting in record-pause; with Shift only the lead-in.
+    void record(Modifiers modifiers);
+    // RecFromFileButton, after the record-from-file dialog's OK.
+    void recordFromFile(const RecordFromFileRequest& request);
+    // MuteButton and MuteTimeComboBox.
+    void mute();
+    void setMuteTime(int seconds);
+    // The Auto ID controls.
+    void setAutoIdChecked(bool checked);
+    void setAutoIdLevel(int dB);
+    void setAutoIdTime(int seconds);
+    // WriteID_ComboBox (0 START, 1 SKIP, 2 END) and WriteID_Edit.
+    void setWriteIdKind(int item);
+    void setWriteIdText(const std::string& text);
+    // WriteID_Button and EraseID_Button: during a recording the ID goes on the next frame;
+    // while idle the tape (or in virtual ID mode the virtual list) is changed. True when done.
+    bool writeIdButton();
+    bool eraseIdButton();
+    // WriteLeadIn; false when declined or failed.
+    bool writeLeadIn(bool newTape, bool quiet);
+    // The other instance: its start request (replies 1 and the run's later replies go to
+    // `replies`, which must outlive the run) and its blocks (any thread).
+    bool peerStartRequest(bool wholeFrames, record::PeerReplies& replies);
+    bool peerBlock(const std::uint8_t* data, std::size_t size);
+    bool recording() const;
+    RecordProgress recordProgress() const;
+    // Recording runs that have ended, and whether the last one ended on an error.
+    std::uint64_t recordEnds() const;
+    bool lastRecordFailed() const;
 
 private:
     // SoundOwner (the sound output's owner is the main window).
@@ -273,6 +316,23 @@ private:
     PlayToFileController* fileController_ = nullptr;
     std::function<void()> leadInOffer_;
     dat::DatFrame stepFrame_;
+
+    // Recording.
+    void startRecording(bool continuation);
+    void failedRecordStart(bool continuation);
+    void recordEnd();
+    void recordLoop();
+    void recordPause();
+    void recordStop();
+    void enterRecordPause();
+    int recordDisplayTurn();
+    void showRecordCounters();
+    bool askVirtualIdQuestion();
+    void offerLeadIn();
+    void shutdownRecording();
+    friend struct DeckRecording;
+    friend class RecordSoundOwner;
+    std::unique_ptr<DeckRecording> rec_;
 
     // Display thread.
     std::array<std::uint8_t, 2 * dat::kAudioBytes * 2> displayBytes_{};

@@ -85,7 +85,9 @@ void Recorder::requestStop(RecordStop why)
 {
     RecordStop expected = RecordStop::None;
     stop_.compare_exchange_strong(expected, why, std::memory_order_acq_rel);
-    stopRequested_.store(true);
+    // A source at its end is no stop: a list goes on with its next file.
+    if (why != RecordStop::SourceEnd)
+        stopRequested_.store(true);
 }
 
 std::uint32_t Recorder::stopWith(RecordStop why)
@@ -264,7 +266,10 @@ std::uint32_t Recorder::recordFrame(std::uint8_t* buffer, std::uint32_t bytes)
         return bytes;
 
     std::uint32_t n = bytes;
-    if (source_ != nullptr) {
+    // A 24-bit list read directly has been read and split by the loop's turn already.
+    const bool splitBySource = format_.extended() && !wholeFrames_ && source_ != nullptr &&
+                               source_->blockFormat() == nullptr;
+    if (source_ != nullptr && !splitBySource) {
         if (wholeFrames_) {
             n = source_->read(frame_.data(), static_cast<std::uint32_t>(dat::kFrameBytes));
             if (n != dat::kFrameBytes) {

@@ -117,6 +117,8 @@ public:
 
     // Any thread.
     RecordStop stopCause() const { return stop_.load(std::memory_order_acquire); }
+    // Ends the run for `why` (the first reason stays); every reason but the source's end
+    // sets StopRequested.
     void requestStop(RecordStop why);
     // Pending ID: set by Write ID and Auto ID, placed on the next frame written.
     void setPendingId(int kind, int pNo);
