@@ -127,6 +127,8 @@ bool DeckSession::open(std::shared_ptr<sound::AudioBackendProvider> audio, int& 
     o.logFile = kLogFileName;
     o.errorPauseMs = 0; // the error is printed; nobody needs time to read a window
     deck = std::make_unique<engine::Deck>(loop, *view, settings, o);
+    if (!offerLeadIn)
+        deck->setLeadInOffer([] {});
     deck->firstActivation();
     if (!deck->startupError().empty()) {
         exitCode = 1;

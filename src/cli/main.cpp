@@ -33,6 +33,8 @@ int main(int argc, char** argv)
     addSoundCommands(app, ctx);
     addDeckCommands(app, ctx);
     addArchiveCommands(app, ctx);
+    addRecordCommands(app, ctx);
+    addVidCommands(app, ctx);
 
     CLI11_PARSE(app, argc, argv);
     return ctx.exitCode;

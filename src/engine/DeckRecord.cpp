@@ -120,7 +120,7 @@ RecordProgress Deck::recordProgress() const
     RecordProgress p;
     p.active = recording();
     p.sourceName = rec_->sourceName;
-    p.frames = rec_->recorder ? rec_->recorder->framesQueued() : 0;
+    p.frames = rec_->framesBefore + (rec_->recorder ? rec_->recorder->framesQueued() : 0);
     p.ringFill = writeThread_->ringFill();
     p.ringSlots = WriteRing::kSlots;
     return p;
@@ -211,6 +211,7 @@ void Deck::startRecording(bool continuation)
         setTransportEnabled(false);
         r.lastFailed = false;
         r.imageFromStart = false;
+        r.framesBefore = 0;
         r.loopRun = !input && kind != RecordKind::WaveSound;
     }
     state_.stopRequested = false;
@@ -396,7 +397,8 @@ void Deck::startRecording(bool continuation)
     }
 
     // 8.
-    view_.setText(Control::RunningStatusStaticText, tr(record::msg::kRecord));
+    if (!continuation)
+        view_.setText(Control::RunningStatusStaticText, tr(record::msg::kRecord));
     if (input) {
         if (settings_.CreateWaveFileOnRec) {
             const std::time_t now = std::time(nullptr);
@@ -629,6 +631,7 @@ void Deck::recordEnd()
         r.sourceName.clear();
     } else if (kind == RecordKind::WaveDirect || kind == RecordKind::WaveSound) {
         if (r.waveList.openNext(false, 0, kind == RecordKind::WaveDirect)) {
+            r.framesBefore += r.recorder->framesQueued();
             startRecording(true);
             if (r.kind.load() != RecordKind::None)
                 return;

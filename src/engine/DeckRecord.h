@@ -84,6 +84,7 @@ struct DeckRecording : private record::TapeOpHost {
     bool withSound = false;
     std::atomic<int> delayCount{0}; // the record loop's extra 20 ms pauses
     std::atomic<bool> idChanged{false};
+    std::uint32_t framesBefore = 0; // frames of the run's earlier files
     bool lastFailed = false;
     std::uint64_t ends = 0;
     bool playerReconfigured = false;

@@ -119,7 +119,6 @@ bool TapeIdWriter::writeEraseId(int kind, int pNo, VirtualIdEdit& edit)
     host_.pause(settleMs_);
 
     dat::TimeCode target;
-    dat::TimeCode key = dat::kNoValue; // no frame carries it: an erase starts no ID
     int span = 0;
     if (kind != kPendingNone) {
         target = p.absTime;
@@ -127,7 +126,6 @@ bool TapeIdWriter::writeEraseId(int kind, int pNo, VirtualIdEdit& edit)
         if (drive_.lastTransferKind(d_) == dat::TransferKind::Write)
             target = dat::prevFrame(target);
         span = kind == kPendingSkip ? kSpanSkip : kind == kPendingStart ? kSpanStart : kSpanEnd;
-        key = target;
     } else {
         if (p.pNoDigits == dat::kPNoDigitsEnd) {
             host_.message(tr(msg::kUnableToEraseEnd));
@@ -161,8 +159,8 @@ bool TapeIdWriter::writeEraseId(int kind, int pNo, VirtualIdEdit& edit)
         host_.frameDone();
     }
     // The tape is unchanged when the ID's frame is not among those read.
-    if (!rebuildSpan(span, start, key, kind, pNo))
-        return fail(msg::kIdFrameNotRead);
+    if (!rebuildSpan(span, target, kind, pNo))
+        return fail(kind != kPendingNone ? msg::kIdFrameNotRead : msg::kIdNotFound);
 
     host_.status(msg::kPositioning);
     if (!host_.locate(start))
@@ -192,36 +190,95 @@ bool TapeIdWriter::writeEraseId(int kind, int pNo, VirtualIdEdit& edit)
     return true;
 }
 
-bool TapeIdWriter::rebuildSpan(int count, const dat::TimeCode& spanStart, const dat::TimeCode& key,
-                               int kind, int pNo)
+namespace {
+
+bool sameSubId(const dat::SubcodeBlock& a, const dat::SubcodeBlock& b)
 {
-    // The running Sub ID and ABS pack, from the first frame's ABS time. A run left over from
-    // an earlier recording must not hold the new ID back.
-    drive_.recSubcodeState().idRunFramesLeft = 0;
-    dat::RecSubcodeState state;
-    dat::SubcodeBlock running;
-    const dat::TimeCode firstAbs = dat::absTimeOf(work_[0].subcode).value_or(spanStart);
-    firstAbs.toBytes(&running.bytes[1 * dat::kPackBytes + 3]);
-    dat::startIdRun(running, state, dat::kIdControlNone, dat::kIdCodeNone);
-    bool matched = false;
-    for (int i = 0; i < count; ++i) {
-        dat::SubcodeBlock& sub = work_[static_cast<std::size_t>(i)].subcode;
-        if (!matched && kind != kPendingNone) {
-            if (const std::uint8_t* t = dat::findAbsPack(sub);
-                t && dat::TimeCode::fromBytes(t) == key) {
-                dat::startIdRun(running, state,
-                                static_cast<std::uint8_t>(kind == kPendingEnd ? 0 : kind),
-                                kind == kPendingEnd ? dat::kIdCodeEnd : pNo);
-                matched = true;
-            }
-        }
-        std::memcpy(&sub.bytes[dat::kSubIdOffset], &running.bytes[dat::kSubIdOffset], 4);
-        std::uint8_t* time = dat::findAbsPack(sub);
-        std::uint8_t* pack = time != nullptr ? time - 3 : sub.packData(1);
-        std::memcpy(pack, running.packData(1), dat::kPackBytes);
-        dat::advanceRecSubcode(running, state);
+    return a.subId(0) == b.subId(0) && a.subId(1) == b.subId(1) && a.subId(2) == b.subId(2);
+}
+
+// The frame carries an ID run (START, SKIP, END or lead-in).
+bool carriesId(const dat::SubcodeBlock& b)
+{
+    return b.subIdFlags() != 0;
+}
+
+// Gives a frame the Sub ID of `from` (bytes 56-58; byte 59, which the drive sets on reading,
+// is cleared) and the matching number digits in its ABS pack.
+void takeSubId(dat::SubcodeBlock& sub, const dat::SubcodeBlock& from)
+{
+    sub.bytes[dat::kSubIdOffset] = from.subId(0);
+    sub.bytes[dat::kSubIdOffset + 1] = from.subId(1);
+    sub.bytes[dat::kSubIdOffset + 2] = from.subId(2);
+    sub.bytes[dat::kSubIdOffset + 3] = 0;
+    if (std::uint8_t* time = dat::findAbsPack(sub)) {
+        std::uint8_t* pack = time - 3;
+        pack[0] = static_cast<std::uint8_t>(0x20 + ((from.subId(1) >> 4) & 7));
+        pack[1] = from.subId(2);
+        dat::packParity(pack);
     }
-    return matched || kind == kPendingNone;
+}
+
+} // namespace
+
+bool TapeIdWriter::rebuildSpan(int count, const dat::TimeCode& target, int kind, int pNo)
+{
+    // A run left over from an earlier recording must not hold the new ID back.
+    drive_.recSubcodeState().idRunFramesLeft = 0;
+    int key = -1;
+    for (int i = 0; i < count && key < 0; ++i) {
+        const std::uint8_t* t = dat::findAbsPack(work_[static_cast<std::size_t>(i)].subcode);
+        if (t != nullptr && dat::TimeCode::fromBytes(t) == target)
+            key = i;
+    }
+    if (key < 0)
+        return false;
+    for (int i = 0; i < count; ++i)
+        work_[static_cast<std::size_t>(i)].subcode.bytes[dat::kSubIdOffset + 3] = 0;
+
+    // The ID that stands at the key frame now: its run is replaced (or erased).
+    const dat::SubcodeBlock old = work_[static_cast<std::size_t>(key)].subcode;
+    const bool oldId = carriesId(old);
+    if (kind == kPendingNone && !oldId)
+        return false; // nothing here to erase
+    // An erase takes the whole run, from its first frame.
+    while (kind == kPendingNone && key > 0 &&
+           sameSubId(work_[static_cast<std::size_t>(key - 1)].subcode, old))
+        --key;
+    dat::SubcodeBlock none;
+    dat::RecSubcodeState noState;
+    dat::startIdRun(none, noState, dat::kIdControlNone, dat::kIdCodeNone);
+    dat::SubcodeBlock fresh;
+    dat::RecSubcodeState st;
+    int runLeft = 0;
+    if (kind != kPendingNone) {
+        dat::startIdRun(fresh, st, static_cast<std::uint8_t>(kind == kPendingEnd ? 0 : kind),
+                        kind == kPendingEnd ? dat::kIdCodeEnd : pNo);
+        runLeft = st.idRunFramesLeft;
+    }
+    // Every frame keeps its own Main ID, packs and ABS time. From the key on, the new run
+    // takes the frames until it is over or another ID begins; the rest of the old run there
+    // loses its ID; every other ID in the span stays where it is.
+    bool inOld = oldId;
+    dat::SubcodeBlock previous = old; // as read
+    for (int i = key; i < count; ++i) {
+        dat::SubcodeBlock& sub = work_[static_cast<std::size_t>(i)].subcode;
+        const dat::SubcodeBlock read = sub;
+        const bool continuesOld = inOld && sameSubId(read, old);
+        inOld = continuesOld;
+        const bool startsOther =
+            i > key && !continuesOld && carriesId(read) && !sameSubId(read, previous);
+        previous = read;
+        if (startsOther)
+            runLeft = 0;
+        if (runLeft > 0) {
+            takeSubId(sub, fresh);
+            --runLeft;
+        } else if (continuesOld) {
+            takeSubId(sub, none);
+        }
+    }
+    return true;
 }
 
 } // namespace tarnvel::record

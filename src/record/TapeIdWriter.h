@@ -70,11 +70,12 @@ public:
 private:
     bool fail(const MessagePair& reason);
     bool editVirtualId(int kind, int pNo, VirtualIdEdit& edit);
-    // Rebuilds the subcode of the span read: each frame keeps its own Main ID and packs;
-    // the Sub ID and the ABS pack run on from the first frame, and the new ID starts at the
-    // frame whose ABS time is `key`. False when an ID was to be written and no frame matched.
-    bool rebuildSpan(int count, const dat::TimeCode& spanStart, const dat::TimeCode& key, int kind,
-                     int pNo);
+    // Rebuilds the Sub IDs of the span read: the new ID (kind 0: none) starts at the frame
+    // whose ABS time is `target` and runs until its length or the next other ID; the rest of
+    // the run that stood there loses its ID. Every frame keeps its own Main ID, packs and ABS
+    // time, and every other ID stays. False when no frame of the span is at `target` (or, to
+    // erase, carries an ID there).
+    bool rebuildSpan(int count, const dat::TimeCode& target, int kind, int pNo);
 
     dat::DatDrive& drive_;
     int d_;

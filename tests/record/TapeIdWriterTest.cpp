@@ -170,6 +170,65 @@ TEST_F(TapeIdWriterTest, AStartIdRewritesItsSpanAndKeepsEachFramesOwnFormat)
     }
 }
 
+// Frames [from, from + count) as recordPlain, the first `runFrames` of them in an ID run.
+void recordId(sim::Cassette& c, std::int64_t from, int count, std::uint8_t control, int code)
+{
+    dat::DatFrame frame;
+    dat::RecSubcodeState st;
+    dat::initRecSubcode(frame.subcode, st, control, dat::framesToAbs(from), 0, 0, 48000, false,
+                        code);
+    std::string error;
+    for (int i = 0; i < count; ++i) {
+        frame.audio[0] = static_cast<std::uint8_t>(from + i);
+        frame.audio[1] = static_cast<std::uint8_t>((from + i) >> 8);
+        ASSERT_TRUE(c.writeFrame(from + i, frame.data(), error)) << error;
+        dat::advanceRecSubcode(frame.subcode, st);
+    }
+}
+
+TEST_F(TapeIdWriterTest, IdsNearTheSpanStayWhereTheyAre)
+{
+    // START 1 at 1000, a SKIP at 1400, START 2 at 1450.
+    makeTape(2, [](sim::Cassette& c) {
+        recordId(c, 700, 300, dat::kIdControlNone, dat::kIdCodeNone);
+        recordId(c, 1000, 400, dat::kIdControlStart, 1);
+        recordId(c, 1400, 50, dat::kIdControlSkip, dat::kIdCodeNone);
+        recordId(c, 1450, 350, dat::kIdControlStart, 2);
+    });
+    openDrive();
+    ASSERT_TRUE(host->locate(dat::framesToAbs(1440)));
+    VirtualIdEdit edit;
+    ASSERT_TRUE(writer->writeEraseId(kPendingStart, 9, edit));
+    {
+        auto c = closeAndOpen();
+        EXPECT_EQ(sub(c, 1000).subIdDigits(), 0x001);
+        // The SKIP inside the span, before the new ID, stays.
+        EXPECT_EQ(sub(c, 1400).subIdFlags(), dat::kSubIdSkip);
+        EXPECT_EQ(sub(c, 1432).subIdFlags(), dat::kSubIdSkip);
+        EXPECT_EQ(sub(c, 1433).subIdFlags(), 0);
+        // The new START runs until START 2 begins.
+        EXPECT_EQ(sub(c, 1439).subIdFlags(), 0);
+        EXPECT_EQ(sub(c, 1440).subIdFlags(), 0xC0);
+        EXPECT_EQ(sub(c, 1440).subIdDigits(), 0x009);
+        EXPECT_EQ(sub(c, 1449).subIdDigits(), 0x009);
+        EXPECT_EQ(sub(c, 1450).subIdDigits(), 0x002);
+        EXPECT_EQ(sub(c, 1749).subIdDigits(), 0x002);
+        EXPECT_EQ(dat::absTimeOf(sub(c, 1440)), dat::framesToAbs(1440));
+    }
+    // Erasing START 9 takes its run only.
+    openDrive();
+    ASSERT_TRUE(host->locate(dat::framesToAbs(1445)));
+    drive->addId(0, 9, false, true, dat::absToSeconds(dat::framesToAbs(1440)),
+                 dat::framesToAbs(1440));
+    ASSERT_TRUE(writer->writeEraseId(kPendingNone, 0, edit))
+        << ::testing::PrintToString(host->messages);
+    auto c = closeAndOpen();
+    for (std::int64_t i = 1433; i < 1450; ++i)
+        ASSERT_EQ(sub(c, i).subIdFlags(), 0) << i;
+    EXPECT_EQ(sub(c, 1450).subIdDigits(), 0x002);
+    EXPECT_EQ(sub(c, 1400).subIdFlags(), dat::kSubIdSkip);
+}
+
 TEST_F(TapeIdWriterTest, ErasingFindsTheIdOrSaysItIsNotThere)
 {
     makeTape(2, [](sim::Cassette& c) { recordPlain(c, 0, 1500); });
