@@ -39,7 +39,9 @@ protected:
     {
         CollectingMessageSink sink;
         record::RecFileList list(sink);
-        list.show(record::RecFileSettings{});
+        record::RecFileSettings settings;
+        settings.postSilenceSec = 0; // the programs follow each other as on the tape
+        list.show(settings);
         for (const Program& p : programs) {
             if (p.pNo < 1)
                 continue;
