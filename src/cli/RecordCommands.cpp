@@ -1,3 +1,5 @@
+#include "app/InstanceLock.h"
+#include "app/ProgramIdentity.h"
 #include "cli/CliContext.h"
 #include "cli/CliDeckView.h"
 #include "cli/DeckSession.h"
@@ -5,6 +7,8 @@
 #include "dat/LocateTarget.h"
 #include "engine/Deck.h"
 #include "formats/StringPrintf.h"
+#include "link/PeerLink.h"
+#include "record/LinkPeerSource.h"
 #include "record/RecFileList.h"
 #include "record/RecordFormat.h"
 #include "sound/AudioBackend.h"
@@ -376,6 +380,55 @@ int idCommand(const CliContext& ctx, const IdOptions& opt, bool erase)
     return ok ? 0 : 1;
 }
 
+// The receiving instance of a copy between two drives: it listens on its socket and records
+// what the other instance plays into it (copy-to-peer there), until Ctrl-C or, with `once`,
+// until the first copy has ended.
+int serve(const CliContext& ctx, bool once)
+{
+    int exitCode = 0;
+    DeckSession s(ctx);
+    s.offerLeadIn = true;
+    if (!s.open(std::make_shared<sound::NullBackendProvider>(), exitCode))
+        return exitCode;
+    std::unique_ptr<link::PeerServer> server;
+    std::unique_ptr<record::LinkReplies> replies;
+    std::unique_ptr<record::LinkPeerSource> blocks;
+    link::PeerServer::Handler h;
+    h.post = [&s](std::function<void()> fn) { s.loop.post(std::move(fn)); };
+    h.startRequested = [&](bool wholeFrames) {
+        blocks->begin(wholeFrames);
+        s.deck->peerStartRequest(wholeFrames, *replies, blocks.get());
+    };
+    h.failed = [](const std::string& why) { std::cerr << why << "\n"; };
+    server = std::make_unique<link::PeerServer>(h);
+    replies = std::make_unique<record::LinkReplies>(*server);
+    blocks = std::make_unique<record::LinkPeerSource>(*server, s.deck->state().stopRequested);
+    std::string error;
+    const std::string title = app::programTitle(ctx.instance);
+    const std::string folder = app::runtimeFolderPath();
+    if (!app::prepareRuntimeFolder(folder, error) || !server->listen(folder, title, error))
+        return failWith(error);
+    std::cout << stringPrintf("%s waits for the other instance (Ctrl-C ends).", title.c_str())
+              << "\n";
+    InterruptAsStop interrupt;
+    int result = 0;
+    for (;;) {
+        s.loop.pumpFor(100);
+        if (s.deck->recording()) {
+            result = followRecording(s, s.deck->recordEnds(), std::nullopt);
+            if (once)
+                break;
+            std::cout << stringPrintf("%s waits for the other instance (Ctrl-C ends).",
+                                      title.c_str())
+                      << "\n";
+        }
+        if (InterruptAsStop::taken())
+            break;
+    }
+    server->close();
+    return result;
+}
+
 int leadIn(const CliContext& ctx)
 {
     int exitCode = 0;
@@ -427,6 +480,12 @@ void addRecordCommands(CLI::App& app, CliContext& ctx)
     r->add_option("--at", opt->at,
                   "Search this ABS time first (HH:MM:SS:FF; with --image only with --here)");
     r->callback([&ctx, opt] { ctx.exitCode = record(ctx, *opt); });
+
+    auto once = std::make_shared<bool>(false);
+    auto* sv = app.add_subcommand("serve", "Record what the other instance plays into this one "
+                                           "(copy-to-peer there); Ctrl-C ends");
+    sv->add_flag("--once", *once, "End after the first copy");
+    sv->callback([&ctx, once] { ctx.exitCode = serve(ctx, *once); });
 
     auto* l = app.add_subcommand("lead-in", "Write the lead-in at the beginning of the tape "
                                             "(asks; --yes answers)");

@@ -644,6 +644,8 @@ void Deck::showPosition(const dat::TapePosition& pos, bool fromFrame)
     if (v.writeIdNext) {
         rec_->writeIdText = std::to_string(*v.writeIdNext);
         view_.setText(Control::WriteID_Edit, rec_->writeIdText);
+        if (rec_->recorder)
+            rec_->recorder->setWriteIdNumber(*v.writeIdNext);
     }
     meter_.follow(dat::isLeadInDigits(static_cast<std::uint16_t>(pos.pNoDigits)) ? 0
                                                                                  : pos.absSeconds);

@@ -26,7 +26,8 @@ class WavePlayer;
 } // namespace tarnvel::sound
 namespace tarnvel::record {
 class PeerReplies;
-}
+class RecordSource;
+} // namespace tarnvel::record
 
 // The deck: the main window without its widgets. It owns the drive object, the engine state
 // and threads, the sound output and the playback pipeline; it takes every user action as a
@@ -202,9 +203,12 @@ public:
     bool eraseIdButton();
     // WriteLeadIn; false when declined or failed.
     bool writeLeadIn(bool newTape, bool quiet);
-    // The other instance: its start request (replies 1 and the run's later replies go to
-    // `replies`, which must outlive the run) and its blocks (any thread).
-    bool peerStartRequest(bool wholeFrames, record::PeerReplies& replies);
+    // The other instance: its start request (reply 1 and the run's later replies go to
+    // `replies`, which must outlive the run), and its blocks: handed over with peerBlock (any
+    // thread), or read from `blocks` (a source over the instance link; it announces each
+    // block's format, and wake() ends its wait).
+    bool peerStartRequest(bool wholeFrames, record::PeerReplies& replies,
+                          record::RecordSource* blocks = nullptr);
     bool peerBlock(const std::uint8_t* data, std::size_t size);
     bool recording() const;
     RecordProgress recordProgress() const;

@@ -321,6 +321,9 @@ void Deck::startRecording(bool continuation)
                 failedRecordStart(false);
                 return;
             }
+            // The link's sender waits for "started" in both kinds of copy.
+            if (peer)
+                r.peerReplies.reply(link::PeerState::Started);
         } else {
             dat::TapePosition p = *drive_->getPosition(d_);
             if (p.absTime.hours > 9) {
@@ -378,7 +381,7 @@ void Deck::startRecording(bool continuation)
     else if (image)
         source = &r.image;
     else if (peer)
-        source = r.peer.get();
+        source = r.peerSource;
     setup.source = source;
     setup.liveInput = input;
     setup.recordLoop = r.loopRun;
@@ -666,7 +669,7 @@ void Deck::recordEnd()
     case record::RecordStop::SourceFailed: {
         const record::RecordSource* source =
             kind == RecordKind::Image  ? static_cast<const record::RecordSource*>(&r.image)
-            : kind == RecordKind::Peer ? static_cast<const record::RecordSource*>(r.peer.get())
+            : kind == RecordKind::Peer ? static_cast<const record::RecordSource*>(r.peerSource)
                                        : &r.waveList;
         view_.showMessage(source->failure());
         failed = true;
@@ -782,6 +785,8 @@ void Deck::recordStop()
     state_.stopRequested = true;
     r.recorder->requestStop(record::RecordStop::Stopped);
     r.peer->wake();
+    if (r.peerSource != nullptr)
+        r.peerSource->wake();
     switch (r.kind.load()) {
     case RecordKind::Input:
         r.input->stop();

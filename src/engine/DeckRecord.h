@@ -103,7 +103,8 @@ struct DeckRecording : private record::TapeOpHost {
     std::function<std::optional<record::RecFileEntry>(bool)> nextEntry;
     record::ImageSource image;
     ForwardReplies peerReplies;
-    std::unique_ptr<record::PeerSource> peer;
+    std::unique_ptr<record::PeerSource> peer; // blocks handed over through Deck::peerBlock
+    record::RecordSource* peerSource = nullptr; // the run's blocks: `peer` or the link's
     std::unique_ptr<sound::WaveRecorder> input;
     std::unique_ptr<record::TapeIdWriter> idWriter;
     record::AutoIdDetector autoId;

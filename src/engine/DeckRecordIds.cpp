@@ -110,6 +110,9 @@ void Deck::setWriteIdKind(int item)
 void Deck::setWriteIdText(const std::string& text)
 {
     rec_->writeIdText = text;
+    // A START announced by the other instance takes this number.
+    if (rec_->recorder)
+        rec_->recorder->setWriteIdNumber(std::atoi(text.c_str()));
 }
 
 record::TapeIdWriter& DeckRecording::idWriterFor(Deck& deck)
@@ -213,7 +216,8 @@ void Deck::setAutoIdTime(int seconds)
 
 // --- The other instance ----------------------------------------------------------------------
 
-bool Deck::peerStartRequest(bool wholeFrames, record::PeerReplies& replies)
+bool Deck::peerStartRequest(bool wholeFrames, record::PeerReplies& replies,
+                            record::RecordSource* blocks)
 {
     DeckRecording& r = *rec_;
     if (d_ < 0 || !transportEnabled_ || !idle() || recording()) {
@@ -223,6 +227,7 @@ bool Deck::peerStartRequest(bool wholeFrames, record::PeerReplies& replies)
     r.peerReplies.target = &replies;
     replies.reply(link::PeerState::Preparing);
     r.peer->begin(wholeFrames);
+    r.peerSource = blocks != nullptr ? blocks : r.peer.get();
     r.wholeFramePeer = wholeFrames;
     askVirtualIdQuestion();
     r.kind = RecordKind::Peer;

@@ -39,7 +39,7 @@ public:
     // checks ends the run (failure() says why). true when taken.
     bool deliver(const std::uint8_t* data, std::size_t size);
     // Any thread: a producer waiting for a block looks at the stop flag again.
-    void wake();
+    void wake() override;
 
     // RecordSource, producer thread: asks for the next block (reply 3) and waits for it.
     bool wholeFrames() const override { return wholeFrames_; }

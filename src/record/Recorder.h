@@ -53,6 +53,9 @@ public:
     virtual const BlockFormat* blockFormat() const { return nullptr; }
     // Why the source stopped delivering, when it failed (empty at its normal end).
     virtual const std::string& failure() const = 0;
+    // Any thread: a read that waits (for the other instance's next block) looks at the stop
+    // flag again.
+    virtual void wake() {}
 };
 
 // Why a run's producer stopped.

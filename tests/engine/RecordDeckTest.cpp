@@ -1,6 +1,8 @@
 #include "RecordDeckFixture.h"
 #include "engine/LongPlay.h"
 #include "formats/ImageWriter.h"
+#include "link/PeerLink.h"
+#include "record/LinkPeerSource.h"
 #include "record/LongPlayEncode.h"
 #include "record/PeerSource.h"
 
@@ -593,6 +595,111 @@ TEST_F(RecordDeckTest, NoRecordingProvokesTheWriteAfterReadQuirk)
         EXPECT_FALSE(deck->lastRecordFailed()) << ::testing::PrintToString(view.messages);
         EXPECT_GT(deck->recordProgress().frames, 0u);
         EXPECT_EQ(simDrive->observe().misplacedWrites, 0);
+    }
+}
+
+} // namespace
+} // namespace tarnvel::engine::test
+
+namespace tarnvel::engine::test {
+namespace {
+
+// The receiving instance on its socket: start requests go to the deck's window thread, the
+// blocks to the recording through the link.
+TEST_F(RecordDeckTest, ACopyBetweenTwoInstancesThroughTheLinkIsFrameForFrame)
+{
+    const std::string source = dir.file("source.tvs");
+    {
+        std::string error;
+        auto c = sim::Cassette::create(source, 1, error);
+        ASSERT_TRUE(c) << error;
+        TapeBuilder b(*c);
+        b.start(1);
+        b.frames(150);
+        b.format(44100);
+        b.start(2);
+        b.frames(100);
+    }
+    std::vector<dat::DatFrame> frames;
+    {
+        std::string error;
+        auto src = sim::Cassette::open(source, sim::Cassette::Access::ReadOnly, error);
+        for (std::int64_t i = 0; i < src->recordedEnd(); ++i)
+            frames.push_back(frameAt(*src, i));
+    }
+    const std::string folder = dir.path().string();
+    for (const bool whole : {true, false}) {
+        SCOPED_TRACE(whole ? "image duplication" : "audio");
+        deck.reset();
+        simDrive.reset();
+        std::filesystem::remove(cassettePath);
+        if (whole) {
+            makeTape([](sim::Cassette&) {});
+            openDeck();
+            waitForTape();
+        } else {
+            blankTapeWithLeadIn();
+        }
+        link::PeerServer::Handler h;
+        std::unique_ptr<link::PeerServer> server;
+        std::unique_ptr<record::LinkReplies> replies;
+        std::unique_ptr<record::LinkPeerSource> blocks;
+        h.post = [this](std::function<void()> fn) { loop.post(std::move(fn)); };
+        h.startRequested = [&](bool wholeFrames) {
+            blocks->begin(wholeFrames);
+            deck->peerStartRequest(wholeFrames, *replies, blocks.get());
+        };
+        server = std::make_unique<link::PeerServer>(h);
+        replies = std::make_unique<record::LinkReplies>(*server);
+        blocks = std::make_unique<record::LinkPeerSource>(*server, deck->state().stopRequested);
+        std::string error;
+        ASSERT_TRUE(server->listen(folder, "Tarnvel:2", error)) << error;
+
+        // The playing instance.
+        std::atomic<bool> sent{false};
+        std::thread sender([&] {
+            link::PeerClient c;
+            auto pump = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+            if (!c.start(folder, "Tarnvel:2", whole, pump) || !c.waitUntilStarted(pump))
+                return;
+            for (std::size_t i = 0; i < frames.size(); ++i) {
+                link::PeerFrameBlock b;
+                const dat::DatFrame& f = frames[i];
+                const TapeFormat fmt = decodeMainId(f.subcode.mainId(0), f.subcode.mainId(1), true);
+                b.rate = static_cast<std::uint32_t>(fmt.rate);
+                if (whole) {
+                    b.byteCount = dat::kFrameBytes;
+                    std::memcpy(b.payload.data(), f.data(), dat::kFrameBytes);
+                } else {
+                    b.byteCount = frameAudioBytesOf(fmt.rate);
+                    std::memcpy(b.payload.data(), f.audio.data(), b.byteCount);
+                }
+                if (!c.send(b))
+                    return;
+            }
+            c.finish(5000);
+            sent = true;
+        });
+        const std::uint64_t ends = deck->recordEnds();
+        ASSERT_TRUE(
+            loop.runUntil([&] { return deck->recordEnds() > ends && deck->idle(); }, 60000));
+        sender.join();
+        EXPECT_TRUE(sent.load());
+        EXPECT_FALSE(deck->lastRecordFailed()) << ::testing::PrintToString(view.messages);
+        server->close();
+        auto t = tape();
+        const std::int64_t at = whole ? 0 : kProgramStart;
+        ASSERT_EQ(t->recordedEnd(), at + 250);
+        for (std::int64_t i = 0; i < 250; ++i) {
+            const dat::DatFrame& a = frames[static_cast<std::size_t>(i)];
+            const dat::DatFrame b = frameAt(*t, at + i);
+            if (whole) {
+                ASSERT_EQ(std::memcmp(a.data(), b.data(), dat::kFrameBytes), 0) << i;
+            } else {
+                ASSERT_EQ(std::memcmp(a.audio.data(), b.audio.data(), dat::kAudioBytes), 0) << i;
+                ASSERT_EQ(a.subcode.mainId(0), b.subcode.mainId(0)) << i;
+            }
+        }
     }
 }
 

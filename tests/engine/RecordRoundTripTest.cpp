@@ -39,9 +39,9 @@ protected:
     {
         CollectingMessageSink sink;
         record::RecFileList list(sink);
-        record::RecFileSettings settings;
-        settings.postSilenceSec = 0; // the programs follow each other as on the tape
-        list.show(settings);
+        record::RecFileSettings listSettings;
+        listSettings.postSilenceSec = 0; // the programs follow each other as on the tape
+        list.show(listSettings);
         for (const Program& p : programs) {
             if (p.pNo < 1)
                 continue;
