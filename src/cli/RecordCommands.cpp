@@ -383,13 +383,15 @@ int idCommand(const CliContext& ctx, const IdOptions& opt, bool erase)
 // The receiving instance of a copy between two drives: it listens on its socket and records
 // what the other instance plays into it (copy-to-peer there), until Ctrl-C or, with `once`,
 // until the first copy has ended.
-int serve(const CliContext& ctx, bool once)
+int serve(const CliContext& ctx, bool once, int pnoStart)
 {
     int exitCode = 0;
     DeckSession s(ctx);
     s.offerLeadIn = true;
     if (!s.open(std::make_shared<sound::NullBackendProvider>(), exitCode))
         return exitCode;
+    // The START IDs of an audio copy are numbered from here on, as WriteID_Edit numbers them.
+    s.deck->setWriteIdText(std::to_string(pnoStart));
     std::unique_ptr<link::PeerServer> server;
     std::unique_ptr<record::LinkReplies> replies;
     std::unique_ptr<record::LinkPeerSource> blocks;
@@ -482,10 +484,14 @@ void addRecordCommands(CLI::App& app, CliContext& ctx)
     r->callback([&ctx, opt] { ctx.exitCode = record(ctx, *opt); });
 
     auto once = std::make_shared<bool>(false);
+    auto servePno = std::make_shared<int>(1);
     auto* sv = app.add_subcommand("serve", "Record what the other instance plays into this one "
                                            "(copy-to-peer there); Ctrl-C ends");
     sv->add_flag("--once", *once, "End after the first copy");
-    sv->callback([&ctx, once] { ctx.exitCode = serve(ctx, *once); });
+    sv->add_option("--pno-start", *servePno,
+                   "Program number of the first START ID of an audio copy (default 1)")
+        ->check(CLI::Range(1, 799));
+    sv->callback([&ctx, once, servePno] { ctx.exitCode = serve(ctx, *once, *servePno); });
 
     auto* l = app.add_subcommand("lead-in", "Write the lead-in at the beginning of the tape "
                                             "(asks; --yes answers)");
