@@ -629,6 +629,9 @@ void Deck::recordEnd()
 
     // 2. The next file of the list goes on with the same writer.
     const record::RecordStop cause = r.recorder->stopCause();
+    if (cause == record::RecordStop::None || cause == record::RecordStop::SourceEnd ||
+        cause == record::RecordStop::Stopped)
+        r.recorder->flushHalfFrame();
     bool failed = false;
     if (state_.stopRequested.load()) {
         r.sourceName.clear();

@@ -307,20 +307,40 @@ std::uint32_t Recorder::recordFrame(std::uint8_t* buffer, std::uint32_t bytes)
             std::memcpy(frame_.audio.data(), buffer, used);
             std::memset(frame_.audio.data() + used, 0, dat::kAudioBytes - used);
         }
-        const std::uint32_t mute = mute_.load(std::memory_order_acquire);
-        if (mute != 0) {
-            frame_.audio.fill(0);
-        } else if (const std::uint32_t p = pending_.exchange(0, std::memory_order_acq_rel);
-                   p != 0) {
-            // An ID asked for during a mute or pre-silence waits for the first frame after it.
-            const int kind = static_cast<int>(p >> 16);
-            const int pNo = static_cast<int>(p & 0xFFFF);
-            dat::startIdRun(frame_.subcode, drive_.recSubcodeState(),
-                            static_cast<std::uint8_t>(kind == kPendingEnd ? 0 : kind),
-                            kind == kPendingEnd ? dat::kIdCodeEnd : pNo);
-        }
+        muteOrPlaceId();
     }
 
+    return writeStep(n);
+}
+
+void Recorder::muteOrPlaceId()
+{
+    const std::uint32_t mute = mute_.load(std::memory_order_acquire);
+    if (mute != 0) {
+        frame_.audio.fill(0);
+    } else if (const std::uint32_t p = pending_.exchange(0, std::memory_order_acq_rel); p != 0) {
+        // An ID asked for during a mute or pre-silence waits for the first frame after it.
+        const int kind = static_cast<int>(p >> 16);
+        const int pNo = static_cast<int>(p & 0xFFFF);
+        dat::startIdRun(frame_.subcode, drive_.recSubcodeState(),
+                        static_cast<std::uint8_t>(kind == kPendingEnd ? 0 : kind),
+                        kind == kPendingEnd ? dat::kIdCodeEnd : pNo);
+    }
+}
+
+void Recorder::flushHalfFrame()
+{
+    if (lpPhase_ != -1)
+        return;
+    // The source ended after the first half of a long-play frame: its second half is silence.
+    encodeLongPlayHalf(nullptr, 0, 1, frame_.audio.data());
+    lpPhase_ = 1;
+    muteOrPlaceId();
+    writeStep(kLongPlayBlockBytes);
+}
+
+std::uint32_t Recorder::writeStep(std::uint32_t n)
+{
     int writerState = FrameSink::kFine;
     queueFrame(writerState);
 

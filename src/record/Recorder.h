@@ -117,6 +117,9 @@ public:
     std::uint32_t recordFrame(std::uint8_t* buffer, std::uint32_t bytes);
     // Producer thread: one turn of the record loop on the run's source; 0 when it stops.
     std::uint32_t loopTurn();
+    // After the producer has stopped: a long-play frame still waiting for its second half
+    // goes out with a silent one.
+    void flushHalfFrame();
 
     // Any thread.
     RecordStop stopCause() const { return stop_.load(std::memory_order_acquire); }
@@ -162,6 +165,8 @@ private:
     std::uint32_t splitExtended(const std::uint8_t* buffer, std::uint32_t bytes);
     void applyBlockFormat(const BlockFormat& b);
     void countFrame();
+    void muteOrPlaceId();
+    std::uint32_t writeStep(std::uint32_t n);
     bool queueFrame(int& writerState);
 
     dat::DatDrive& drive_;

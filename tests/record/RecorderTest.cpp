@@ -167,6 +167,16 @@ TEST(RecorderTest, LongPlayPutsTwoBlocksIntoOneFrame)
     EXPECT_EQ(f.audio[3], c >> 4);
     EXPECT_EQ(f.audio[2], ((c & 15) << 4) | (d & 15));
     EXPECT_EQ(f.audio[11], d >> 4);
+
+    // A source that ends after a first half: the frame goes out with a silent second half.
+    ASSERT_EQ(r.rec.recordFrame(first.data(), 3840), 3840u);
+    r.rec.flushHalfFrame();
+    ASSERT_EQ(r.sink.frames.size(), 2u);
+    EXPECT_EQ(r.sink.frames[1].audio[1], a >> 4);
+    EXPECT_EQ(r.sink.frames[1].audio[3], 0);
+    EXPECT_EQ(r.sink.frames[1].audio[11], 0);
+    r.rec.flushHalfFrame(); // nothing more waits
+    EXPECT_EQ(r.sink.frames.size(), 2u);
 }
 
 TEST(RecorderTest, LongPlayCodesFollowTheNonlinearRule)
