@@ -153,7 +153,6 @@ void Deck::recordFromFile(const RecordFromFileRequest& request)
         r.imageHere = request.imageHere;
         r.kind = RecordKind::Image;
     } else {
-        r.nextEntry = request.nextEntry;
         r.waveList.setList(request.nextEntry);
         r.pendingPreSilenceSec = request.preSilenceSec;
         r.kind = request.withSound ? RecordKind::WaveSound : RecordKind::WaveDirect;

@@ -100,7 +100,6 @@ struct DeckRecording : private record::TapeOpHost {
     RecordSoundOwner owner;
     std::unique_ptr<record::Recorder> recorder;
     record::WaveListSource waveList;
-    std::function<std::optional<record::RecFileEntry>(bool)> nextEntry;
     record::ImageSource image;
     ForwardReplies peerReplies;
     std::unique_ptr<record::PeerSource> peer; // blocks handed over through Deck::peerBlock

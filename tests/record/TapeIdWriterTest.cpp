@@ -95,6 +95,8 @@ protected:
         sim::SimOptions o;
         o.cueMilliseconds = 30;
         o.motionScale = 0.01;
+        // A write right after reads would land late: the ID writer never does one.
+        o.misplacedWriteFrames = 7;
         std::string error;
         sim = sim::SimulatedDrive::open(path, o, error);
         ASSERT_TRUE(sim) << error;
@@ -112,6 +114,7 @@ protected:
     // The cassette as it is on tape (the drive lets go of it first).
     std::unique_ptr<sim::Cassette> closeAndOpen()
     {
+        EXPECT_EQ(sim->observe().misplacedWrites, 0);
         writer.reset();
         host.reset();
         drive.reset();
