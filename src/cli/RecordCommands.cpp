@@ -217,14 +217,16 @@ int recordList(const CliContext& ctx, const RecordOptions& opt)
     StderrSink sink;
     record::RecFileList list(sink);
     record::RecFileSettings settings;
-    settings.recAutoEndId = opt.endId;
     settings.postSilenceSec = opt.silence.value_or(0);
     settings.preSilenceSec = opt.preSilence.value_or(0);
+    settings.recAutoEndId = opt.endId;
+    settings.recFromFileOnly = !opt.withSound;
     list.show(settings);
     list.setPNoStart(opt.pnoStart);
     if (!opt.cue.empty()) {
-        if (!list.loadCueFile(opt.cue))
-            return 1;
+        list.loadCueFile(opt.cue);
+        if (!list.cueLoadComplete())
+            return 1; // the missing entries were named
         if (opt.preSilence)
             list.setPreSilenceText(std::to_string(*opt.preSilence));
     } else {
@@ -234,6 +236,10 @@ int recordList(const CliContext& ctx, const RecordOptions& opt)
         if (list.registerFiles(paths) != static_cast<int>(paths.size()))
             return 1; // the refusal was shown
     }
+    // The dialog's OK step (Auto ID stays as the settings have it: the question is not asked).
+    const std::optional<record::RecFileDecision> decision = list.ok(false, false);
+    if (!decision)
+        return 1;
     int exitCode = 0;
     int driverType = -1;
     std::shared_ptr<sound::AudioBackendProvider> audio =
@@ -251,11 +257,7 @@ int recordList(const CliContext& ctx, const RecordOptions& opt)
         return exitCode;
     if (!searchFirst(s, opt.at, exitCode) || withoutLeadIn(s))
         return exitCode != 0 ? exitCode : 1;
-    engine::RecordFromFileRequest r;
-    r.nextEntry = [&list](bool first) { return list.nextFileEntry(first); };
-    r.withSound = opt.withSound;
-    r.preSilenceSec = list.settings().preSilenceSec;
-    return runFileRecording(s, r);
+    return runFileRecording(s, engine::fileRequest(*decision, list));
 }
 
 int recordImage(const CliContext& ctx, const RecordOptions& opt)
@@ -268,11 +270,17 @@ int recordImage(const CliContext& ctx, const RecordOptions& opt)
         return exitCode;
     if (opt.here && (!searchFirst(s, opt.at, exitCode) || withoutLeadIn(s)))
         return exitCode != 0 ? exitCode : 1;
-    engine::RecordFromFileRequest r;
-    r.mode = engine::RecordFromFileRequest::Mode::Image;
-    r.imagePath = std::filesystem::absolute(opt.image).lexically_normal().string();
-    r.imageHere = opt.here;
-    return runFileRecording(s, r);
+    // The dialog's OK step: with --here (OK with Shift) it asks first; --yes answers.
+    StderrSink sink;
+    record::RecFileList list(sink, [&s](const std::string& question) {
+        return s.view->ask(question, engine::Buttons::OkCancel, MessageIcon::Warning, {}).yes;
+    });
+    list.setMode(record::RecFileMode::Image);
+    list.setImageName(std::filesystem::absolute(opt.image).lexically_normal().string());
+    const std::optional<record::RecFileDecision> decision = list.ok(false, opt.here);
+    if (!decision)
+        return 1;
+    return runFileRecording(s, engine::fileRequest(*decision, list));
 }
 
 int recordInput(const CliContext& ctx, const RecordOptions& opt)

@@ -147,6 +147,10 @@ void Deck::recordFromFile(const RecordFromFileRequest& request)
     if (d_ < 0 || !idle() || recording())
         return;
     DeckRecording& r = *rec_;
+    if (request.disableAutoId) {
+        setAutoIdChecked(false);
+        view_.setDown(Control::AutoID_CheckBox, false); // the box is unchecked
+    }
     askVirtualIdQuestion();
     if (request.mode == RecordFromFileRequest::Mode::Image) {
         r.imagePath = request.imagePath;

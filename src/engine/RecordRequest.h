@@ -24,7 +24,28 @@ struct RecordFromFileRequest {
     // lead-in: OK with Shift, confirmed).
     std::string imagePath;
     bool imageHere = false;
+    // The user agreed to switch Auto ID off for a list recorded with sound.
+    bool disableAutoId = false;
 };
+
+// The request for the record-from-file dialog's decision at OK; the WAV list's entries come
+// from `list`, which must live until the recording has ended.
+inline RecordFromFileRequest fileRequest(const record::RecFileDecision& decision,
+                                         record::RecFileList& list)
+{
+    RecordFromFileRequest r;
+    if (decision.mode == record::RecFileMode::Image) {
+        r.mode = RecordFromFileRequest::Mode::Image;
+        r.imagePath = decision.recSourceName;
+        r.imageHere = decision.imageWithoutRewind;
+        return r;
+    }
+    r.nextEntry = [&list](bool first) { return list.nextFileEntry(first); };
+    r.withSound = !decision.recFromFileOnly;
+    r.preSilenceSec = decision.preSilenceSec;
+    r.disableAutoId = decision.disableAutoId;
+    return r;
+}
 
 // A recording run as the command line's progress line shows it (window thread).
 struct RecordProgress {
