@@ -31,5 +31,8 @@ void addSoundCommands(CLI::App& app, CliContext& ctx);    // SoundCommands.cpp
 void addDeckCommands(CLI::App& app, CliContext& ctx);     // DeckCommands.cpp
 // After addImageCommands: it adds `image create`.
 void addArchiveCommands(CLI::App& app, CliContext& ctx); // ArchiveCommands.cpp
+void addRecordCommands(CLI::App& app, CliContext& ctx);  // RecordCommands.cpp
+// Adds to the "vid" command of FormatCommands.cpp: register after it.
+void addVidCommands(CLI::App& app, CliContext& ctx); // VidCommands.cpp
 
 } // namespace tarnvel::cli

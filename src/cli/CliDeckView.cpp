@@ -89,6 +89,11 @@ engine::Answer CliDeckView::ask(const std::string& text, engine::Buttons, Messag
     return {assumeYes_, false};
 }
 
+std::string CliDeckView::askSaveFileName(const engine::SaveFileQuestion& /*question*/)
+{
+    return saveFileAnswer_;
+}
+
 void CliDeckView::live(bool force)
 {
     if (!liveOn_)

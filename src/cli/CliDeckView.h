@@ -25,6 +25,9 @@ public:
                      const std::string& caption) override;
     engine::Answer ask(const std::string& text, engine::Buttons buttons, MessageIcon icon,
                        const std::string& caption) override;
+    // A save dialog answered by the command line's option (empty: cancelled).
+    std::string askSaveFileName(const engine::SaveFileQuestion& question) override;
+    void setSaveFileAnswer(const std::string& path) { saveFileAnswer_ = path; }
 
     // Live status while a run goes on (call it from the event loop, often).
     void live(bool force = false);
@@ -58,6 +61,7 @@ private:
     std::string lastPrintedRunning_;
     std::string lastPlainProgram_;
     std::string dump_;
+    std::string saveFileAnswer_;
     std::chrono::steady_clock::time_point lastLive_{};
     std::chrono::steady_clock::time_point lastPlain_{};
 };

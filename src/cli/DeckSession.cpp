@@ -102,6 +102,8 @@ bool DeckSession::open(std::shared_ptr<sound::AudioBackendProvider> audio, int& 
     o.errorPauseMs = 0;     // the error is printed; nobody needs time to read a window
     o.keepTapePlace = true; // each run continues where the last one left the tape
     deck = std::make_unique<engine::Deck>(loop, *view, settings, o);
+    if (!offerLeadIn)
+        deck->setLeadInOffer([] {});
     deck->firstActivation();
     if (deck->drive() != nullptr)
         warnIfLogOff(ctx_, *deck->drive());

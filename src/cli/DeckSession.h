@@ -47,6 +47,9 @@ public:
     // Returns the exit code (1 when the run ended on an error).
     int followPlayback(std::uint64_t endsBefore);
 
+    // A never recorded tape is offered its lead-in while the tape is checked (commands that
+    // record); other commands leave such a tape alone.
+    bool offerLeadIn = false;
     engine::EventLoop loop;
     app::Settings settings;
     std::unique_ptr<CliDeckView> view;

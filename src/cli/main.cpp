@@ -37,6 +37,8 @@ int main(int argc, char** argv)
     addSoundCommands(app, ctx);
     addDeckCommands(app, ctx);
     addArchiveCommands(app, ctx);
+    addRecordCommands(app, ctx);
+    addVidCommands(app, ctx);
 
     try {
         app.parse(argc, argv);

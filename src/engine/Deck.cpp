@@ -5,6 +5,7 @@
 #include "dat/DatMessages.h"
 #include "dat/MotionWait.h"
 #include "dat/UnitStatus.h"
+#include "engine/DeckRecord.h"
 #include "engine/EngineMessages.h"
 #include "formats/StringPrintf.h"
 #include "scsi/ScsiStatus.h"
@@ -105,6 +106,9 @@ void Deck::construct()
         return drive_->senseKey() == 0x0D ? WriteResult::EndOfTape : WriteResult::Failed;
     });
     displayThread_ = std::make_unique<DisplayThread>([this] { return displayTurn(); });
+    rec_ = std::make_unique<DeckRecording>(*this, ui_, view_, *writeThread_, state_.stopRequested,
+                                           settings_);
+    leadInOffer_ = [this] { offerLeadIn(); };
 
     sound::WavePlayer::Config pc;
     pc.owner = this;
@@ -147,6 +151,7 @@ Deck::~Deck()
     if (timerScheduled_)
         ui_.cancel(timerId_);
     timerScheduled_ = false;
+    shutdownRecording();
     if (player_)
         player_->stop();
     player_.reset();
@@ -372,6 +377,8 @@ void Deck::executeSubCommand(SubCommand command)
         playLoop();
         break;
     case SubCommand::RecordLoop:
+        recordLoop();
+        break;
     case SubCommand::None:
         break;
     }
@@ -501,6 +508,8 @@ void Deck::playLoop()
 
 int Deck::displayTurn()
 {
+    if (rec_->kind.load() != RecordKind::None)
+        return recordDisplayTurn();
     const int interval = state_.displayIntervalMs.load();
     const int ps = state_.playState.load();
     if (ps == kStatePaused)
@@ -643,8 +652,12 @@ void Deck::showPosition(const dat::TapePosition& pos, bool fromFrame)
     view_.setText(Control::ProgNumStaticText, v.numberText);
     view_.setText(Control::IDStaticText, v.idText);
     view_.setVisible(Control::IDStaticText, v.idVisible);
-    if (v.writeIdNext)
-        view_.setText(Control::WriteID_Edit, std::to_string(*v.writeIdNext));
+    if (v.writeIdNext) {
+        rec_->writeIdText = std::to_string(*v.writeIdNext);
+        view_.setText(Control::WriteID_Edit, rec_->writeIdText);
+        if (rec_->recorder)
+            rec_->recorder->setWriteIdNumber(*v.writeIdNext);
+    }
     meter_.follow(dat::isLeadInDigits(static_cast<std::uint16_t>(pos.pNoDigits)) ? 0
                                                                                  : pos.absSeconds);
     showMeter();

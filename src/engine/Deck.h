@@ -8,6 +8,7 @@
 #include "engine/EngineState.h"
 #include "engine/Playback.h"
 #include "engine/PositionMeter.h"
+#include "engine/RecordRequest.h"
 #include "engine/SearchEdits.h"
 #include "engine/SubThread.h"
 #include "engine/UiThread.h"
@@ -23,6 +24,10 @@ namespace tarnvel::sound {
 class AudioBackendProvider;
 class WavePlayer;
 } // namespace tarnvel::sound
+namespace tarnvel::record {
+class PeerReplies;
+class RecordSource;
+} // namespace tarnvel::record
 
 // The deck: the main window without its widgets. It owns the drive object, the engine state
 // and threads, the sound output and the playback pipeline; it takes every user action as a
@@ -80,7 +85,15 @@ struct DeckOptions {
     // is taken where it stands, so a run continues where the last one left it; the arrival
     // sequence would load it, which rewinds. A tape that comes in later arrives as usual.
     bool keepTapePlace = false;
+    // Recording and ID writing: the settling pauses around runs and ID writes (300 ms), the
+    // pause after an ID span or lead-in is written (500 ms), and the pause after each lead-in
+    // frame (5 ms).
+    int recordSettleMs = 300;
+    int recordAfterWriteMs = 500;
+    int leadInFrameSleepMs = 5;
 };
+
+struct DeckRecording;
 
 class Deck : private sound::SoundOwner {
 public:
@@ -170,8 +183,42 @@ public:
 
     // Playback to files or the other instance (set by the play-to-file feature).
     void setPlayToFileController(PlayToFileController* controller) { fileController_ = controller; }
-    // The lead-in offer after "Unknown Format 30 01" (set by the recording feature).
+    // The lead-in offer after "Unknown Format 30 01" (the deck's own unless replaced).
     void setLeadInOffer(std::function<void()> offer) { leadInOffer_ = std::move(offer); }
+
+    // Recording (DeckRecord*.cpp).
+    // RecButton: the sound input, starting in record-pause; with Shift only the lead-in.
+    void record(Modifiers modifiers);
+    // RecFromFileButton, after the record-from-file dialog's OK.
+    void recordFromFile(const RecordFromFileRequest& request);
+    // MuteButton and MuteTimeComboBox.
+    void mute();
+    void setMuteTime(int seconds);
+    // The Auto ID controls.
+    void setAutoIdChecked(bool checked);
+    void setAutoIdLevel(int dB);
+    void setAutoIdTime(int seconds);
+    // WriteID_ComboBox (0 START, 1 SKIP, 2 END) and WriteID_Edit.
+    void setWriteIdKind(int item);
+    void setWriteIdText(const std::string& text);
+    // WriteID_Button and EraseID_Button: during a recording the ID goes on the next frame;
+    // while idle the tape (or in virtual ID mode the virtual list) is changed. True when done.
+    bool writeIdButton();
+    bool eraseIdButton();
+    // WriteLeadIn; false when declined or failed.
+    bool writeLeadIn(bool newTape, bool quiet);
+    // The other instance: its start request (reply 1 and the run's later replies go to
+    // `replies`, which must outlive the run), and its blocks: handed over with peerBlock (any
+    // thread), or read from `blocks` (a source over the instance link; it announces each
+    // block's format, and wake() ends its wait).
+    bool peerStartRequest(bool wholeFrames, record::PeerReplies& replies,
+                          record::RecordSource* blocks = nullptr);
+    bool peerBlock(const std::uint8_t* data, std::size_t size);
+    bool recording() const;
+    RecordProgress recordProgress() const;
+    // Recording runs that have ended, and whether the last one ended on an error.
+    std::uint64_t recordEnds() const;
+    bool lastRecordFailed() const;
 
 private:
     // SoundOwner (the sound output's owner is the main window).
@@ -278,6 +325,23 @@ private:
     PlayToFileController* fileController_ = nullptr;
     std::function<void()> leadInOffer_;
     dat::DatFrame stepFrame_;
+
+    // Recording.
+    void startRecording(bool continuation);
+    void failedRecordStart(bool continuation);
+    void recordEnd();
+    void recordLoop();
+    void recordPause();
+    void recordStop();
+    void enterRecordPause();
+    int recordDisplayTurn();
+    void showRecordCounters();
+    bool askVirtualIdQuestion();
+    void offerLeadIn();
+    void shutdownRecording();
+    friend struct DeckRecording;
+    friend class RecordSoundOwner;
+    std::unique_ptr<DeckRecording> rec_;
 
     // Display thread.
     std::array<std::uint8_t, 2 * dat::kAudioBytes * 2> displayBytes_{};

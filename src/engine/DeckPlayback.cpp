@@ -190,6 +190,10 @@ void Deck::oneFrameStep(Modifiers modifiers)
 
 void Deck::pause()
 {
+    if (recording()) {
+        recordPause();
+        return;
+    }
     const int ps = state_.playState.load();
     if (ps != kStateRunning && ps != kStatePaused)
         return;
@@ -221,6 +225,10 @@ void Deck::pause()
 
 void Deck::stop()
 {
+    if (recording()) {
+        recordStop();
+        return;
+    }
     state_.stopRequested = true;
     if (fileController_ != nullptr && fileOutputActive_)
         fileController_->stopRequested();

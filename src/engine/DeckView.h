@@ -113,6 +113,24 @@ enum class DeckEvent {
     FilePlayActive, // playback to a file without sound
     RecActive,      // recording
     IdListSelect,   // value: ABS seconds of the ID found by a program-number search
+    // Recording from files, an image or the other instance (the record loop).
+    FileRecActive,
+    // value: ABS seconds of the ID that changed on tape.
+    TapeIdListChanged,
+    // value: ABS seconds of the virtual ID that changed (0 after an erase).
+    VirtualIdListChanged,
+    // value: 1 on, 0 off (V_ID_ModeCheckBox follows).
+    VirtualIdMode,
+};
+
+// A save dialog: its title, filter ("Name (*.EXT)|*.EXT"), default extension, and the folder
+// and name it starts with; overwriting an existing file asks first.
+struct SaveFileQuestion {
+    std::string title;
+    std::string filter;
+    std::string defaultExtension;
+    std::string folder;
+    std::string name;
 };
 
 class DeckView : public MessageSink {
@@ -140,6 +158,8 @@ public:
     virtual Answer ask(const std::string& text, Buttons buttons,
                        MessageIcon icon = MessageIcon::Warning,
                        const std::string& caption = {}) = 0;
+    // The chosen path, or empty when cancelled.
+    virtual std::string askSaveFileName(const SaveFileQuestion& /*question*/) { return {}; }
     virtual void beep() {}
     virtual void notify(DeckEvent /*event*/, int /*value*/) {}
     // Opens the user manual (at a topic anchor when given).

@@ -483,7 +483,9 @@ bool PeerClient::start(const std::string& runtimeFolder, const std::string& titl
 bool PeerClient::waitUntilStarted(const std::function<void(int)>& pump)
 {
     waitFor([&] { return state() != PeerState::Preparing || gone_ || cancelled_; }, -1, pump);
-    return state() == PeerState::Started && !gone_ && !cancelled_;
+    // The first request for a block may follow "started" before this thread looks.
+    const PeerState s = state();
+    return (s == PeerState::Started || s == PeerState::ReadyForBlock) && !gone_ && !cancelled_;
 }
 
 bool PeerClient::send(const PeerFrameBlock& block)

@@ -196,6 +196,9 @@ protected:
     // Every output block of the null sound device, as the device received it.
     std::mutex tapMutex;
     std::vector<std::uint8_t> heard;
+    // Fills every input block of the null sound device (silence when empty); set before
+    // openDeck.
+    std::function<void(std::uint8_t*, std::size_t)> inputSource;
 
     static sim::SimOptions fastSim()
     {
@@ -237,8 +240,13 @@ protected:
             std::lock_guard lock(tapMutex);
             heard.insert(heard.end(), data, data + bytes);
         };
+        if (inputSource)
+            nullDevice.inputSource = inputSource;
         o.audio = std::make_shared<sound::NullBackendProvider>(nullDevice);
         o.errorPauseMs = 0;
+        o.recordSettleMs = 0;
+        o.recordAfterWriteMs = 0;
+        o.leadInFrameSleepMs = 0;
         // The simulated tape moves a hundred times faster than a real one; so do the polls.
         o.motionSleep = [](int) { std::this_thread::sleep_for(std::chrono::microseconds(300)); };
         deck = std::make_unique<Deck>(loop, view, settings, o);
