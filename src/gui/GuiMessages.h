@@ -178,6 +178,20 @@ inline constexpr MessagePair kImageFilter{"", "Tarnvel Image file (*.TVI *.tvi)"
 inline constexpr MessagePair kCueSaveTitle{"", "Save as CUE file"};
 inline constexpr MessagePair kCueOpenTitle{"", "Open CUE file"};
 
+// Playback-to-file dialog.
+inline constexpr MessagePair kCreateWaveFile{"", "&Wave file"};
+inline constexpr MessagePair kCreateImageFile{"", "&Image file"};
+inline constexpr MessagePair kRecToDat{"", "&Rec. to another DAT"};
+inline constexpr MessagePair kRecImageToDat{"", "&Duplicate to another DAT by Image"};
+inline constexpr MessagePair kPreReading{"", "ID pre-reading:"};
+inline constexpr MessagePair kBaseFileName{
+    "", "Base file name:     (Create file name: BaseFileName+PNo.WAV)"};
+inline constexpr MessagePair kBaseFileTitle{"", "Base file name"};
+inline constexpr MessagePair kBaseFileHint{"", "No file extent is needed."};
+inline constexpr MessagePair kImageFileName{"", "Image file name:"};
+inline constexpr MessagePair kImageFileTitle{"", "Image file name"};
+inline constexpr MessagePair kComment{"", "Comment:"};
+
 // Format list window.
 inline constexpr MessagePair kFormatListDevice{"", "Device: %s"};
 

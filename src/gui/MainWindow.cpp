@@ -5,6 +5,8 @@
 #include "app/ProgramIdentity.h"
 #include "app/SetupForm.h"
 #include "engine/EngineMessages.h"
+#include "engine/LinkPeerSender.h"
+#include "engine/PlayToFile.h"
 #include "engine/SearchEdits.h"
 #include "formats/StringPrintf.h"
 #include "gui/AboutDialog.h"
@@ -13,12 +15,14 @@
 #include "gui/GuiText.h"
 #include "gui/IdListWindow.h"
 #include "gui/LevelMeterWidget.h"
+#include "gui/PlayToFileDialog.h"
 #include "gui/PositionMeterWidget.h"
 #include "gui/RecFromFileDialog.h"
 #include "gui/SetupDialog.h"
 #include "gui/SubcodeWindow.h"
 #include "gui/TimeDisplayWidget.h"
 #include "gui/WaveDisplayWidget.h"
+#include "link/PeerLink.h"
 #include "sound/WavePlayer.h"
 #include "sound/WaveRecorder.h"
 
@@ -123,12 +127,35 @@ MainWindow::MainWindow(engine::UiThread& ui, app::Settings& settings, MainWindow
     setupForm_->setChangeHandler([this](bool layout) { settingsChangedBySetup(layout); });
 
     subcode_ = new SubcodeWindow(this);
+
+    // Playback to files and to the other instance.
+    playToFile_ = std::make_unique<engine::PlayToFile>(*deck_, settings_);
+    playToFile_->setDialog([this](engine::Modifiers m, engine::PlayToFileRequest& r) {
+        return playToFileDialog()->run(m, r);
+    });
+    if (!options_.runtimeFolder.empty()) {
+        peerSender_ = std::make_unique<engine::LinkPeerSender>(ui_, options_.runtimeFolder,
+                                                               title_.toStdString());
+        playToFile_->setPeer(peerSender_.get());
+        link::PeerServer::Handler h;
+        h.raise = [this] { raiseToFront(); };
+        h.startRequested = [this](bool wholeFrames) { peerRecordingRequested(wholeFrames); };
+        h.failed = [this](const std::string& text) { showMessage(text, MessageIcon::Warning, {}); };
+        h.post = [this](std::function<void()> fn) { ui_.post(std::move(fn)); };
+        peerServer_ = std::make_unique<link::PeerServer>(std::move(h));
+        std::string error;
+        if (!peerServer_->listen(options_.runtimeFolder, title_.toStdString(), error))
+            peerServer_.reset(); // the link is missing; the deck works without it
+    }
+    deck_->setPlayToFileController(playToFile_.get());
 }
 
 MainWindow::~MainWindow()
 {
+    peerServer_.reset();
     // The deck's threads may still hand work to the window: it goes before the widgets.
     deck_.reset();
+    playToFile_.reset();
 }
 
 void MainWindow::setControl(Control c, QWidget* w)
@@ -935,6 +962,19 @@ RecFromFileDialog* MainWindow::recFromFileDialog()
     return recFromFile_;
 }
 
+PlayToFileDialog* MainWindow::playToFileDialog()
+{
+    if (playToFileDialog_ == nullptr) {
+        playToFileDialog_ = new PlayToFileDialog(
+            settings_, title_,
+            [this] { return peerSender_ != nullptr && peerSender_->peerRunning(); },
+            [this] { return deck_->virtualIdMode(); }, this);
+        connect(playToFileDialog_, &PlayToFileDialog::helpRequested, this,
+                [this](const QString& topic) { openHelp(topic.toStdString()); });
+    }
+    return playToFileDialog_;
+}
+
 void MainWindow::showRecFromFile()
 {
     if (!deck_->transportEnabled())
@@ -972,6 +1012,14 @@ void MainWindow::eraseIdButtonClick()
 void MainWindow::startRecordingFromFiles(int /*mode*/)
 {
     // Deck::recordFromFiles(mode, the dialog's list): 1 the WAV list, 2 the image file.
+}
+
+void MainWindow::peerRecordingRequested(bool /*wholeFrames*/)
+{
+    // The recording pipeline records the other instance's blocks (Deck::recordFromPeer); until
+    // it is in the deck this deck cannot take them.
+    if (peerServer_)
+        peerServer_->reply(link::PeerState::Refused);
 }
 
 } // namespace tarnvel::gui

@@ -24,6 +24,13 @@ class QToolButton;
 namespace tarnvel::app {
 class SetupForm;
 }
+namespace tarnvel::engine {
+class LinkPeerSender;
+class PlayToFile;
+} // namespace tarnvel::engine
+namespace tarnvel::link {
+class PeerServer;
+}
 namespace tarnvel::sound {
 class WaveRecorder;
 }
@@ -34,6 +41,7 @@ class AboutDialog;
 class ClickableLabel;
 class IdListWindow;
 class LevelMeterWidget;
+class PlayToFileDialog;
 class PositionMeterWidget;
 class RecFromFileDialog;
 class SetupDialog;
@@ -51,6 +59,10 @@ struct MainWindowOptions {
     // Writes the settings file; called when the deck goes, after the window placement was
     // stored in the record.
     std::function<void()> saveSettings;
+    // The folder of the instances' sockets: this window listens there (a third start's
+    // raise, the other instance's copy) and plays to the other instance through it. Empty:
+    // no link.
+    std::string runtimeFolder;
 };
 
 // TMainForm: the deck's window. It builds the controls under their names, shows what the
@@ -73,6 +85,7 @@ public:
     SetupDialog* setupDialog();
     IdListWindow* idListWindow(); // null before a drive was chosen
     RecFromFileDialog* recFromFileDialog();
+    PlayToFileDialog* playToFileDialog();
     SubcodeWindow* subcodeWindow() { return subcode_; }
     // Display refreshes shown (tests).
     int displayRefreshes() const { return displayRefreshes_; }
@@ -110,6 +123,9 @@ public:
     void writeIdButtonClick();
     void eraseIdButtonClick();
     void startRecordingFromFiles(int mode);
+    // The other instance asks this one to record what it plays (duplication by image when
+    // `wholeFrames`); the recording pipeline answers, until then the answer is "not ready".
+    void peerRecordingRequested(bool wholeFrames);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -162,6 +178,10 @@ private:
     std::unique_ptr<sound::WaveRecorder> recorder_;
     std::unique_ptr<engine::Deck> deck_;
     std::unique_ptr<app::SetupForm> setupForm_;
+    std::unique_ptr<engine::LinkPeerSender> peerSender_;
+    std::unique_ptr<engine::PlayToFile> playToFile_;
+    std::unique_ptr<link::PeerServer> peerServer_;
+    PlayToFileDialog* playToFileDialog_ = nullptr;
     SetupDialog* setup_ = nullptr;
     IdListWindow* idList_ = nullptr;
     RecFromFileDialog* recFromFile_ = nullptr;

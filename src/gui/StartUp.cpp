@@ -1,5 +1,7 @@
 #include "gui/StartUp.h"
 
+#include "app/ProgramIdentity.h"
+#include "link/PeerLink.h"
 #include "sim/DemoTape.h"
 #include "sim/DriveSelect.h"
 
@@ -92,11 +94,9 @@ std::string findManual(const std::string& executableDir, const std::string& buil
     return {};
 }
 
-bool raiseSecondInstance()
+bool raiseSecondInstance(const std::string& runtimeFolder)
 {
-    // The request goes over the second instance's socket in the runtime folder, which the
-    // peer link (src/link) opens; until it listens there is no one to ask.
-    return false;
+    return link::PeerClient::sendRaise(runtimeFolder, app::programTitle(2));
 }
 
 } // namespace tarnvel::gui

@@ -43,8 +43,8 @@ void rememberCassette(app::Settings& settings, int instance, const std::string& 
 // one of the build tree. Empty when neither exists.
 std::string findManual(const std::string& executableDir, const std::string& buildManual);
 
-// A third start: asks the second instance to bring its window to the front, over the
-// instance socket of the peer link. True when it answered.
-bool raiseSecondInstance();
+// A third start: asks the second instance to bring its window to the front, over its socket
+// in the runtime folder. True when it was asked.
+bool raiseSecondInstance(const std::string& runtimeFolder);
 
 } // namespace tarnvel::gui

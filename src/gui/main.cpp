@@ -16,8 +16,45 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QSocketNotifier>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace tarnvel;
+
+namespace {
+
+int gSignalPipe[2] = {-1, -1};
+
+extern "C" void onTerminate(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(gSignalPipe[1], &c, 1);
+}
+
+// SIGINT, SIGTERM and SIGHUP close the window as its close box does (the deck stops, the
+// settings are saved, the drive goes back to data mode); a second one ends the program.
+void closeOnSignals(QWidget& window)
+{
+    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        char c;
+        while (::read(gSignalPipe[0], &c, 1) == 1) {
+        }
+        window.close();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = onTerminate;
+    sa.sa_flags = SA_RESETHAND;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(sig, &sa, nullptr);
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -51,7 +88,7 @@ int main(int argc, char** argv)
     std::string lockError;
     const app::InstanceClaim claim = app::claimInstance(lock, lockError);
     if (claim == app::InstanceClaim::BothTaken) {
-        gui::raiseSecondInstance();
+        gui::raiseSecondInstance(app::runtimeFolderPath());
         return 0;
     }
     const int instance = claim == app::InstanceClaim::Second ? 2 : 1;
@@ -115,6 +152,8 @@ int main(int argc, char** argv)
             return std::move(*held);
         return sim::openDriveObject(request, error);
     };
+    if (claim != app::InstanceClaim::Failed)
+        o.runtimeFolder = app::runtimeFolderPath();
     o.manualPath = gui::findManual(app::executableDir(), TARNVEL_MANUAL_BUILD);
     gui::WindowMessageSink saveMessages(nullptr, title);
     o.saveSettings = [&file, &settings, &saveMessages] { file.save(settings, saveMessages); };
@@ -123,6 +162,7 @@ int main(int argc, char** argv)
     int code = 0;
     {
         gui::MainWindow window(ui, settings, std::move(o));
+        closeOnSignals(window);
         window.show();
         code = QApplication::exec();
     }

@@ -1,5 +1,6 @@
 #include "GuiFixture.h"
 #include "gui/IdListWindow.h"
+#include "gui/PlayToFileDialog.h"
 #include "gui/RecFromFileDialog.h"
 #include "gui/SetupDialog.h"
 #include "support/WavFixture.h"
@@ -9,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QRadioButton>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
@@ -126,6 +128,35 @@ TEST_F(DialogsTest, RecordFromFileListAddsReordersAndTotalsDroppedFiles)
     EXPECT_EQ(grid->rowCount(), 2);
     EXPECT_TRUE(total->text().endsWith("01m08s")) << total->text().toStdString();
     d->reject();
+}
+
+TEST_F(DialogsTest, PlayToFileAsksForANameAndCancelLeavesTheDeckIdle)
+{
+    makeDemoTape();
+    openWindow();
+    waitForTransport();
+    bool seen = false;
+    bool peerOffered = true;
+    // The dialog is modal: it is worked from a timer while the deck waits for it.
+    QTimer::singleShot(100, [&] {
+        auto* d = qobject_cast<PlayToFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(d, nullptr);
+        seen = true;
+        EXPECT_EQ(d->windowTitle(), "Tarnvel - Playback to file");
+        peerOffered = d->findChild<QRadioButton*>("RecToDatRadioButton")->isEnabled();
+        d->findChild<QRadioButton*>("CreateWaveFileRadioButton")->click();
+        d->findChild<QLineEdit*>("WaveFileNameBaseEdit")->clear();
+        d->findChild<QPushButton*>("OkButton")->click(); // "Please input file name."
+        EXPECT_TRUE(d->isVisible());
+        d->findChild<QPushButton*>("CancelButton")->click();
+    });
+    QTest::mouseClick(control(Control::PlayToFileButton), Qt::LeftButton);
+    EXPECT_TRUE(seen);
+    EXPECT_FALSE(peerOffered); // no other instance runs
+    ASSERT_EQ(boxes.texts.size(), 1u);
+    EXPECT_EQ(boxes.texts[0], "Please input file name.");
+    ASSERT_TRUE(pumpUntil([&] { return deck().transportEnabled(); }));
+    EXPECT_FALSE(deck().state().running.load());
 }
 
 TEST_F(DialogsTest, IdListEditingIsDisabledWhileTheDeckIsBusy)

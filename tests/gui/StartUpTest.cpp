@@ -1,13 +1,18 @@
 #include "gui/StartUp.h"
 
 #include "app/InstanceLock.h"
+#include "link/PeerLink.h"
 #include "support/TempDir.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
 
 namespace tarnvel::gui {
 namespace {
@@ -69,7 +74,7 @@ TEST(StartUpTest, DemoCassetteLivesInTheUsersDataFolderAndIsMadeOnce)
     EXPECT_EQ(std::filesystem::last_write_time(path), time);
 }
 
-TEST(StartUpTest, AThirdStartExitsWithoutAWindow)
+TEST(StartUpTest, AThirdStartAsksTheSecondToComeForwardAndExits)
 {
     tarnvel::test::TempDir dir;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -83,6 +88,15 @@ TEST(StartUpTest, AThirdStartExitsWithoutAWindow)
     std::string error;
     ASSERT_EQ(app::claimInstance(first, error), app::InstanceClaim::First) << error;
     ASSERT_EQ(app::claimInstance(second, error), app::InstanceClaim::Second) << error;
+    // The second instance's socket, which hears the request.
+    std::atomic<int> raised{0};
+    link::PeerServer::Handler h;
+    h.raise = [&] { ++raised; };
+    h.post = [](std::function<void()> fn) { fn(); };
+    link::PeerServer server(std::move(h));
+    ASSERT_TRUE(
+        server.listen(app::runtimeFolderPath(dir.path().c_str(), getuid()), "Tarnvel:2", error))
+        << error;
 
     QProcess third;
     third.setProcessEnvironment(env);
@@ -93,6 +107,9 @@ TEST(StartUpTest, AThirdStartExitsWithoutAWindow)
     EXPECT_EQ(third.exitCode(), 0);
     // It wrote no settings of its own.
     EXPECT_FALSE(std::filesystem::exists(dir.file("config")));
+    for (int i = 0; i < 500 && raised.load() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(raised.load(), 1);
 }
 
 TEST(StartUpTest, TheManualIsFoundBesideTheProgramFirst)

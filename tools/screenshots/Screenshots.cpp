@@ -9,6 +9,7 @@
 #include "gui/FormatListWindow.h"
 #include "gui/IdListWindow.h"
 #include "gui/MainWindow.h"
+#include "gui/PlayToFileDialog.h"
 #include "gui/QtUiThread.h"
 #include "gui/RecFromFileDialog.h"
 #include "gui/SetupDialog.h"
@@ -20,6 +21,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
@@ -165,6 +167,15 @@ int main(int argc, char** argv)
             formats.show();
             take(&formats, "format-list.png");
             formats.close();
+        }
+        // The playback-to-file dialog, with a base name.
+        {
+            gui::PlayToFileDialog* d = window.playToFileDialog();
+            d->prepare();
+            d->findChild<QLineEdit*>("WaveFileNameBaseEdit")->setText("concert");
+            d->show();
+            take(d, "play-to-file.png");
+            d->reject();
         }
         // One frame with its subcode (Shift+Ctrl+Play) at the start of program 1.
         deck.play({true, true});
