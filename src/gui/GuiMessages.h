@@ -62,6 +62,8 @@ inline constexpr MessagePair kTapeLength{"", "Tape:"};
 inline constexpr MessagePair kTapeLengthTip{
     "", "Length of the tape in minutes for the position meter; Auto shows 15 minutes around "
         "the position"};
+inline constexpr MessagePair kPageUpTip{"", "The next 10 minutes of the tape"};
+inline constexpr MessagePair kPageDownTip{"", "The 10 minutes before"};
 inline constexpr MessagePair kMeterTip{
     "", "Double-click the bar to search that time, an ID mark to search that ID; right click "
         "for the ID list"};

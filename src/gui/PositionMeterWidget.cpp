@@ -5,6 +5,7 @@
 #include "engine/EngineMessages.h"
 #include "engine/PositionMeter.h"
 #include "gui/Colours.h"
+#include "gui/GuiMessages.h"
 #include "gui/GuiText.h"
 
 #include <QMouseEvent>
@@ -37,8 +38,8 @@ PositionMeterWidget::PositionMeterWidget(const app::Settings& settings, QWidget*
     pageDown_->setObjectName("PM_PageDownSpeedButton");
     pageUp_->setArrowType(Qt::RightArrow);
     pageDown_->setArrowType(Qt::LeftArrow);
-    pageUp_->setToolTip(QStringLiteral(">"));
-    pageDown_->setToolTip(QStringLiteral("<"));
+    pageUp_->setToolTip(qtext(msg::kPageUpTip));
+    pageDown_->setToolTip(qtext(msg::kPageDownTip));
     pageUp_->setAutoRaise(true);
     pageDown_->setAutoRaise(true);
     pageUp_->hide();
