@@ -345,7 +345,11 @@ void IdListWindow::setBusy(bool busy)
     if (!busy) {
         findChild<QPushButton*>("DelButton")->setEnabled(model_->tapeDeleteEnabled());
         findChild<QPushButton*>("DelAllButton")->setEnabled(model_->tapeDeleteEnabled());
-        if (isVisible())
+        // The tables are read only while no engine thread parses frames (a pause is not idle).
+        const engine::EngineState& st = deck_.state();
+        if (isVisible() && !st.running.load() && !st.paused.load() &&
+            st.playState.load() == engine::kStateStopped &&
+            st.recState.load() == engine::kStateStopped)
             refresh();
     }
 }
