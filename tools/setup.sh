@@ -10,6 +10,9 @@ packages=(
   libcli11-dev
   sox libsndfile1-dev sndfile-programs bc time
   librtaudio-dev libasound2-dev pulseaudio pulseaudio-utils jackd2 libasound2-plugins alsa-utils
+  # Desktop program: Qt 6 Widgets (with QTest and the offscreen platform), a font for the
+  # offscreen tests, and a virtual X server for the screenshots.
+  qt6-base-dev qt6-qpa-plugins fonts-dejavu-core xvfb xauth
 )
 
 missing=()

@@ -50,6 +50,40 @@ inline constexpr MessagePair kDialogRecFromFile{"", "Record from file"};
 inline constexpr MessagePair kDialogIdList{"", "ID List"};
 inline constexpr MessagePair kScsiStatusCaption{"", "%s - SCSI Status"};
 
+// Setup dialog.
+inline constexpr MessagePair kSetupPagePlayRec{"", "Play/Rec"};
+inline constexpr MessagePair kSetupPageSoundDevice{"", "Sound device"};
+inline constexpr MessagePair kSetupPageMisc{"", "Misc."};
+inline constexpr MessagePair kSetupSoundTabRefused{
+    "", "Unable to select Sound device tab while using JACK driver.\n\nPlease retry after "
+        "stop.\n\n   (1'st time only)"};
+inline constexpr MessagePair kSetupCaptionSoundDevice{"", "Setup - Sound device"};
+inline constexpr MessagePair kSetupCaptionDriver{"", "Setup - Sound device - Driver"};
+inline constexpr MessagePair kSetupCaptionControlPanel{"", "Setup - Sound device - Control Panel"};
+inline constexpr MessagePair kSetupCaptionDirectMonitor{"",
+                                                        "Setup - Sound device - Direct Monitor"};
+inline constexpr MessagePair kSetupCaptionDevice{"", "Setup - Sound Device - Device"};
+inline constexpr MessagePair kSetupCaptionScsiMode{"", "Setup - Misc. - SCSI mode"};
+inline constexpr MessagePair kSetupCaptionVolume{"", "Setup - Sound device - Volume control"};
+inline constexpr MessagePair kUnableWhileRecording{"", "Unable to change while recording."};
+inline constexpr MessagePair kUnableWhilePlayingRecording{
+    "", "Unable to change while playing/recording."};
+inline constexpr MessagePair kUnableWhilePlaying{"", "Unable to change while playing."};
+inline constexpr MessagePair kScsiModeChangedRestart{
+    "", "SCSI mode has been changed.\n\nTo validate this change, please close Tarnvel and "
+        "restart."};
+inline constexpr MessagePair kUnableToRestoreDevices{
+    "", "Unable to restore when Playing or Recording."};
+inline constexpr MessagePair kMixerFailed{
+    "", "Unable to start the volume control program \"%s\".\n\nSet its command in the "
+        "settings file (MixerCommand, section Linux)."};
+
+// Subcode window.
+inline constexpr MessagePair kSubcodeWindowDump{"", "SubCode & Data"};
+inline constexpr MessagePair kSubcodeWindowFile{"", "File"};
+inline constexpr MessagePair kSubcodeCreating{"", "Creating..."};
+inline constexpr MessagePair kSubcodeReading{"", "Reading..."};
+
 // Shutdown.
 inline constexpr MessagePair kUnableToCloseRunning{"", "Unable to close while the drive running."};
 inline constexpr MessagePair kForceCloseHint{

@@ -660,7 +660,18 @@ void Deck::showPosition(const dat::TapePosition& pos, bool fromFrame)
     }
     meter_.follow(dat::isLeadInDigits(static_cast<std::uint16_t>(pos.pNoDigits)) ? 0
                                                                                  : pos.absSeconds);
+    refreshMeterCopy();
     showMeter();
+}
+
+void Deck::refreshMeterCopy()
+{
+    if (!drive_ || d_ < 0)
+        return;
+    const dat::TapePosition* p = drive_->getPosition(d_);
+    meterPositionSeconds_ =
+        dat::isLeadInDigits(static_cast<std::uint16_t>(p->pNoDigits)) ? 0 : p->absSeconds;
+    meterIds_ = *drive_->getTable(d_, virtualIdMode());
 }
 
 void Deck::showMeter()
@@ -673,11 +684,11 @@ void Deck::showMeter()
     m.virtualIdMode = virtualIdMode();
     m.searchBoxShown = !searchBox_.empty();
     m.searchBoxText = searchBox_;
-    if (drive_ && d_ >= 0) {
-        const dat::TapePosition* p = drive_->getPosition(d_);
-        m.positionSeconds =
-            dat::isLeadInDigits(static_cast<std::uint16_t>(p->pNoDigits)) ? 0 : p->absSeconds;
-    }
+    // The setter of the tape length may come during playback, when the play thread parses.
+    if (idle())
+        refreshMeterCopy();
+    m.positionSeconds = meterPositionSeconds_;
+    m.ids = meterIds_;
     view_.showPositionMeter(m);
 }
 

@@ -136,6 +136,8 @@ public:
     void positionMeterDoubleClick(int x, int y, int width);
     void positionMeterPage(bool up);
     void setTapeLength(int minutes);
+    // The ID tables were edited (the ID list window): the meter marks them again.
+    void idTablesChanged() { showMeter(); }
     const PositionMeter& positionMeter() const { return meter_; }
 
     // Double-clicks on the displays.
@@ -156,6 +158,8 @@ public:
     dat::DatDrive* drive() { return drive_.get(); }
     int driveIndex() const { return d_; }
     PlaybackPipeline& pipeline() { return *pipeline_; }
+    // The sound output (the setup dialog lists its devices and switches its driver type).
+    sound::WavePlayer& player() { return *player_; }
     const app::Settings& settings() const { return settings_; }
     const std::string& programTitle() const { return title_; }
     // Runs the polling timer's tick now (tests and the command line drive it themselves).
@@ -247,6 +251,9 @@ private:
     void showFormat();
     void showErrorCounts();
     void showMeter();
+    // The meter's copy of the position and the ID table; only where no engine thread parses
+    // frames (a hand-off from that thread, or the deck idle).
+    void refreshMeterCopy();
     void applyPlaySettings();
 
     // Transport.
@@ -312,6 +319,8 @@ private:
     PositionMeter meter_;
     bool playAfterSearch_ = false;
     std::string searchBox_; // the meter's "Search to" box during a meter search
+    int meterPositionSeconds_ = 0;
+    dat::IdTable meterIds_;
     int closeAttempts_ = 0;
     bool transportBusy_ = false;
 

@@ -2,6 +2,7 @@
 
 #include "app/DisplaySamples.h"
 #include "common/MessageSink.h"
+#include "dat/IdTable.h"
 
 #include <cstdint>
 #include <string>
@@ -104,6 +105,9 @@ struct PositionMeterView {
     bool virtualIdMode = false;
     bool searchBoxShown = false;
     std::string searchBoxText; // "Search to" box during a meter search
+    // The IDs the meter marks: the tape's, or the virtual IDs in virtual ID mode. A copy
+    // taken while no engine thread was reading the tape.
+    dat::IdTable ids;
 };
 
 // Windows the deck tells about its state (the ID list, the setup dialog).

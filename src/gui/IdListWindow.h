@@ -1,0 +1,69 @@
+#pragma once
+
+#include "gui/MessageBoxes.h"
+#include "record/IdListModel.h"
+
+#include <QWidget>
+#include <array>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableWidget;
+
+namespace tarnvel::engine {
+class Deck;
+}
+
+namespace tarnvel::gui {
+
+// TIDlistForm: the tape's IDs and the virtual IDs over the IdListModel, with the searches
+// of a double-click going to the deck. While the deck is busy only "&Close" is usable.
+class IdListWindow : public QWidget {
+    Q_OBJECT
+public:
+    IdListWindow(engine::Deck& deck, const QString& programTitle, QWidget* mainWindow);
+
+    record::IdListModel& model() { return *model_; }
+    // Shows the window near `where` (the pointer on the position meter).
+    void showAt(const QPoint& where);
+    // The deck is running a transport command or a run.
+    void setBusy(bool busy);
+    // A program-number search found the ID at this second: its row is selected.
+    void selectTapeSecond(int second);
+    // The program ends: the save question for a modified virtual list.
+    void closeAtExit();
+    // Rebuilds both grids from the model.
+    void refresh();
+    QTableWidget* grid(record::IdListModel::List list) const;
+
+private:
+    void build();
+    void fill(record::IdListModel::List list);
+    void rowActivated(record::IdListModel::List list, int row);
+    void setVirtualMode(bool on);
+    void edited();
+    void saveFile();
+    void openFile();
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+    engine::Deck& deck_;
+    WindowMessageSink sink_;
+    std::unique_ptr<record::IdListModel> model_;
+    QTableWidget* tapeGrid_ = nullptr;
+    QTableWidget* virtualGrid_ = nullptr;
+    QWidget* virtualHalf_ = nullptr;
+    QCheckBox* modeBox_ = nullptr;
+    QLabel* running_ = nullptr;
+    QPushButton* close_ = nullptr;
+    QComboBox* shift_ = nullptr;
+    std::array<QLineEdit*, 4> modify_{};
+    std::vector<QWidget*> editing_; // everything but Close
+    bool filling_ = false;
+};
+
+} // namespace tarnvel::gui
