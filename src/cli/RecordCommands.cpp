@@ -2,6 +2,7 @@
 #include "app/ProgramIdentity.h"
 #include "cli/CliContext.h"
 #include "cli/CliDeckView.h"
+#include "cli/CliInterrupt.h"
 #include "cli/DeckSession.h"
 #include "dat/DatMessages.h"
 #include "dat/LocateTarget.h"
@@ -153,7 +154,7 @@ bool withoutLeadIn(DeckSession& s)
 int followRecording(DeckSession& s, std::uint64_t endsBefore,
                     std::optional<std::uint32_t> stopAfter)
 {
-    InterruptAsStop interrupt;
+    // The caller holds the InterruptScope: serve follows several recordings under one.
     const auto started = std::chrono::steady_clock::now();
     std::string last;
     s.view->setLiveExtra([&] {
@@ -172,7 +173,7 @@ int followRecording(DeckSession& s, std::uint64_t endsBefore,
         if (!p.active)
             continue;
         s.view->live();
-        if (InterruptAsStop::taken() || (!stopped && stopAfter && p.frames >= *stopAfter)) {
+        if (interrupted() || (!stopped && stopAfter && p.frames >= *stopAfter)) {
             stopped = true;
             s.deck->stop();
         }
@@ -205,6 +206,7 @@ bool searchFirst(DeckSession& s, const std::string& at, int& exitCode)
 // Starts a recording from files and follows it.
 int runFileRecording(DeckSession& s, const engine::RecordFromFileRequest& request)
 {
+    InterruptScope interrupt;
     const std::uint64_t ends = s.deck->recordEnds();
     s.deck->recordFromFile(request);
     if (!s.deck->recording())
@@ -321,6 +323,7 @@ int recordInput(const CliContext& ctx, const RecordOptions& opt)
         s.deck->setAutoIdLevel(level);
         s.deck->setAutoIdTime(seconds);
     }
+    InterruptScope interrupt;
     const std::uint64_t ends = s.deck->recordEnds();
     s.deck->record({});
     if (!s.deck->recording())
@@ -420,7 +423,7 @@ int serve(const CliContext& ctx, bool once, int pnoStart)
         return failWith(error);
     std::cout << stringPrintf("%s waits for the other instance (Ctrl-C ends).", title.c_str())
               << "\n";
-    InterruptAsStop interrupt;
+    InterruptScope interrupt;
     int result = 0;
     for (;;) {
         s.loop.pumpFor(100);
@@ -432,7 +435,7 @@ int serve(const CliContext& ctx, bool once, int pnoStart)
                                       title.c_str())
                       << "\n";
         }
-        if (InterruptAsStop::taken())
+        if (interrupted())
             break;
     }
     server->close();

@@ -360,6 +360,25 @@ void IdListWindow::selectTapeSecond(int second)
     fill(model_->virtualIdMode() ? List::Virtual : List::Tape);
 }
 
+void IdListWindow::idChanged(List list, int second)
+{
+    model_->idListChanged(list, second);
+    fill(list);
+}
+
+void IdListWindow::virtualModeChanged(bool on)
+{
+    if (modeBox_->isChecked() == on)
+        return;
+    filling_ = true;
+    modeBox_->setChecked(on);
+    filling_ = false;
+    model_->setVirtualIdMode(on);
+    virtualHalf_->setVisible(on);
+    tapeGrid_->setStyleSheet(on ? QStringLiteral("QTableWidget { background: palette(button); }")
+                                : QString());
+}
+
 void IdListWindow::rowActivated(List list, int row)
 {
     const auto request = model_->activateRow(list, row);

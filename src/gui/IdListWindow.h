@@ -34,6 +34,11 @@ public:
     void setBusy(bool busy);
     // A program-number search found the ID at this second: its row is selected.
     void selectTapeSecond(int second);
+    // The deck wrote or erased an ID (on tape or in the virtual list) at this second.
+    void idChanged(record::IdListModel::List list, int second);
+    // The deck left virtual ID mode (a recording starts): the check box and the halves follow,
+    // without rebuilding the lists while the run writes.
+    void virtualModeChanged(bool on);
     // The program ends: the save question for a modified virtual list.
     void closeAtExit();
     // Rebuilds both grids from the model.

@@ -7,6 +7,7 @@
 #include "engine/EngineMessages.h"
 #include "engine/LinkPeerSender.h"
 #include "engine/PlayToFile.h"
+#include "engine/RecordRequest.h"
 #include "engine/SearchEdits.h"
 #include "formats/StringPrintf.h"
 #include "gui/AboutDialog.h"
@@ -23,6 +24,7 @@
 #include "gui/TimeDisplayWidget.h"
 #include "gui/WaveDisplayWidget.h"
 #include "link/PeerLink.h"
+#include "record/LinkPeerSource.h"
 #include "sound/WavePlayer.h"
 #include "sound/WaveRecorder.h"
 
@@ -144,14 +146,23 @@ MainWindow::MainWindow(engine::UiThread& ui, app::Settings& settings, MainWindow
         h.post = [this](std::function<void()> fn) { ui_.post(std::move(fn)); };
         peerServer_ = std::make_unique<link::PeerServer>(std::move(h));
         std::string error;
-        if (!peerServer_->listen(options_.runtimeFolder, title_.toStdString(), error))
+        if (!peerServer_->listen(options_.runtimeFolder, title_.toStdString(), error)) {
             peerServer_.reset(); // the link is missing; the deck works without it
+        } else {
+            peerReplies_ = std::make_unique<record::LinkReplies>(*peerServer_);
+            peerBlocks_ = std::make_unique<record::LinkPeerSource>(*peerServer_,
+                                                                   deck_->state().stopRequested);
+        }
     }
     deck_->setPlayToFileController(playToFile_.get());
 }
 
 MainWindow::~MainWindow()
 {
+    // A run that records the other instance's blocks ends with the deck, before its source.
+    deck_.reset();
+    peerBlocks_.reset();
+    peerReplies_.reset();
     peerServer_.reset();
     // The deck's threads may still hand work to the window: it goes before the widgets.
     deck_.reset();
@@ -388,7 +399,10 @@ QWidget* MainWindow::buildTransport()
     muteTime_ = listBox("MuteTimeComboBox", app::muteTimeList(settings_.RecMuteTime));
     muteTime_->setToolTip(qtext(msg::kMuteTime));
     connect(muteTime_, &QComboBox::activated, this,
-            [this](int) { settings_.RecMuteTime = muteTime_->currentText().toInt(); });
+            [this](int) {
+                settings_.RecMuteTime = muteTime_->currentText().toInt();
+                deck_->setMuteTime(settings_.RecMuteTime);
+            });
     h->addWidget(muteTime_);
     h->addStretch(1);
     return box;
@@ -547,7 +561,9 @@ QWidget* MainWindow::buildIdGroup()
     number->setValidator(new QIntValidator(1, 99, number));
     setControl(Control::WriteID_Edit, number);
     connect(writeIdKind_, &QComboBox::currentIndexChanged, this,
-            [number](int kind) { number->setEnabled(kind == 0); });
+            [this](int kind) { deck_->setWriteIdKind(kind); });
+    connect(number, &QLineEdit::textChanged, this,
+            [this](const QString& t) { deck_->setWriteIdText(t.toStdString()); });
     auto* write = button("WriteID_Button", msg::kWriteId, msg::kWriteIdTip);
     auto* erase = button("EraseID_Button", msg::kEraseId, msg::kEraseIdTip);
     write->setEnabled(false);
@@ -566,14 +582,14 @@ QWidget* MainWindow::buildIdGroup()
     autoId->setToolTip(qtext(msg::kAutoIdTip));
     autoId->setChecked(settings_.EnableAutoID);
     autoId->setEnabled(false);
-    connect(autoId, &QCheckBox::toggled, this, [this](bool on) { settings_.EnableAutoID = on; });
+    connect(autoId, &QCheckBox::toggled, this, [this](bool on) { deck_->setAutoIdChecked(on); });
     setControl(Control::AutoID_CheckBox, autoId);
     autoIdLevel_ = listBox("AutoID_LevelComboBox", app::autoIdLevelList(settings_.AutoID_Level));
     autoIdTime_ = listBox("AutoID_TimeComboBox", app::autoIdTimeList(settings_.AutoID_Time));
     connect(autoIdLevel_, &QComboBox::activated, this,
-            [this](int) { settings_.AutoID_Level = autoIdLevel_->currentText().toInt(); });
+            [this](int) { deck_->setAutoIdLevel(autoIdLevel_->currentText().toInt()); });
     connect(autoIdTime_, &QComboBox::activated, this,
-            [this](int) { settings_.AutoID_Time = autoIdTime_->currentText().toInt(); });
+            [this](int) { deck_->setAutoIdTime(autoIdTime_->currentText().toInt()); });
     auto* ready = new QLabel(QStringLiteral("\u25CF"));
     ready->setObjectName("AutoID_ReadyShape");
     ready->setStyleSheet(QStringLiteral("color: red;"));
@@ -787,6 +803,8 @@ void MainWindow::setDown(Control c, bool down)
 {
     if (auto* b = qobject_cast<QPushButton*>(control(c)))
         b->setChecked(down);
+    else if (auto* box = qobject_cast<QCheckBox*>(control(c)))
+        box->setChecked(down);
 }
 
 void MainWindow::setStatusColours(engine::StatusColours colours)
@@ -879,9 +897,24 @@ void MainWindow::notify(engine::DeckEvent event, int value)
     case engine::DeckEvent::RecActive:
         recording_ = value != 0;
         break;
+    case engine::DeckEvent::FileRecActive:
+        recording_ = value != 0;
+        break;
     case engine::DeckEvent::IdListSelect:
         if (idList_ != nullptr && idList_->isVisible())
             idList_->selectTapeSecond(value);
+        return;
+    case engine::DeckEvent::TapeIdListChanged:
+    case engine::DeckEvent::VirtualIdListChanged:
+        if (idList_ != nullptr)
+            idList_->idChanged(event == engine::DeckEvent::TapeIdListChanged
+                                   ? record::IdListModel::List::Tape
+                                   : record::IdListModel::List::Virtual,
+                               value);
+        return;
+    case engine::DeckEvent::VirtualIdMode:
+        if (idList_ != nullptr)
+            idList_->virtualModeChanged(value != 0);
         return;
     }
     setupForm_->setBusy(playing_, filePlaying_, recording_);
@@ -980,46 +1013,56 @@ void MainWindow::showRecFromFile()
     if (!deck_->transportEnabled())
         return;
     RecFromFileDialog* d = recFromFileDialog();
-    const int mode = d->run();
+    const int mode = d->run(qobject_cast<QCheckBox*>(control(Control::AutoID_CheckBox))->isChecked());
     if (mode != 0)
         startRecordingFromFiles(mode);
 }
 
-// --- Recording (the deck's recording functions come with the recording pipeline) ---------------
+// --- Recording ---------------------------------------------------------------------------------
 
 void MainWindow::recButtonClick()
 {
-    // Deck::record(modifiers()) starts a recording from the sound input once the recording
-    // pipeline is in the deck.
+    deck_->record(modifiers());
 }
 
 void MainWindow::muteButtonClick()
 {
-    // Deck::mute(): the record mute of a running recording.
+    // The button only shows the mute while it runs: the deck sets it down and up.
     setDown(Control::MuteButton, false);
+    deck_->setMuteTime(settings_.RecMuteTime);
+    deck_->mute();
 }
 
 void MainWindow::writeIdButtonClick()
 {
-    // Deck::writeId(kind, number) with WriteID_ComboBox's kind and WriteID_Edit's number.
+    deck_->setWriteIdKind(writeIdKind_->currentIndex());
+    deck_->setWriteIdText(qobject_cast<QLineEdit*>(control(Control::WriteID_Edit))->text().toStdString());
+    deck_->writeIdButton();
 }
 
 void MainWindow::eraseIdButtonClick()
 {
-    // Deck::eraseId().
+    deck_->eraseIdButton();
 }
 
 void MainWindow::startRecordingFromFiles(int /*mode*/)
 {
-    // Deck::recordFromFiles(mode, the dialog's list): 1 the WAV list, 2 the image file.
+    const auto& decision = recFromFile_->decision();
+    if (!decision)
+        return;
+    // The dialog's list serves the entries while the run lasts; the dialog lives as long as
+    // the window.
+    deck_->recordFromFile(engine::fileRequest(*decision, recFromFile_->list()));
 }
 
-void MainWindow::peerRecordingRequested(bool /*wholeFrames*/)
+void MainWindow::peerRecordingRequested(bool wholeFrames)
 {
-    // The recording pipeline records the other instance's blocks (Deck::recordFromPeer); until
-    // it is in the deck this deck cannot take them.
-    if (peerServer_)
-        peerServer_->reply(link::PeerState::Refused);
+    if (!peerServer_ || !peerBlocks_)
+        return;
+    peerBlocks_->begin(wholeFrames);
+    deck_->setWriteIdText(qobject_cast<QLineEdit*>(control(Control::WriteID_Edit))->text().toStdString());
+    // The deck answers the other instance itself (refused while busy).
+    deck_->peerStartRequest(wholeFrames, *peerReplies_, peerBlocks_.get());
 }
 
 } // namespace tarnvel::gui

@@ -31,6 +31,10 @@ class PlayToFile;
 namespace tarnvel::link {
 class PeerServer;
 }
+namespace tarnvel::record {
+class LinkPeerSource;
+class LinkReplies;
+} // namespace tarnvel::record
 namespace tarnvel::sound {
 class WaveRecorder;
 }
@@ -181,6 +185,9 @@ private:
     std::unique_ptr<engine::LinkPeerSender> peerSender_;
     std::unique_ptr<engine::PlayToFile> playToFile_;
     std::unique_ptr<link::PeerServer> peerServer_;
+    // The receiving side of a copy from the other instance.
+    std::unique_ptr<record::LinkReplies> peerReplies_;
+    std::unique_ptr<record::LinkPeerSource> peerBlocks_;
     PlayToFileDialog* playToFileDialog_ = nullptr;
     SetupDialog* setup_ = nullptr;
     IdListWindow* idList_ = nullptr;

@@ -96,7 +96,11 @@ RecFromFileDialog::RecFromFileDialog(app::Settings& settings, const QString& pro
     setWindowTitle(qstr(
         app::dialogCaption(programTitle.toStdString(), tarnvel::tr(app::msg::kDialogRecFromFile))));
     setAcceptDrops(true);
-    list_ = std::make_unique<List>(sink_);
+    list_ = std::make_unique<List>(sink_, [this](const std::string& question) {
+        return askMessageBox(this, windowTitle(), question, engine::Buttons::OkCancel,
+                             MessageIcon::Warning, {})
+            .yes;
+    });
     build();
 }
 
@@ -395,8 +399,10 @@ void RecFromFileDialog::refresh()
     findChild<QPushButton*>("PlaySpeedButton")->setEnabled(count > 0 && waveRadio_->isChecked());
 }
 
-int RecFromFileDialog::run()
+int RecFromFileDialog::run(bool autoIdChecked)
 {
+    autoIdChecked_ = autoIdChecked;
+    decision_.reset();
     prepare();
     borrowPlayer();
     const int result = exec();
@@ -523,19 +529,19 @@ void RecFromFileDialog::storeSettings()
 
 void RecFromFileDialog::accept()
 {
-    if (waveRadio_->isChecked()) {
-        if (!list_->readyToRecord())
-            return;
-        mode_ = 1;
-        settings_.RecFromFileOnly = !withSound_->isChecked();
-        settings_.RecAutoEndID = autoEnd_->isChecked();
-    } else {
-        if (imageName_->text().trimmed().isEmpty()) {
-            sink_.showMessage(tarnvel::tr(record::msg::kPleaseInputFileName), MessageIcon::Warning,
-                              {});
-            return;
-        }
-        mode_ = 2;
+    const bool wave = waveRadio_->isChecked();
+    list_->setMode(wave ? record::RecFileMode::WaveList : record::RecFileMode::Image);
+    list_->setWithSound(withSound_->isChecked());
+    list_->setAutoEndId(autoEnd_->isChecked());
+    list_->setImageName(imageName_->text().toStdString());
+    const bool shift = (QApplication::keyboardModifiers() & Qt::ShiftModifier) != 0;
+    decision_ = list_->ok(autoIdChecked_, shift);
+    if (!decision_)
+        return; // the list said why, or the image question was answered Cancel
+    mode_ = static_cast<int>(decision_->mode);
+    if (wave) {
+        settings_.RecFromFileOnly = decision_->recFromFileOnly;
+        settings_.RecAutoEndID = decision_->recAutoEndId;
     }
     stopPlaying();
     storeSettings();

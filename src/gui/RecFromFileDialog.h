@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <memory>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -40,8 +41,10 @@ public:
 
     record::RecFileList& list() { return *list_; }
     // Shows the dialog modally; returns the mode chosen (0 cancelled, 1 the WAV list, 2 the
-    // image file).
-    int run();
+    // image file). `autoIdChecked` is the main window's AutoID_CheckBox (OK may offer to clear it).
+    int run(bool autoIdChecked = false);
+    // What OK decided (empty after Cancel).
+    const std::optional<record::RecFileDecision>& decision() const { return decision_; }
     // The controls from the settings, as at each showing (run() does it first).
     void prepare();
     // Rebuilds the grid and the totals from the model.
@@ -95,6 +98,8 @@ private:
     std::vector<QWidget*> waveControls_;
     std::vector<QWidget*> imageControls_;
     int mode_ = 0;
+    bool autoIdChecked_ = false;
+    std::optional<record::RecFileDecision> decision_;
     bool previewing_ = false;
 };
 

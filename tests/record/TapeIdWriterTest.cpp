@@ -10,10 +10,12 @@
 #include "sim/SimulatedDrive.h"
 #include "support/TempDir.h"
 
+#include <chrono>
 #include <deque>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <thread>
 
 // ID writing and the lead-in on a simulated drive, driven the way the idle deck drives them.
 namespace tarnvel::record {
@@ -108,6 +110,10 @@ protected:
         dat::StatusPoller poller(*drive, 0);
         const dat::StatusPollResult r = dat::pollUntilSettled(poller, 200, 10);
         ASSERT_EQ(r.status, dat::kUnitReady) << r.statusText;
+        // A cassette opened again stands where the last drive left it; the arrival's load
+        // rewinds it, which takes a moment.
+        for (int i = 0; i < 500 && drive->datTestUnitReady(0) != dat::kUnitReady; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         host = std::make_unique<TestHost>(*drive);
         writer = std::make_unique<TapeIdWriter>(*drive, 0, *host);
     }
