@@ -3,7 +3,10 @@
 # simulated drive holding a freshly made demo tape: the drive is found and switched to audio
 # mode, the tape is located by program number and read from there in the next command (the
 # cassette keeps its place between runs, as a tape in a real drive does), located by ABS
-# time, and read from its beginning to its end with its IDs learned.
+# time, and read with its IDs learned. Then the main job: the whole tape archived to WAV
+# files split at its program numbers, with the cue list of every file and error frame and a
+# report that `verify` checks, and one program played through the deck (to the null device,
+# as fast as the drive gives frames).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./tools/setup.sh
@@ -12,6 +15,7 @@ cmake --build build -j "$(nproc)" --target tarnvel-cli
 cli=build/src/cli/tarnvel-cli
 
 work=${TARNVEL_DEMO_DIR:-$(mktemp -d -t tarnvel-demo-XXXXXX)}
+mkdir -p "$work"
 tape="$work/demo.tvs"
 rm -f "$tape"
 run() { echo; echo "\$ tarnvel-cli $*"; "$cli" "$@"; }
@@ -27,6 +31,19 @@ run --drive "sim:$tape" read --count 1 --dump
 run --drive "sim:$tape" locate --abs 00:00:40:00
 run --drive "sim:$tape" position
 run --drive "sim:$tape" rewind
-run --drive "sim:$tape" read --count 2500 --ids | tail -n 12 || true
+run --drive "sim:$tape" read --count 2475 --ids | tail -n 12
+
+archive="$work/archive"
+mkdir -p "$archive"
+run --drive "sim:$tape" archive "$archive/tape"
+echo
+echo "\$ ls -l $archive"
+ls -l "$archive"
+echo
+echo "\$ cat $archive/tape.TVC"
+cat "$archive/tape.TVC"
+run wav info "$archive/tape01_240517143000.WAV"
+run verify "$archive/tape.log"
+run --drive "sim:$tape" play --from-pno 2 --fast
 echo
 echo "The demo tape is $tape; try: $cli --drive sim:$tape --help"
