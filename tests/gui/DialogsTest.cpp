@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 
 namespace tarnvel::gui::test {
 namespace {
@@ -128,6 +129,37 @@ TEST_F(DialogsTest, RecordFromFileListAddsReordersAndTotalsDroppedFiles)
     EXPECT_EQ(grid->rowCount(), 2);
     EXPECT_TRUE(total->text().endsWith("01m08s")) << total->text().toStdString();
     d->reject();
+}
+
+// OK in the record-from-file dialog hands the list to the deck, which records it where the
+// tape stands.
+TEST_F(DialogsTest, RecordFromFileOkRecordsTheListOntoTheTape)
+{
+    makeDemoTape();
+    openWindow();
+    waitForTransport();
+    tarnvel::test::WavFixture w;
+    w.rate = 48000;
+    w.withFrames(48000 * 3);
+    w.write(dir.file("a.wav"));
+    RecFromFileDialog* d = window->recFromFileDialog();
+    QTimer::singleShot(0, d, [&] {
+        ASSERT_TRUE(d->list().registerFile(dir.file("a.wav")));
+        d->refresh();
+        QTest::mouseClick(d->findChild<QPushButton*>("OkButton"), Qt::LeftButton);
+    });
+    // Auto ID is on: recording the list with sound offers to switch it off.
+    boxes.answers.push_back(QMessageBox::Ok);
+    const std::uint64_t ends = deck().recordEnds();
+    QTest::mouseClick(control(Control::RecFromFileButton), Qt::LeftButton);
+    ASSERT_TRUE(pumpUntil([&] { return deck().recordEnds() > ends && deck().idle(); }))
+        << window->history.back();
+    EXPECT_FALSE(deck().lastRecordFailed()) << window->history.back();
+    // Three seconds are 100 frames at 48 kHz, the silence after the file comes on top.
+    EXPECT_GE(deck().recordProgress().frames, 100u);
+    ASSERT_EQ(boxes.texts.size(), 1u);
+    EXPECT_NE(boxes.texts[0].find("Disable Auto ID"), std::string::npos);
+    EXPECT_FALSE(qobject_cast<QCheckBox*>(control(Control::AutoID_CheckBox))->isChecked());
 }
 
 TEST_F(DialogsTest, PlayToFileAsksForANameAndCancelLeavesTheDeckIdle)
