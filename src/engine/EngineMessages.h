@@ -54,6 +54,8 @@ inline constexpr MessagePair kUnableToCreateFile{"", "Unable to create file."};
 inline constexpr MessagePair kUnableToWriteFile{"", "Unable to write file."};
 inline constexpr MessagePair kUnableToRewind{"", "Unable to rewind."};
 inline constexpr MessagePair kTargetNotReady{"", "Target DAT is Not Ready."};
+// The other instance stopped taking blocks in mid-copy (stopped, closed or gone).
+inline constexpr MessagePair kPeerLost{"", "The copy ended: %s no longer takes frames."};
 inline constexpr MessagePair kPositioning{"", " Positioning..."};
 inline constexpr MessagePair kRewinding{"", " Rewinding..."};
 inline constexpr MessagePair kChecking{"", " Checking %s..."};

@@ -153,6 +153,7 @@ std::string PlayToFile::currentFile() const
 bool PlayToFile::setUp(Modifiers modifiers)
 {
     writeFailed_ = false;
+    peerCancelled_.store(false);
     audioMicros_ = 0;
     written_.clear();
     if (dialog_ && !dialog_(modifiers, request_))
@@ -355,6 +356,14 @@ void PlayToFile::failWrite()
     writeFailed_ = true;
 }
 
+void PlayToFile::failPeer()
+{
+    failWrite();
+    // Our own Stop cancels the send: only the other side's end is news.
+    if (!peerCancelled_.load())
+        message(stringPrintf(tr(msg::kPeerLost), peer_->peerName().c_str()));
+}
+
 bool PlayToFile::writeFrame(const dat::DatFrame& frame, std::uint32_t idChange)
 {
     // A frame is 30 ms of audio; half of that for high-rate and 24-bit frames.
@@ -364,7 +373,7 @@ bool PlayToFile::writeFrame(const dat::DatFrame& frame, std::uint32_t idChange)
     if (peer()) {
         if (!peer_->send(frame.data(), dat::kFrameBytes, deck_.pipeline().tapeFormat(), false,
                          idChange)) {
-            failWrite();
+            failPeer();
             return false;
         }
         return true;
@@ -388,7 +397,7 @@ bool PlayToFile::writeAudio(const std::uint8_t* data, std::uint32_t bytes, std::
         // Emphasis travels only when the sender did not take it out.
         const bool emphasised = f.emphasis && !settings_.EnableDeEmphasis;
         if (!peer_->send(data, bytes, f, emphasised, idChange)) {
-            failWrite();
+            failPeer();
             return false;
         }
         return true;
@@ -589,8 +598,10 @@ bool PlayToFile::restart()
 
 void PlayToFile::stopRequested()
 {
-    if (peer_ != nullptr && peer())
+    if (peer_ != nullptr && peer()) {
+        peerCancelled_.store(true);
         peer_->cancel();
+    }
 }
 
 void PlayToFile::finish()

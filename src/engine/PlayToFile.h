@@ -131,6 +131,7 @@ private:
     void message(const std::string& text);
     bool ask(const std::string& text);
     void failWrite();
+    void failPeer();
     void commitPendingError();
 
     Deck& deck_;
@@ -142,6 +143,8 @@ private:
     formats::ImageWriter::Limits imageLimits_;
 
     class Sink;
+    // Stop pressed during a copy to the other instance (any thread sets it).
+    std::atomic<bool> peerCancelled_{false};
     std::unique_ptr<Sink> sink_; // messages of the writers, shown on the window thread
     bool active_ = false;
     bool writeFailed_ = false;

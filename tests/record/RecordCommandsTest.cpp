@@ -1,4 +1,5 @@
 // The command line's recording and virtual ID commands, run as a user runs them.
+#include "cli/CliRunner.h"
 #include "dat/RecSubcode.h"
 #include "sim/Cassette.h"
 #include "support/TempDir.h"
@@ -74,31 +75,30 @@ TEST(RecordCommands, VirtualIdsAreAddedErasedAndRenumbered)
     EXPECT_EQ(cli("vid add " + vid + " start --at 00:00:10:00").exitCode, 2);
 }
 
-TEST(RecordCommands, TwoProcessesCopyATapeFrameForFrameThroughTheLink)
-{
-    TempDir dir;
-    const std::string run = dir.file("run");
-    ::mkdir(run.c_str(), 0700);
-    ::setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
-    const std::string source = dir.file("source.tvs");
+// Two instances, each in its own process with its own simulated drive, in a runtime folder
+// of the test's own.
+class TwoInstances : public ::testing::Test {
+protected:
+    void SetUp() override
     {
+        ::mkdir(run.c_str(), 0700);
+        ::setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
         std::string error;
-        auto c = sim::Cassette::create(source, 1, error);
-        ASSERT_TRUE(c) << error;
-        dat::DatFrame f;
-        dat::RecSubcodeState st;
-        dat::initRecSubcode(f.subcode, st, dat::kIdControlStart, dat::TimeCode{0, 0, 0, 0}, 0, 0,
-                            44100, false, 1);
-        for (int i = 0; i < 400; ++i) {
-            f.audio.fill(static_cast<std::uint8_t>(i * 3));
-            ASSERT_TRUE(c->writeFrame(i, f.data(), error)) << error;
-            dat::advanceRecSubcode(f.subcode, st);
+        {
+            // 400 frames at 44.1 kHz under START 1; frame i holds the byte i * 3.
+            auto c = sim::Cassette::create(source, 1, error);
+            ASSERT_TRUE(c) << error;
+            dat::DatFrame f;
+            dat::RecSubcodeState st;
+            dat::initRecSubcode(f.subcode, st, dat::kIdControlStart, dat::TimeCode{0, 0, 0, 0}, 0,
+                                0, 44100, false, 1);
+            for (int i = 0; i < 400; ++i) {
+                f.audio.fill(static_cast<std::uint8_t>(i * 3));
+                ASSERT_TRUE(c->writeFrame(i, f.data(), error)) << error;
+                dat::advanceRecSubcode(f.subcode, st);
+            }
         }
-    }
-    // The receiving cassette has a lead-in, so that its drive knows where it stands at once.
-    const std::string copy = dir.file("copy.tvs");
-    {
-        std::string error;
+        // The receiving cassette has a lead-in, so that its drive knows where it stands at once.
         auto c = sim::Cassette::create(copy, 1, error);
         ASSERT_TRUE(c) << error;
         dat::DatFrame f;
@@ -110,21 +110,47 @@ TEST(RecordCommands, TwoProcessesCopyATapeFrameForFrameThroughTheLink)
             dat::advanceRecSubcode(f.subcode, st);
         }
     }
-    CliRun served{-1, ""};
-    std::thread receiver(
-        [&] { served = cli("--instance 2 --drive sim:" + copy + " serve --once"); });
-    const std::string socket = run + "/tarnvel/Tarnvel:2.sock";
-    for (int i = 0; i < 600 && !std::filesystem::exists(socket); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const CliRun sent = cli("--drive sim:" + source + " copy-to-peer --image");
-    receiver.join();
-    ::unsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(sent.exitCode, 0) << sent.out;
-    EXPECT_EQ(served.exitCode, 0) << served.out;
+    void TearDown() override { ::unsetenv("XDG_RUNTIME_DIR"); }
+
+    bool waitForReceiver() const
+    {
+        const std::string socket = run + "/tarnvel/Tarnvel:2.sock";
+        for (int i = 0; i < 600 && !std::filesystem::exists(socket); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return std::filesystem::exists(socket);
+    }
+    // Copies the source through `serve --once` in the second instance.
+    void copyThroughTheLink(const std::string& senderOptions)
+    {
+        CliRun served{-1, ""};
+        std::thread receiver(
+            [&] { served = cli("--instance 2 --drive sim:" + copy + " serve --once"); });
+        ASSERT_TRUE(waitForReceiver());
+        const CliRun sent = cli("--drive sim:" + source + " copy-to-peer" + senderOptions);
+        receiver.join();
+        EXPECT_EQ(sent.exitCode, 0) << sent.out;
+        EXPECT_EQ(served.exitCode, 0) << served.out;
+    }
+    void open(std::unique_ptr<sim::Cassette>& a, std::unique_ptr<sim::Cassette>& b)
+    {
+        std::string error;
+        a = sim::Cassette::open(source, sim::Cassette::Access::ReadOnly, error);
+        b = sim::Cassette::open(copy, sim::Cassette::Access::ReadOnly, error);
+        ASSERT_TRUE(a && b) << error;
+    }
+
+    TempDir dir;
+    const std::string run = dir.file("run");
+    const std::string source = dir.file("source.tvs");
+    const std::string copy = dir.file("copy.tvs");
+};
+
+TEST_F(TwoInstances, AnImageCopyIsFrameForFrame)
+{
+    copyThroughTheLink(" --image");
+    std::unique_ptr<sim::Cassette> a, b;
+    open(a, b);
     std::string error;
-    auto a = sim::Cassette::open(source, sim::Cassette::Access::ReadOnly, error);
-    auto b = sim::Cassette::open(copy, sim::Cassette::Access::ReadOnly, error);
-    ASSERT_TRUE(a && b) << error;
     ASSERT_EQ(b->recordedEnd(), a->recordedEnd());
     for (std::int64_t i = 0; i < a->recordedEnd(); ++i) {
         dat::DatFrame x;
@@ -133,6 +159,48 @@ TEST(RecordCommands, TwoProcessesCopyATapeFrameForFrameThroughTheLink)
         ASSERT_TRUE(b->readFrame(i, y.data(), error));
         ASSERT_EQ(std::memcmp(x.data(), y.data(), dat::kFrameBytes), 0) << i;
     }
+}
+
+// An audio copy is recorded anew: the program's audio arrives in order, every byte of it.
+TEST_F(TwoInstances, AnAudioCopyCarriesEverySampleInOrder)
+{
+    copyThroughTheLink("");
+    std::unique_ptr<sim::Cassette> a, b;
+    open(a, b);
+    std::string error;
+    // Frame 0 is silent like the lead-in: the copy is found by its frame 1.
+    std::int64_t at = -1;
+    for (std::int64_t i = 0; i < b->recordedEnd() && at < 0; ++i) {
+        dat::DatFrame y;
+        ASSERT_TRUE(b->readFrame(i, y.data(), error));
+        if (y.audio[0] == 3 && y.audio[5291] == 3)
+            at = i - 1;
+    }
+    ASSERT_GE(at, 0);
+    for (std::int64_t i = 0; i < 400; ++i) {
+        dat::DatFrame x;
+        dat::DatFrame y;
+        ASSERT_TRUE(a->readFrame(i, x.data(), error));
+        ASSERT_TRUE(b->readFrame(at + i, y.data(), error));
+        ASSERT_EQ(std::memcmp(x.audio.data(), y.audio.data(), 5292), 0) << i;
+    }
+}
+
+// The receiving process killed mid-copy: the sender ends with a message, not a hang.
+TEST_F(TwoInstances, KillingTheReceiverEndsTheSender)
+{
+    cli::test::CliProcess receiver(dir, {"--instance", "2", "--drive", "sim:" + copy, "serve"});
+    ASSERT_TRUE(waitForReceiver());
+    // At deck speed the 400 frames take 13 seconds: the kill comes in the middle.
+    cli::test::CliProcess sender(dir, {"--realtime", "--drive", "sim:" + source, "copy-to-peer"});
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    receiver.signal(SIGKILL);
+    receiver.wait();
+    const cli::test::CliResult sent = sender.wait(std::chrono::seconds(60));
+    EXPECT_NE(sent.exitCode, 0) << sent.out << sent.err;
+    EXPECT_NE((sent.out + sent.err).find("The copy ended: Tarnvel:2 no longer takes frames."),
+              std::string::npos)
+        << sent.out << sent.err;
 }
 
 } // namespace
