@@ -657,7 +657,17 @@ void Deck::recordEnd()
     pauseWithEvents(options_.recordSettleMs);
     writeThread_->drainAndStop();
     pauseWithEvents(options_.recordSettleMs);
-    switch (cause) {
+    // The source may end while frames still wait in the ring: a write that fails while they
+    // drain ends the run as one the producer saw would.
+    record::RecordStop end = cause;
+    if (end != record::RecordStop::EndOfTape && end != record::RecordStop::WriteFailed) {
+        const int writeError = writeThread_->error();
+        if (writeError == WriteThread::kErrorEndOfTape)
+            end = record::RecordStop::EndOfTape;
+        else if (writeError != WriteThread::kErrorNone)
+            end = record::RecordStop::WriteFailed;
+    }
+    switch (end) {
     case record::RecordStop::EndOfTape:
         keptErrorDetail_ = drive_->logText();
         view_.setText(Control::ErrorStatusStaticText, tr(msg::kEndOfTape));
