@@ -43,35 +43,6 @@ int fail(const std::string& text, int code = 1)
     return failWith(text, code);
 }
 
-// The driver type of a --driver name; -1 for the null device, -2 when unknown.
-int driverTypeOf(const std::string& name)
-{
-    if (name.empty() || name == "alsa")
-        return 0;
-    if (name == "pulse")
-        return 1;
-    if (name == "jack")
-        return 2;
-    if (name == "null")
-        return -1;
-    return -2;
-}
-
-// True when the audio library offers an output device of the driver type.
-bool hasOutputDevice(sound::AudioBackendProvider& provider, int driverType)
-{
-    std::unique_ptr<sound::AudioBackend> backend =
-        provider.create(static_cast<sound::SoundDriverType>(driverType));
-    std::vector<sound::AudioDeviceInfo> devices;
-    std::string error;
-    if (!backend || !backend->listDevices(devices, error))
-        return false;
-    for (const auto& d : devices)
-        if (d.outputChannels > 0)
-            return true;
-    return false;
-}
-
 std::shared_ptr<sound::AudioBackendProvider> audioFor(const PlayOptions& opt, int& driverType,
                                                       int& exitCode)
 {
@@ -87,7 +58,7 @@ std::shared_ptr<sound::AudioBackendProvider> audioFor(const PlayOptions& opt, in
     if (driverType == -1 || opt.device == "null" || opt.fast)
         return std::make_shared<sound::NullBackendProvider>(nullDevice);
     auto system = sound::systemAudioBackends();
-    if (!hasOutputDevice(*system, driverType)) {
+    if (!hasDevice(*system, driverType, false)) {
         std::cerr << "No sound output device: playing to the null device.\n";
         return std::make_shared<sound::NullBackendProvider>(nullDevice);
     }

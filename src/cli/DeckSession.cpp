@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <iostream>
 #include <unistd.h>
+#include <vector>
 
 namespace tarnvel::cli {
 
@@ -32,6 +33,33 @@ int failWith(const std::string& text, int code)
 {
     std::cerr << text << "\n";
     return code;
+}
+
+int driverTypeOf(const std::string& name)
+{
+    if (name.empty() || name == "alsa")
+        return 0;
+    if (name == "pulse")
+        return 1;
+    if (name == "jack")
+        return 2;
+    if (name == "null")
+        return -1;
+    return -2;
+}
+
+bool hasDevice(sound::AudioBackendProvider& provider, int driverType, bool input)
+{
+    std::unique_ptr<sound::AudioBackend> backend =
+        provider.create(static_cast<sound::SoundDriverType>(driverType));
+    std::vector<sound::AudioDeviceInfo> devices;
+    std::string error;
+    if (!backend || !backend->listDevices(devices, error))
+        return false;
+    for (const auto& d : devices)
+        if ((input ? d.inputChannels : d.outputChannels) > 0)
+            return true;
+    return false;
 }
 
 bool loadRunSettings(const CliContext& ctx, app::Settings& settings, int& exitCode)

@@ -21,6 +21,12 @@ namespace tarnvel::cli {
 // Prints `text` to stderr and returns `code`.
 int failWith(const std::string& text, int code = 1);
 
+// The driver type of a --driver name (alsa, pulse, jack); -1 for the null device, -2 when
+// unknown.
+int driverTypeOf(const std::string& name);
+// True when the audio library offers a device of the driver type with inputs (or outputs).
+bool hasDevice(sound::AudioBackendProvider& provider, int driverType, bool input);
+
 // The settings of a run: the instance's file (or --ini), then the --set overrides. The
 // command line never writes the settings file. False (with exitCode set and the reason
 // printed) when --ini names no readable file or an override is refused.

@@ -3,6 +3,7 @@
 #include "cli/CliContext.h"
 #include "cli/CliDeckView.h"
 #include "cli/CliInterrupt.h"
+#include "cli/CliSupport.h"
 #include "cli/DeckSession.h"
 #include "dat/DatMessages.h"
 #include "dat/LocateTarget.h"
@@ -29,14 +30,6 @@ namespace tarnvel::cli {
 namespace {
 
 using formats::stringPrintf;
-
-class StderrSink : public MessageSink {
-public:
-    void showMessage(const std::string& text, MessageIcon, const std::string&) override
-    {
-        std::cerr << text << "\n";
-    }
-};
 
 struct RecordOptions {
     // A WAV list.
@@ -68,34 +61,6 @@ struct IdOptions {
     std::optional<int> pno;
     std::string at;
 };
-
-// The driver type of a --driver name; -1 for the null device, -2 when unknown.
-int driverTypeOf(const std::string& name)
-{
-    if (name.empty() || name == "alsa")
-        return 0;
-    if (name == "pulse")
-        return 1;
-    if (name == "jack")
-        return 2;
-    if (name == "null")
-        return -1;
-    return -2;
-}
-
-bool hasDevice(sound::AudioBackendProvider& provider, int driverType, bool input)
-{
-    std::unique_ptr<sound::AudioBackend> backend =
-        provider.create(static_cast<sound::SoundDriverType>(driverType));
-    std::vector<sound::AudioDeviceInfo> devices;
-    std::string error;
-    if (!backend || !backend->listDevices(devices, error))
-        return false;
-    for (const auto& d : devices)
-        if ((input ? d.inputChannels : d.outputChannels) > 0)
-            return true;
-    return false;
-}
 
 // The audio library for a run: the system's, or the null device when asked for (as fast as
 // the recording takes it). A recording never falls back to the null device on its own: it

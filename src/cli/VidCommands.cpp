@@ -1,4 +1,5 @@
 #include "cli/CliContext.h"
+#include "cli/CliSupport.h"
 #include "cli/DeckSession.h"
 #include "dat/DatMessages.h"
 #include "dat/LocateTarget.h"
@@ -20,14 +21,6 @@ namespace tarnvel::cli {
 namespace {
 
 using formats::stringPrintf;
-
-class StderrSink : public MessageSink {
-public:
-    void showMessage(const std::string& text, MessageIcon, const std::string&) override
-    {
-        std::cerr << text << "\n";
-    }
-};
 
 struct VidOptions {
     std::string file;
