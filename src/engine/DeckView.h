@@ -61,7 +61,7 @@ enum class Control : int {
     Count_ // number of controls
 };
 
-// The name the specification's window gives the control ("PlayButton").
+// The control's object name in the main window ("PlayButton"), as tests and logs name it.
 std::string_view controlName(Control c);
 
 // Colours of the status lines: the normal face colour, or the recording colours.

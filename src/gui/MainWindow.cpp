@@ -117,7 +117,7 @@ MainWindow::MainWindow(engine::UiThread& ui, app::Settings& settings, MainWindow
     o.saveSettings = options_.saveSettings;
     deck_ = std::make_unique<engine::Deck>(ui_, *this, settings_, std::move(o));
 
-    // The sound input stays with the window until the recording pipeline owns it.
+    // The setup dialog's sound input (device and format lists); a recording opens the deck's own.
     sound::WaveRecorder::Config rc;
     rc.messages = &sink_;
     rc.driverType = static_cast<sound::SoundDriverType>(settings_.PlayRecDriverType);
@@ -399,10 +399,7 @@ QWidget* MainWindow::buildTransport()
     muteTime_ = listBox("MuteTimeComboBox", app::muteTimeList(settings_.RecMuteTime));
     muteTime_->setToolTip(qtext(msg::kMuteTime));
     connect(muteTime_, &QComboBox::activated, this,
-            [this](int) {
-                settings_.RecMuteTime = muteTime_->currentText().toInt();
-                deck_->setMuteTime(settings_.RecMuteTime);
-            });
+            [this](int) { deck_->setMuteTime(muteTime_->currentText().toInt()); });
     h->addWidget(muteTime_);
     h->addStretch(1);
     return box;
@@ -1013,7 +1010,8 @@ void MainWindow::showRecFromFile()
     if (!deck_->transportEnabled())
         return;
     RecFromFileDialog* d = recFromFileDialog();
-    const int mode = d->run(qobject_cast<QCheckBox*>(control(Control::AutoID_CheckBox))->isChecked());
+    const int mode =
+        d->run(qobject_cast<QCheckBox*>(control(Control::AutoID_CheckBox))->isChecked());
     if (mode != 0)
         startRecordingFromFiles(mode);
 }
@@ -1029,14 +1027,12 @@ void MainWindow::muteButtonClick()
 {
     // The button only shows the mute while it runs: the deck sets it down and up.
     setDown(Control::MuteButton, false);
-    deck_->setMuteTime(settings_.RecMuteTime);
     deck_->mute();
 }
 
 void MainWindow::writeIdButtonClick()
 {
-    deck_->setWriteIdKind(writeIdKind_->currentIndex());
-    deck_->setWriteIdText(qobject_cast<QLineEdit*>(control(Control::WriteID_Edit))->text().toStdString());
+    // The kind and number reached the deck as they were chosen.
     deck_->writeIdButton();
 }
 
@@ -1060,7 +1056,6 @@ void MainWindow::peerRecordingRequested(bool wholeFrames)
     if (!peerServer_ || !peerBlocks_)
         return;
     peerBlocks_->begin(wholeFrames);
-    deck_->setWriteIdText(qobject_cast<QLineEdit*>(control(Control::WriteID_Edit))->text().toStdString());
     // The deck answers the other instance itself (refused while busy).
     deck_->peerStartRequest(wholeFrames, *peerReplies_, peerBlocks_.get());
 }

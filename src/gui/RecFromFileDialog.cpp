@@ -412,16 +412,8 @@ int RecFromFileDialog::run(bool autoIdChecked)
 
 void RecFromFileDialog::prepare()
 {
-    record::RecFileSettings s;
-    s.preSilenceSec = settings_.DlgPreSilenceSec;
-    s.postSilenceSec = settings_.DlgPostSilenceSec;
-    s.longPlayMode = settings_.DlgLongPlayMode;
-    s.emphasis = settings_.DlgEmphasis;
-    s.copyBits = settings_.DlgCopyBits;
-    s.recAutoEndId = settings_.RecAutoEndID;
-    s.recFromFileOnly = settings_.RecFromFileOnly;
+    record::RecFileSettings s = record::RecFileSettings::fromSettings(settings_);
     s.imagePath = imageName_->text().toStdString();
-    s.dir = settings_.Dir;
     list_->show(s);
     pnoStart_->setText(QString::number(list_->pNoStart()));
     preSilence_->setCurrentText(qstr(list_->preSilenceText()));
@@ -517,14 +509,8 @@ void RecFromFileDialog::stopPlaying()
 
 void RecFromFileDialog::storeSettings()
 {
-    const record::RecFileSettings& s = list_->settings();
-    settings_.DlgPreSilenceSec = s.preSilenceSec;
-    settings_.DlgPostSilenceSec = s.postSilenceSec;
-    settings_.DlgLongPlayMode = s.longPlayMode;
-    settings_.DlgEmphasis = s.emphasis;
-    settings_.DlgCopyBits = s.copyBits;
-    if (!s.dir.empty())
-        settings_.Dir = s.dir;
+    // OK has put the boxes' states into the list's record; Cancel leaves them as loaded.
+    list_->settings().storeIn(settings_);
 }
 
 void RecFromFileDialog::accept()
@@ -539,10 +525,6 @@ void RecFromFileDialog::accept()
     if (!decision_)
         return; // the list said why, or the image question was answered Cancel
     mode_ = static_cast<int>(decision_->mode);
-    if (wave) {
-        settings_.RecFromFileOnly = decision_->recFromFileOnly;
-        settings_.RecAutoEndID = decision_->recAutoEndId;
-    }
     stopPlaying();
     storeSettings();
     QDialog::accept();

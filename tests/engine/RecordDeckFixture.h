@@ -6,6 +6,7 @@
 #include "support/WavFixture.h"
 
 #include <cstring>
+#include <filesystem>
 #include <optional>
 
 // Recording scenarios: a deck on a simulated drive records WAV lists, images, the sound input
@@ -159,6 +160,21 @@ struct EntryList {
 
 class RecordDeckTest : public DeckFixture {
 protected:
+    // A new receiving cassette for a copy from the other instance: an empty one for image
+    // duplication (the image brings its own lead-in), one with its lead-in for audio.
+    void freshCopyTarget(bool wholeFrames)
+    {
+        deck.reset();
+        simDrive.reset();
+        std::filesystem::remove(cassettePath);
+        if (wholeFrames) {
+            makeTape([](sim::Cassette&) {});
+            openDeck();
+            waitForTape();
+        } else {
+            blankTapeWithLeadIn();
+        }
+    }
     // A never recorded cassette in the drive; the deck offers the lead-in and it is written.
     void blankTapeWithLeadIn(int minutes = 2, sim::SimOptions options = fastSim())
     {

@@ -482,16 +482,7 @@ TEST_F(RecordDeckTest, TheOtherInstancesTapeIsCopiedFrameForFrame)
     }
     for (const bool whole : {true, false}) {
         SCOPED_TRACE(whole ? "image duplication" : "audio");
-        deck.reset();
-        simDrive.reset();
-        std::filesystem::remove(cassettePath);
-        if (whole) {
-            makeTape([](sim::Cassette&) {});
-            openDeck();
-            waitForTape();
-        } else {
-            blankTapeWithLeadIn();
-        }
+        freshCopyTarget(whole);
         std::string error;
         auto src = sim::Cassette::open(source, sim::Cassette::Access::ReadOnly, error);
         MemorySender sender(*deck, *src, whole);
@@ -630,16 +621,7 @@ TEST_F(RecordDeckTest, ACopyBetweenTwoInstancesThroughTheLinkIsFrameForFrame)
     const std::string folder = dir.path().string();
     for (const bool whole : {true, false}) {
         SCOPED_TRACE(whole ? "image duplication" : "audio");
-        deck.reset();
-        simDrive.reset();
-        std::filesystem::remove(cassettePath);
-        if (whole) {
-            makeTape([](sim::Cassette&) {});
-            openDeck();
-            waitForTape();
-        } else {
-            blankTapeWithLeadIn();
-        }
+        freshCopyTarget(whole);
         link::PeerServer::Handler h;
         std::unique_ptr<link::PeerServer> server;
         std::unique_ptr<record::LinkReplies> replies;

@@ -1,4 +1,5 @@
 // The command line's wav, cue and vid subcommands, run as a user runs them.
+#include "CliShell.h"
 #include "support/TempDir.h"
 #include "support/WavFixture.h"
 
@@ -6,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 namespace tarnvel::record {
 namespace {
@@ -14,25 +14,8 @@ namespace {
 using test::TempDir;
 using test::WavFixture;
 
-struct CliRun {
-    int exitCode;
-    std::string out;
-};
-
-CliRun cli(const std::string& args, const std::string& err = "/dev/null")
-{
-    // A reader that waits on a FIFO would hang the suite: give up after a while instead.
-    const std::string command = "timeout 60 " + std::string(TARNVEL_CLI) + " " + args + " 2>" + err;
-    FILE* p = popen(command.c_str(), "r");
-    if (p == nullptr)
-        return {-1, ""};
-    std::string out;
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, p) != nullptr)
-        out += buf;
-    const int status = pclose(p);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
+using test::cli;
+using test::CliRun;
 
 TEST(FormatCommands, WavInfoCueMakeShowAndVidShow)
 {

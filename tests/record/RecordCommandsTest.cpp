@@ -1,4 +1,5 @@
 // The command line's recording and virtual ID commands, run as a user runs them.
+#include "CliShell.h"
 #include "cli/CliRunner.h"
 #include "dat/RecSubcode.h"
 #include "sim/Cassette.h"
@@ -21,23 +22,12 @@ namespace {
 using test::TempDir;
 using test::WavFixture;
 
-struct CliRun {
-    int exitCode;
-    std::string out;
-};
+using test::CliRun;
 
+// Standard error joins the output: the tests read the messages.
 CliRun cli(const std::string& args)
 {
-    const std::string command = std::string(TARNVEL_CLI) + " " + args + " 2>&1";
-    FILE* p = popen(command.c_str(), "r");
-    if (p == nullptr)
-        return {-1, ""};
-    std::string out;
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, p) != nullptr)
-        out += buf;
-    const int status = pclose(p);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+    return test::cli(args, "&1");
 }
 
 TEST(RecordCommands, ANewTapeIsNotRecordedWithoutItsLeadIn)
