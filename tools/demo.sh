@@ -31,7 +31,9 @@ run --drive "sim:$tape" read --count 1 --dump
 run --drive "sim:$tape" locate --abs 00:00:40:00
 run --drive "sim:$tape" position
 run --drive "sim:$tape" rewind
-run --drive "sim:$tape" read --count 2475 --ids | tail -n 12
+# The whole recording, with the IDs learned on the way (its last lines).
+echo; echo "\$ tarnvel-cli --drive sim:$tape read --count 2475 --ids | tail -n 12"
+"$cli" --drive "sim:$tape" read --count 2475 --ids | tail -n 12
 
 archive="$work/archive"
 mkdir -p "$archive"
