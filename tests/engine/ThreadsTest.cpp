@@ -15,16 +15,25 @@ TEST(SubThread, EveryCommandIsTakenExactlyOnceHoweverFastTheyCome)
 {
     std::atomic<int> polls{0};
     std::atomic<int> waits{0};
+    // Every second command holds until released, so a second issue meets a running one
+    // however fast the thread is; the others complete at once to race the next issue.
+    std::atomic<bool> release{false};
     SubThread t([&](SubCommand c) {
         if (c == SubCommand::StatusPoll)
             ++polls;
         else if (c == SubCommand::MotionWait)
             ++waits;
+        if (c == SubCommand::MotionWait)
+            while (!release.exchange(false))
+                std::this_thread::yield();
     });
     for (int i = 0; i < 40; ++i) {
         const SubCommand c = i % 2 ? SubCommand::MotionWait : SubCommand::StatusPoll;
         ASSERT_TRUE(t.issue(c));
-        EXPECT_FALSE(t.issue(c)); // one at a time
+        if (c == SubCommand::MotionWait) {
+            EXPECT_FALSE(t.issue(c)); // one at a time
+            release = true;
+        }
         for (int w = 0; w < 5000 && !t.idle(); ++w)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ASSERT_TRUE(t.idle()) << "lost wake-up at " << i;
