@@ -82,7 +82,10 @@ void WriteThread::run()
     for (;;) {
         {
             std::unique_lock lock(mutex_);
-            wake_.wait(lock, [&] { return terminate_ || enabled_.load(); });
+            // Wait for a run (active_), not for enabled_: a stop() that comes before this
+            // thread wakes clears enabled_ and then waits for active_, which only this
+            // thread clears.
+            wake_.wait(lock, [&] { return terminate_ || active_.load(); });
             if (terminate_)
                 break;
         }

@@ -102,6 +102,18 @@ TEST(WriteThread, FramesReachTheDriveInOrderAndAFullRingReturnsTheErrorAtOnce)
     w.stop();
 }
 
+// A run that ends before the writer thread has woken for it (a recording stopped at once)
+// must not leave stop() waiting for a thread that never saw the run begin.
+TEST(WriteThread, AStopBeforeTheThreadWakesEndsTheRun)
+{
+    WriteThread w([](const dat::DatFrame&) { return WriteResult::Written; });
+    for (int i = 0; i < 300; ++i) {
+        w.start();
+        w.drainAndStop();
+        ASSERT_FALSE(w.writing());
+    }
+}
+
 TEST(DisplayThread, TurnsOnlyWhileReleasedAndACountedSuspendKeepsAHeldThreadHeld)
 {
     std::atomic<int> turns{0};
