@@ -2,6 +2,7 @@
 
 #include "dat/DatMessages.h"
 #include "scsi/CommandLog.h"
+#include "scsi/ScsiMessages.h"
 
 #include <chrono>
 #include <cstring>
@@ -163,8 +164,9 @@ std::uint8_t DatDrive::readFrame(int d, std::uint8_t* buffer, std::uint32_t n)
                                  static_cast<std::uint8_t>(n >> 8),
                                  static_cast<std::uint8_t>(n),
                                  0};
-    const std::uint8_t status =
-        runCommand("READ6", d, DataDirection::In, cdb, sizeof cdb, buffer, n);
+    std::uint8_t status = audioModeAfterReset(d, "READ6", cdb[0]);
+    if (status == kSsComp)
+        status = runCommand("READ6", d, DataDirection::In, cdb, sizeof cdb, buffer, n);
     dr->tracker.setLastTransferKind(TransferKind::Read);
     return status;
 }
@@ -180,8 +182,10 @@ std::uint8_t DatDrive::writeFrame(int d, const std::uint8_t* buffer, std::uint32
                                  static_cast<std::uint8_t>(n >> 8),
                                  static_cast<std::uint8_t>(n),
                                  0};
-    const std::uint8_t status = runCommand("WRITE6", d, DataDirection::Out, cdb, sizeof cdb,
-                                           const_cast<std::uint8_t*>(buffer), n);
+    std::uint8_t status = audioModeAfterReset(d, "WRITE6", cdb[0]);
+    if (status == kSsComp)
+        status = runCommand("WRITE6", d, DataDirection::Out, cdb, sizeof cdb,
+                            const_cast<std::uint8_t*>(buffer), n);
     dr->tracker.setLastTransferKind(TransferKind::Write);
     return status;
 }
@@ -199,6 +203,8 @@ std::uint8_t DatDrive::locate(int d, int kind, bool immediate, std::uint8_t a, s
                                   a,    b,
                                   c,    e,
                                   0,    0};
+    if (const std::uint8_t ready = audioModeAfterReset(d, "LOCATE", cdb[0]); ready != kSsComp)
+        return ready;
     return runCommand("LOCATE", d, DataDirection::None, cdb, sizeof cdb, nullptr, 0,
                       motionTimeout(immediate));
 }
@@ -208,8 +214,28 @@ std::uint8_t DatDrive::readPosition(int d, std::uint8_t* buffer)
     if (!drive(d))
         return kNotSent;
     const std::uint8_t cdb[10] = {0x34, 0x01, 0, 0, 0, 0, 0, 0, 0, 0};
+    if (const std::uint8_t ready = audioModeAfterReset(d, "READ_POS", cdb[0]); ready != kSsComp)
+        return ready;
     return runCommand("READ_POS", d, DataDirection::In, cdb, sizeof cdb, buffer,
                       kPositionReplyBytes);
+}
+
+std::uint8_t DatDrive::audioModeAfterReset(int d, const char* name, std::uint8_t opcode)
+{
+    if (!modeCheckDue(d))
+        return kSsComp;
+    if (!drive(d)->audioModeSet) {
+        modeChecked(d); // data mode is what a reset leaves
+        return kSsComp;
+    }
+    // The first command after a reset may meet its unit attention: try as identify does.
+    for (int attempt = 0; attempt < kIdentifyTries; ++attempt) {
+        if (setModePage30(d) == kSsComp)
+            return kSsComp;
+        sleepMs(kRetrySleepMs);
+    }
+    return failWithoutSending(name, d, opcode, scsi::msg::kAudioModeLost,
+                              &scsi::msg::kExplainModeLost);
 }
 
 bool DatDrive::identify(int d)
@@ -227,6 +253,8 @@ bool DatDrive::identify(int d)
             return true;
         sleepMs(kRetrySleepMs);
     }
+    // Not ours to use: let other programs have it.
+    releaseDevice(d);
     return false;
 }
 
@@ -239,7 +267,10 @@ std::uint8_t DatDrive::setModePage30(int d)
     if (status != kSsComp)
         return status;
     drive(d)->audioModeSet = true; // whatever the mode data says now, data mode is due at the end
-    return modeDump(d) == kAudioDensity ? kSsComp : kSsErr;
+    if (modeDump(d) != kAudioDensity)
+        return kSsErr;
+    modeChecked(d);
+    return kSsComp;
 }
 
 std::uint8_t DatDrive::setDataMode(int d)

@@ -54,9 +54,11 @@ public:
     // 20 bytes: program number digits, index and the three times of the current position.
     std::uint8_t readPosition(int d, std::uint8_t* buffer);
 
-    // True when the device at `d` is a tape drive that switches into audio mode.
+    // True when the device at `d` is a tape drive that switches into audio mode; a device that
+    // does not is let go (see ScsiTransport::releaseDevice).
     bool identify(int d);
-    // Audio mode (density 0x80), verified by reading the mode data back.
+    // Audio mode (density 0x80), verified by reading the mode data back. After a reset it is
+    // set again by the first frame read or write, locate or position read.
     std::uint8_t setModePage30(int d);
     std::uint8_t setDataMode(int d);
     // At the end of a run: switches each drive this object put into audio mode back to data
@@ -145,6 +147,10 @@ private:
     };
     Drive* drive(int d);
     const Drive* drive(int d) const;
+    // Before a command whose meaning depends on the drive's mode (frames, locate, position):
+    // after a reset, audio mode is set again (and verified) if this object had set it.
+    // kSsComp when the command may go; otherwise it has failed, logged, without being sent.
+    std::uint8_t audioModeAfterReset(int d, const char* name, std::uint8_t opcode);
     void fillReadAhead(int d, Drive& drive);
     void sleepMs(int milliseconds);
 

@@ -1,5 +1,7 @@
 #include "dat/StatusPoll.h"
 
+#include "scsi/ScsiMessages.h"
+
 #include <chrono>
 #include <thread>
 
@@ -13,6 +15,11 @@ StatusPollResult StatusPoller::poll(const std::function<void()>& showLoading)
         tapeChecked_ = false;
     r.statusText = unitStatusText(r.status);
     r.detailText = unitStatusDetail(r.status, drive_.senseSummary());
+    if (drive_.waitingForRecovery(d_)) {
+        // A command given up at its deadline is still the kernel's: nothing was sent.
+        r.statusText = std::string(" ") + tr(scsi::msg::kWaitingForRecovery);
+        r.detailText.clear();
+    }
     if (r.status == kUnitReady && !tapeChecked_) {
         r.arrived = true;
         if (drive_.tapeArrival(d_, showLoading)) {

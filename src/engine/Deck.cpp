@@ -8,6 +8,7 @@
 #include "engine/DeckRecord.h"
 #include "engine/EngineMessages.h"
 #include "formats/StringPrintf.h"
+#include "scsi/AbortDialog.h"
 #include "scsi/ScsiStatus.h"
 #include "sound/WavePlayer.h"
 
@@ -267,29 +268,11 @@ bool Deck::abortQuery()
 {
     if (!drive_)
         return true;
-    const std::string name = drive_->commandInProgressName();
-    if (name.empty())
-        return true;
-    if (!view_
-             .ask(stringPrintf(tr(msg::kCommandAndQuestion), name.c_str(), tr(msg::kTryAbort)),
-                  Buttons::YesNo)
-             .yes)
-        return false;
-    for (;;) {
-        if (!drive_->isSpti())
-            drive_->abort();
-        for (int i = 0; i < 20; ++i) {
-            pumpFor(500);
-            if (drive_->commandInProgressName().empty())
-                return true;
-        }
-        if (!view_
-                 .ask(stringPrintf(tr(msg::kCommandAndQuestion), name.c_str(),
-                                   tr(msg::kAbortFailed)),
-                      Buttons::YesNo)
-                 .yes)
-            return true;
-    }
+    scsi::AbortDialogView dialog;
+    dialog.ask = [this](const std::string& q) { return view_.ask(q, Buttons::YesNo).yes; };
+    dialog.wait = [this](int ms) { pumpFor(ms); };
+    dialog.tell = [this](const std::string& t) { view_.showMessage(t, MessageIcon::Warning); };
+    return scsi::runAbortDialog(*drive_, dialog);
 }
 
 bool Deck::idle() const

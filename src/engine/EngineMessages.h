@@ -62,10 +62,4 @@ inline constexpr MessagePair kChecking{"", " Checking %s..."};
 inline constexpr MessagePair kNameAndText{"", "%s\n\n%s"};
 inline constexpr MessagePair kPeerImageMark{"", "/I"};
 
-// Abort of a running drive command.
-inline constexpr MessagePair kTryAbort{"", "Now executing SCSI command above.\n Try to abort?"};
-inline constexpr MessagePair kAbortFailed{
-    "", "Abort failed.\n Try to abort again?\n\n(If you click NO, then close as it stands.)"};
-inline constexpr MessagePair kCommandAndQuestion{"", "%s\n\n%s"};
-
 } // namespace tarnvel::engine::msg

@@ -27,6 +27,12 @@ public:
     void close(int fd) override { ::close(fd); }
     int ioctl(int fd, unsigned long request, void* arg) override
     {
+        // Retrying after EINTR is safe for the calls made here: SG_IO goes only to tape nodes,
+        // whose driver waits for a sent command without letting signals in, so EINTR means
+        // nothing was sent. On a generic node an interrupted SG_IO leaves its command running
+        // and a retry would send it again: a READ or WRITE would skip or double a frame.
+        // Commands to generic nodes therefore go by write(), poll() and read(), which never
+        // send anything twice.
         int rc;
         do {
             rc = ::ioctl(fd, request, arg);

@@ -37,14 +37,42 @@ struct ScsiResult {
     std::array<std::uint8_t, kFullSenseBytes> sense{}; // fixed format
     // Set when the status bytes alone cannot tell what went wrong (time-out, system error).
     const MessagePair* failure = nullptr;
-    int systemError = 0;        // errno of a failed system call on the device
-    std::uint32_t residual = 0; // bytes a data-in command with GOOD status did not deliver
+    int systemError = 0; // errno of a failed system call on the device
+    // The kernel's own host and driver bytes (DID_*, DRIVER_*), raw; `answeredAtOnce`: the
+    // reply came long before the command's time-out.
+    std::uint8_t hostStatus = 0;
+    std::uint8_t driverStatus = 0;
+    bool answeredAtOnce = false;
+    // The residual as the adapter reports it (some adapters do not), for commands with a data
+    // phase that the kernel answered.
+    bool residualReported = false;
+    std::int32_t residual = 0;
+    // The drive was reset (by us, by the kernel's error handling, or it says so in its sense
+    // data): whatever mode it was switched to may be lost.
+    bool deviceReset = false;
+    // A further line for the log (what a reset did, a late reply, the drive gone).
+    const MessagePair* note = nullptr;
+    // A reply of a command given up at its deadline that came since: its status bytes.
+    bool lateReply = false;
+    std::uint8_t lateTargetStatus = 0;
+    std::uint8_t lateHostStatus = 0;
+    std::uint8_t lateDriverStatus = 0;
+};
+
+// What a device reset did to the command it was meant to stop.
+enum class AbortOutcome : int {
+    None,                 // no reset was made
+    Stopped,              // the drive reports the command as stopped
+    StoppedBehindBridge,  // the same, from a drive behind a USB bridge, which may finish first
+    CompletedBeforeReset, // the command completed all the same
+    NoReply,              // the command had not ended by its deadline
 };
 
 // Abort requests for the running command, shared by the transport and a back-end.
 struct AbortState {
     std::atomic<bool> requested{false}; // set by `abort`; a back-end clears it when it acts
     std::atomic<int> refusedError{0};   // errno of a device reset the kernel refused
+    std::atomic<AbortOutcome> outcome{AbortOutcome::None}; // set when a reset was made
 };
 
 class ScsiBackend {
@@ -68,6 +96,17 @@ public:
     // Asks a running command to end early (called from another thread after
     // `abort.requested` was set). Default: the back-end polls the flag itself or cannot abort.
     virtual void abortRunning() {}
+    // True when acting on `abort.requested` means a reset of the drive (its whole state), not
+    // the end of one command.
+    virtual bool abortResetsDevice() const { return false; }
+
+    // Lets go of a device that is not in use: its nodes are closed and the claim on it ends,
+    // so that other programs can use the drive. Not while a command given up at its deadline
+    // has not answered. The next command opens it again.
+    virtual void release(int /*handle*/) {}
+    // True while a command given up at its deadline has not answered and the device is still
+    // there: no command is sent to it meanwhile.
+    virtual bool waitingForRecovery(int /*handle*/) const { return false; }
 
     // Why the device cannot be used now (a user text), or empty when it can.
     virtual std::string deviceProblem(int /*handle*/) const { return {}; }

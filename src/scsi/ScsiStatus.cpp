@@ -58,8 +58,22 @@ const char* explainSystemError(int error, char* buffer, std::size_t size)
         return tr(msg::kExplainBusy);
     case EPERM:
         return tr(msg::kExplainRawIo);
+    case EAGAIN:
+        return tr(msg::kExplainRecovering);
     default:
         // GNU strerror_r returns the text (possibly not in buffer).
+        return strerror_r(error, buffer, size);
+    }
+}
+
+const char* explainResetError(int error, char* buffer, std::size_t size)
+{
+    switch (error) {
+    case EINVAL:
+        return tr(msg::kExplainNotSupported);
+    case EAGAIN:
+        return tr(msg::kExplainRecovering);
+    default:
         return strerror_r(error, buffer, size);
     }
 }

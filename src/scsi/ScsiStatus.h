@@ -36,6 +36,10 @@ const char* statusText(std::uint8_t status);
 // busy, the tape driver's refusal of raw commands); the system's text for other errors,
 // written into `buffer`. Never allocates.
 const char* explainSystemError(int error, char* buffer, std::size_t size);
+// Why the kernel refused a reset: kernels before 3.19 refuse the no-escalation flag with
+// EINVAL (before they look at the caller's rights), EAGAIN comes while the adapter is in its
+// own error recovery; the system's text otherwise. Never allocates.
+const char* explainResetError(int error, char* buffer, std::size_t size);
 
 // Wanted peripheral device types of a scan.
 inline constexpr std::uint8_t kTypeDirectAccess = 0;

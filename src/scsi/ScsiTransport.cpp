@@ -1,6 +1,7 @@
 #include "scsi/ScsiTransport.h"
 
 #include "scsi/CommandLog.h"
+#include "scsi/KernelStatus.h"
 #include "scsi/ScsiMessages.h"
 #include "scsi/SgAspiBackend.h"
 #include "scsi/SgSptiBackend.h"
@@ -18,17 +19,26 @@ constexpr std::size_t kMaxCdbLength = 16;
 constexpr std::size_t kErrorTextChars = 80;
 
 // Why a device reset meant as an abort was refused (`error`: its errno; 0 appends nothing).
-// Without the rights, or on a kernel that cannot reset without escalating, it says so.
 void appendAbortProblem(TextBuilder& text, int error)
 {
     if (error == 0)
         return;
-    if (error == EACCES || error == EPERM || error == EINVAL) {
+    if (error == EACCES || error == EPERM) {
         text.append(tr(msg::kAbortNoPermission));
         return;
     }
+    if (error == EINVAL) {
+        text.append(tr(msg::kAbortNotSupported));
+        return;
+    }
     char reason[128];
-    text.appendf(tr(msg::kAbortFailed), strerror_r(error, reason, sizeof reason));
+    text.appendf(tr(msg::kAbortFailed), explainResetError(error, reason, sizeof reason));
+}
+
+// Unit attention "power on, reset or bus device reset occurred".
+bool isUnitAttentionReset(const std::array<std::uint8_t, kFullSenseBytes>& sense)
+{
+    return (sense[2] & 0x0F) == 0x06 && sense[12] == 0x29;
 }
 } // namespace
 
@@ -146,6 +156,30 @@ std::string ScsiTransport::deviceProblem(int index) const
     return slots_[index].backend->deviceProblem(slots_[index].handle);
 }
 
+bool ScsiTransport::waitingForRecovery(int index) const
+{
+    if (index < 0 || index >= deviceCount_ || slots_[index].backend == nullptr)
+        return false;
+    return slots_[index].backend->waitingForRecovery(slots_[index].handle);
+}
+
+void ScsiTransport::releaseDevice(int index)
+{
+    if (index >= 0 && index < deviceCount_ && slots_[index].backend != nullptr)
+        slots_[index].backend->release(slots_[index].handle);
+}
+
+bool ScsiTransport::modeCheckDue(int device) const
+{
+    return device >= 0 && device < kMaxDevices && modeCheckDue_[device];
+}
+
+void ScsiTransport::modeChecked(int device)
+{
+    if (device >= 0 && device < kMaxDevices)
+        modeCheckDue_[device] = false;
+}
+
 HostAdapterEntry ScsiTransport::getHostAdapter(int index) const
 {
     if (index < 0 || index >= hostAdapterCount_)
@@ -153,7 +187,7 @@ HostAdapterEntry ScsiTransport::getHostAdapter(int index) const
     return hostAdapters_[index];
 }
 
-void ScsiTransport::applyResult(const ScsiResult& result)
+void ScsiTransport::applyResult(int device, const ScsiResult& result)
 {
     status_ = result.status;
     statusText_ = scsi::statusText(result.status);
@@ -162,7 +196,21 @@ void ScsiTransport::applyResult(const ScsiResult& result)
     sense_ = result.sense;
     failure_ = result.failure;
     systemError_ = result.systemError;
+    hostStatus_ = result.hostStatus;
+    driverStatus_ = result.driverStatus;
+    answeredAtOnce_ = result.answeredAtOnce;
+    residualReported_ = result.residualReported;
     residual_ = result.residual;
+    note_ = result.note;
+    lateReply_ = result.lateReply;
+    lateTargetStatus_ = result.lateTargetStatus;
+    lateHostStatus_ = result.lateHostStatus;
+    lateDriverStatus_ = result.lateDriverStatus;
+    // A reset, whoever made it, may have put the drive back into its power-on mode.
+    const bool reset = result.deviceReset || (result.targetStatus == kTargetCheckCondition &&
+                                              isUnitAttentionReset(result.sense));
+    if (reset && device >= 0 && device < kMaxDevices)
+        modeCheckDue_[device] = true;
 }
 
 std::uint8_t ScsiTransport::execute(int device, DataDirection direction, const std::uint8_t* cdb,
@@ -186,12 +234,16 @@ std::uint8_t ScsiTransport::execute(int device, DataDirection direction, const s
         result.failure = &msg::kInvalidRequest;
     } else {
         const DeviceSlot& slot = slots_[device];
+        // Only the drive in use is held, so that other programs can use the others.
+        for (int other = 0; other < deviceCount_; ++other)
+            if (other != device && slots_[other].backend != nullptr)
+                slots_[other].backend->release(slots_[other].handle);
         runningBackend_.store(slot.backend);
         slot.backend->execute(slot.handle, {direction, cdb, cdbLength, buffer, length, timeoutMs},
                               abort_, result);
         runningBackend_.store(nullptr);
     }
-    applyResult(result);
+    applyResult(device, result);
     return result.status;
 }
 
@@ -205,6 +257,20 @@ std::uint8_t ScsiTransport::runCommand(const char* name, int device, DataDirecti
         execute(device, direction, cdb, cdbLength, buffer, length, timeoutMs);
     logCommand(device);
     return status;
+}
+
+std::uint8_t ScsiTransport::failWithoutSending(const char* name, int device, std::uint8_t opcode,
+                                               const MessagePair& failure, const MessagePair* note)
+{
+    setCommandInProgress(name);
+    lastOpcode_ = opcode;
+    ScsiResult result;
+    result.status = kSsErr;
+    result.failure = &failure;
+    result.note = note;
+    applyResult(-1, result);
+    logCommand(device);
+    return result.status;
 }
 
 void ScsiTransport::setCommandInProgress(const char* name)
@@ -221,12 +287,41 @@ void ScsiTransport::abort()
         backend->abortRunning();
 }
 
+bool ScsiTransport::abortResetsDevice() const
+{
+    const ScsiBackend* backend = runningBackend_.load();
+    return backend != nullptr ? backend->abortResetsDevice()
+                              : (kernel_ != nullptr && kernel_->abortResetsDevice());
+}
+
 std::string ScsiTransport::abortProblem() const
 {
     char text[256];
     TextBuilder b(text, sizeof text);
     appendAbortProblem(b, abort_.refusedError.load());
     return b.text();
+}
+
+AbortOutcome ScsiTransport::takeAbortOutcome()
+{
+    return abort_.outcome.exchange(AbortOutcome::None);
+}
+
+const char* ScsiTransport::abortOutcomeText(AbortOutcome outcome)
+{
+    switch (outcome) {
+    case AbortOutcome::Stopped:
+        return tr(msg::kResetStopped);
+    case AbortOutcome::StoppedBehindBridge:
+        return tr(msg::kResetStoppedBehindBridge);
+    case AbortOutcome::CompletedBeforeReset:
+        return tr(msg::kResetAfterCompletion);
+    case AbortOutcome::NoReply:
+        return tr(msg::kResetNoReply);
+    case AbortOutcome::None:
+        break;
+    }
+    return "";
 }
 
 std::uint8_t ScsiTransport::resetBus(int device)
@@ -239,7 +334,14 @@ std::uint8_t ScsiTransport::resetBus(int device)
         error = tr(msg::kDeviceUnavailable);
     ScsiResult result;
     result.status = ok ? kSsComp : kSsErr;
-    applyResult(result);
+    applyResult(-1, result);
+    // Every device on that bus was reset, this one among them.
+    if (ok) {
+        const std::uint8_t host = devices_[device].hostAdapter;
+        for (int d = 0; d < deviceCount_; ++d)
+            if (slots_[d].backend == slots_[device].backend && devices_[d].hostAdapter == host)
+                modeCheckDue_[d] = true;
+    }
     TextBuilder text(logText_.data(), logText_.size());
     if (ok) {
         text.appendf("SCSI Bus Reset   Status: %s", "SS_COMP");
@@ -275,38 +377,17 @@ void ScsiTransport::logCommand(int device)
 
     TextBuilder log(logText_.data(), logText_.size());
     log.appendf("Cmd: %s SCSI_%s   Status: ", name.hex, name.name);
-    if (status_ == kSsComp) {
+    if (status_ == kSsComp)
         log.append("SS_COMP");
-    } else {
-        log.append(statusText_);
-        if (status_ == kSsAborted) {
-            summary.append("Aborted");
-        } else if (status_ == kSsErr) {
-            log.append("\nHaStat: ");
-            log.append(haStatusText(haStatus_));
-            log.append("\nTargStat: ");
-            log.append(targetStatusText(targetStatus_));
-            if (targetStatus_ == kTargetCheckCondition) {
-                log.append("\nSense data:\n");
-                appendSenseLines(log, sense_.data());
-                buildSenseSummary(summary, sense_.data());
-            }
-        }
-        // Failures the status bytes cannot tell (a time-out, a failed system call, a short
-        // transfer).
-        if (failure_ != nullptr && targetStatus_ != kTargetCheckCondition) {
-            log.append("\n");
-            log.append(tr(*failure_));
-            summary.clear();
-            summary.append(tr(*failure_));
-        }
-        if (systemError_ != 0) {
-            char reason[128];
-            log.append("\n");
-            log.append(explainSystemError(systemError_, reason, sizeof reason));
-        }
-        if (residual_ != 0)
-            log.appendf("\nResidual: %u bytes not transferred", residual_);
+    else
+        appendResultLines(log, summary);
+    if (note_ != nullptr) {
+        log.append("\n");
+        log.append(tr(*note_));
+    }
+    if (lateReply_) {
+        log.appendf("\nTargStat: 0x%02X\n", lateTargetStatus_);
+        appendKernelStatus(log, lateHostStatus_, lateDriverStatus_);
     }
     if (const int refused = abort_.refusedError.load(); refused != 0) {
         log.append("\n");
@@ -314,6 +395,55 @@ void ScsiTransport::logCommand(int device)
     }
     log.append("\n\n");
     writeLog(log.text());
+}
+
+void ScsiTransport::appendResultLines(TextBuilder& log, TextBuilder& summary)
+{
+    log.append(statusText_);
+    if (status_ == kSsAborted) {
+        summary.append("Aborted");
+    } else if (status_ == kSsErr) {
+        log.append("\nHaStat: ");
+        log.append(haStatusText(haStatus_));
+        log.append("\nTargStat: ");
+        log.append(targetStatusText(targetStatus_));
+        if (targetStatus_ == kTargetCheckCondition) {
+            log.append("\nSense data:\n");
+            appendSenseLines(log, sense_.data());
+            buildSenseSummary(summary, sense_.data());
+        }
+    }
+    // The kernel's own codes, which the host adapter table above names only in part.
+    if (kernelStatusWorthShowing(hostStatus_, driverStatus_)) {
+        log.append("\n");
+        appendKernelStatus(log, hostStatus_, driverStatus_, answeredAtOnce_);
+    }
+    // Failures the status bytes cannot tell (a time-out, a failed system call, a short
+    // transfer); a host code without one of its own names itself.
+    if (targetStatus_ != kTargetCheckCondition && status_ != kSsAborted) {
+        if (failure_ != nullptr) {
+            log.append("\n");
+            log.append(tr(*failure_));
+            summary.clear();
+            summary.append(tr(*failure_));
+        } else if (hostStatus_ != kDidOk) {
+            summary.clear();
+            summary.append(hostStatusName(hostStatus_));
+        }
+    }
+    if (systemError_ != 0) {
+        char reason[128];
+        log.append("\n");
+        if (failure_ == &msg::kHeaderRefused)
+            log.append(tr(msg::kExplainHeaderSize));
+        else
+            log.append(explainSystemError(systemError_, reason, sizeof reason));
+    }
+    // As the adapter reports it, even when it is 0: some adapters never report one, and a
+    // field report must show which case it is.
+    if (residualReported_ && status_ != kSsAborted)
+        log.appendf("\nResidual: %d bytes not transferred (as the adapter reports it)",
+                    static_cast<int>(residual_));
 }
 
 void ScsiTransport::writeLog(const char* text)

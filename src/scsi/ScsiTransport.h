@@ -20,6 +20,8 @@
 // with a readable account of it (the command log).
 namespace tarnvel::scsi {
 
+class TextBuilder;
+
 class ScsiTransport {
 public:
     static constexpr int kMaxDevices = 16;
@@ -60,6 +62,14 @@ public:
     std::string commandPath(int index) const;
     // Why entry `index` cannot be used now ("/dev/sg3: Permission denied (...)"), or empty.
     std::string deviceProblem(int index) const;
+    // True while a command to entry `index` was given up at its deadline and the kernel has
+    // not answered it yet: commands to it fail without being sent ("The drive does not
+    // answer; waiting for the system to recover it...").
+    bool waitingForRecovery(int index) const;
+    // Lets go of entry `index` (its nodes close, the claim on the drive ends) until the next
+    // command to it. A command to one device lets go of all others by itself: only the drive
+    // in use is held.
+    void releaseDevice(int index);
     int hostAdapterCount() const { return hostAdapterCount_; }
     HostAdapterEntry getHostAdapter(int index) const;
 
@@ -75,11 +85,20 @@ public:
                             const std::uint8_t* cdb, std::size_t cdbLength, std::uint8_t* buffer,
                             std::uint32_t length, std::uint32_t timeoutMs = kDefaultTimeoutMs);
     // Asks the running command to end (ASPI mode and in-process targets; nothing under
-    // SPTI). Thread: any; the only call meant to arrive while a command runs.
+    // SPTI). On a kernel device this is a reset of the drive (see `abortResetsDevice`); ask
+    // the user first (runAbortDialog). Thread: any; the only call meant to arrive while a
+    // command runs.
     void abort();
+    // True when `abort` would reset the drive running the command (its whole state, not only
+    // the command). Thread: any.
+    bool abortResetsDevice() const;
     // After `abort`: why the running command could not be aborted ("Unable to abort the
     // command (no permission)"), or empty. Cleared when the next command is named. Thread: any.
     std::string abortProblem() const;
+    // What the last reset made by `abort` did to its command (None when there was none since
+    // the last call), and the text that tells it. Thread: any.
+    AbortOutcome takeAbortOutcome();
+    static const char* abortOutcomeText(AbortOutcome outcome);
     // Bus reset behind a device; writes the result line into `logText`.
     std::uint8_t resetBus(int device);
 
@@ -87,6 +106,10 @@ public:
     const char* statusText() const { return statusText_; }
     std::uint8_t haStatus() const { return haStatus_; }
     std::uint8_t targetStatus() const { return targetStatus_; }
+    // The kernel's host and driver bytes of the last command, raw (0 for in-process targets
+    // and failed system calls); hostStatusName and driverStatusName name them.
+    std::uint8_t hostStatus() const { return hostStatus_; }
+    std::uint8_t driverStatus() const { return driverStatus_; }
     std::uint8_t lastOpcode() const { return lastOpcode_; }
     // Sense bytes 0-13 of the last command (fixed format).
     const std::uint8_t* senseData() const { return sense_.data(); }
@@ -114,6 +137,15 @@ protected:
     void setCommandInProgress(const char* name);
     // Replaces `logText` (truncated to its size).
     void setLogText(std::string_view text);
+    // The device was reset since its mode was last set (a reset we made, one the kernel
+    // reports, a unit attention for a reset or power on): what depends on the mode must set
+    // it again first. `modeChecked` clears it.
+    bool modeCheckDue(int device) const;
+    void modeChecked(int device);
+    // A command the wrapper does not send: it fails with `failure` (and `note` in the log),
+    // logged like a sent one.
+    std::uint8_t failWithoutSending(const char* name, int device, std::uint8_t opcode,
+                                    const MessagePair& failure, const MessagePair* note);
 
 private:
     struct DeviceSlot {
@@ -121,7 +153,8 @@ private:
         int handle = -1;
     };
     void clearTables();
-    void applyResult(const ScsiResult& result);
+    void applyResult(int device, const ScsiResult& result);
+    void appendResultLines(TextBuilder& log, TextBuilder& summary);
     void writeLogHeader();
 
     bool forceAspi_;
@@ -143,7 +176,17 @@ private:
     std::array<std::uint8_t, kFullSenseBytes> sense_{};
     const MessagePair* failure_ = nullptr; // what the last failure was, beyond status bytes
     int systemError_ = 0;                  // errno of the last command's failed system call
-    std::uint32_t residual_ = 0;           // bytes the last data-in command did not deliver
+    std::uint8_t hostStatus_ = 0;          // the kernel's host byte (DID_*)
+    std::uint8_t driverStatus_ = 0;        // the kernel's driver byte (DRIVER_*)
+    bool answeredAtOnce_ = false;
+    bool residualReported_ = false;
+    std::int32_t residual_ = 0; // as the adapter reports it
+    const MessagePair* note_ = nullptr;
+    bool lateReply_ = false;
+    std::uint8_t lateTargetStatus_ = 0;
+    std::uint8_t lateHostStatus_ = 0;
+    std::uint8_t lateDriverStatus_ = 0;
+    std::array<bool, kMaxDevices> modeCheckDue_{};
     std::atomic<const char*> commandInProgress_{nullptr};
     std::array<char, kLogTextBytes> logText_{};
     bool useSpti_ = false;

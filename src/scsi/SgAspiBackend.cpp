@@ -17,6 +17,12 @@ namespace tarnvel::scsi {
 namespace {
 constexpr std::uint32_t kInquiryTimeoutMs = 10000;
 constexpr char kGenericClass[] = "/sys/class/scsi_generic";
+
+// The adapter drivers of USB mass-storage bridges.
+bool isUsbBridge(const char* adapterName)
+{
+    return std::strcmp(adapterName, "usb-storage") == 0 || std::strcmp(adapterName, "uas") == 0;
+}
 } // namespace
 
 std::string nodeProblemText(const SgNode& node)
@@ -93,7 +99,8 @@ void SgAspiBackend::scan(std::uint8_t wantedType, const AddDevice& add)
         char path[32];
         std::snprintf(path, sizeof path, "/dev/sg%d", n);
         const int handle = static_cast<int>(nodes_.size());
-        nodes_.push_back(std::make_unique<SgNode>(*io_, SgNode::Kind::Generic, path));
+        nodes_.push_back(
+            std::make_unique<SgNode>(*io_, SgNode::Kind::Generic, path, std::string(), deviceDir));
         SgNode& sg = *nodes_.back();
 
         if (sg.ensureOpen() == 0) {
@@ -115,6 +122,11 @@ void SgAspiBackend::scan(std::uint8_t wantedType, const AddDevice& add)
                 setIdentification(entry, inquiry);
         }
         addAdapter(sg.fd(), entry.hostAdapter);
+        for (const HostAdapterEntry& a : adapters_)
+            if (a.hostNumber == entry.hostAdapter)
+                sg.setBehindUsbBridge(isUsbBridge(a.identifier.data()));
+        // Opened again by the first command sent to it.
+        sg.release();
         if (!add(entry, handle))
             return;
     }
@@ -129,6 +141,18 @@ void SgAspiBackend::execute(int handle, const ScsiCommand& command, AbortState& 
         return;
     }
     sg->execute(command, &abort, result);
+}
+
+void SgAspiBackend::release(int handle)
+{
+    if (SgNode* sg = node(handle))
+        sg->release();
+}
+
+bool SgAspiBackend::waitingForRecovery(int handle) const
+{
+    const SgNode* sg = node(handle);
+    return sg != nullptr && sg->waitingForRecovery();
 }
 
 std::string SgAspiBackend::devicePath(int handle) const
@@ -154,7 +178,9 @@ bool SgAspiBackend::resetBus(int handle, std::string& errorText)
     if (rc >= 0)
         rc = sg->reset(SG_SCSI_RESET_BUS);
     if (rc < 0) {
-        errorText = io_->errorText(-rc);
+        char reason[128];
+        errorText = (-rc == EINVAL || -rc == EAGAIN) ? explainResetError(-rc, reason, sizeof reason)
+                                                     : io_->errorText(-rc);
         return false;
     }
     return true;

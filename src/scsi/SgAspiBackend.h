@@ -15,7 +15,8 @@ namespace tarnvel::scsi {
 // to the disks' nodes is not refused for them). The address comes from SG_GET_SCSI_ID (host
 // number, target id, LUN). A device whose node cannot be opened is still listed, with what
 // sysfs tells of it and the reason, so that nobody is told a present drive is missing.
-// Commands run through SgNode (abort by device reset, deadline).
+// Commands run through SgNode (abort by device reset, deadline). A device is opened by the
+// scan and by the commands sent to it, and released when another device is used.
 class SgAspiBackend final : public ScsiBackend {
 public:
     explicit SgAspiBackend(std::shared_ptr<SgIo> io);
@@ -29,6 +30,9 @@ public:
     void execute(int handle, const ScsiCommand& command, AbortState& abort,
                  ScsiResult& result) override;
     bool resetBus(int handle, std::string& errorText) override;
+    bool abortResetsDevice() const override { return true; }
+    void release(int handle) override;
+    bool waitingForRecovery(int handle) const override;
     std::string devicePath(int handle) const override;
     std::string deviceProblem(int handle) const override;
 

@@ -1,5 +1,6 @@
 #include "scsi/SgHeader.h"
 
+#include "scsi/KernelStatus.h"
 #include "scsi/ScsiMessages.h"
 #include "scsi/ScsiStatus.h"
 
@@ -11,16 +12,13 @@ namespace tarnvel::scsi {
 
 namespace {
 
-// Linux host and driver codes (include/scsi/scsi_status.h; not in the user-space headers).
-constexpr std::uint8_t kDidOk = 0x00;
-constexpr std::uint8_t kDidNoConnect = 0x01;
-constexpr std::uint8_t kDidTimeOut = 0x03;
-constexpr std::uint8_t kDidBadTarget = 0x04;
-constexpr std::uint8_t kDidParity = 0x06;
-constexpr std::uint8_t kDidReset = 0x08;
-constexpr std::uint8_t kDriverStatusMask = 0x0F;
-constexpr std::uint8_t kDriverSense = 0x08;
-constexpr std::uint8_t kDriverTimeout = 0x06;
+// What the kernel uses when a command carries no time-out.
+constexpr unsigned kKernelDefaultTimeoutMs = 60000;
+
+bool isUnitAttentionReset(const std::uint8_t* fixedSense)
+{
+    return (fixedSense[2] & 0x0F) == 0x06 && fixedSense[12] == 0x29;
+}
 
 // Commands whose length field is an allocation length: the device may send less than asked
 // for (an INQUIRY of 44 bytes to a device with 36). Every other data-in length is what the
@@ -128,27 +126,42 @@ void mapSgResult(const sg_io_hdr_t& hdr, const std::uint8_t* senseBuffer, ScsiRe
 {
     const std::uint8_t driver = hdr.driver_status & kDriverStatusMask;
     const bool timedOut = hdr.host_status == kDidTimeOut || driver == kDriverTimeout;
+    result.hostStatus = hdr.host_status;
+    result.driverStatus = static_cast<std::uint8_t>(hdr.driver_status);
+    // The kernel's own measure of the command against its time-out: a selection nobody
+    // answers fails within a second or so, a command that ran out of time only after it.
+    const unsigned timeoutMs = hdr.timeout > 0 ? hdr.timeout : kKernelDefaultTimeoutMs;
+    result.answeredAtOnce = hdr.duration < timeoutMs / 2;
     result.targetStatus = hdr.status;
     result.haStatus = timedOut ? kHaStatusTimeout : mapHostStatus(hdr.host_status);
     const bool ok =
         hdr.status == 0 && hdr.host_status == kDidOk && (driver == 0 || driver == kDriverSense);
     result.status = ok ? kSsComp : kSsErr;
     result.sense.fill(0);
-    result.residual = 0;
+    result.residualReported = hdr.dxfer_direction != SG_DXFER_NONE;
+    result.residual = result.residualReported ? hdr.resid : 0;
+    if (hdr.host_status == kDidReset)
+        result.deviceReset = true;
     if (ok && hdr.dxfer_direction == SG_DXFER_FROM_DEV && hdr.resid > 0 && hdr.cmdp != nullptr &&
         !lengthIsAllocation(hdr.cmdp[0])) {
         result.status = kSsErr;
         result.haStatus = kHaStatusDataOverrun;
-        result.residual = static_cast<std::uint32_t>(hdr.resid);
         result.failure = &msg::kIncompleteTransfer;
         return;
     }
-    if (!ok && hdr.sb_len_wr > 0)
+    if (!ok && hdr.sb_len_wr > 0) {
         senseToFixed(senseBuffer, std::min<std::size_t>(hdr.sb_len_wr, kSgSenseBufferBytes),
                      result.sense.data());
-    if (timedOut)
+        if (hdr.status == kTargetCheckCondition && isUnitAttentionReset(result.sense.data()))
+            result.deviceReset = true;
+    }
+    if (hdr.host_status == kDidTimeOut && result.answeredAtOnce)
+        result.failure = &msg::kNoSelection;
+    else if (timedOut)
         result.failure = &msg::kTimedOut;
-    else if (!ok && hdr.status == 0 && result.haStatus == kHaStatusOk)
+    else if (hdr.host_status == kDidNoConnect || hdr.host_status == kDidBadTarget)
+        result.failure = &msg::kNotConnected;
+    else if (!ok && hdr.status == 0 && hdr.host_status == kDidOk)
         result.failure = &msg::kPassThroughFailed; // the driver failed without a reason
 }
 
@@ -176,10 +189,20 @@ void mapSystemError(int negativeErrno, ScsiResult& result)
     case EBUSY:
         result.failure = &msg::kDeviceBusy;
         break;
+    case EAGAIN:
+        result.failure = &msg::kAdapterRecovering;
+        break;
     default:
         result.failure = &msg::kPassThroughFailed;
         break;
     }
+}
+
+void mapHeaderWriteError(int negativeErrno, bool compatBuild, ScsiResult& result)
+{
+    mapSystemError(negativeErrno, result);
+    if (compatBuild && negativeErrno == -EINVAL)
+        result.failure = &msg::kHeaderRefused;
 }
 
 } // namespace tarnvel::scsi

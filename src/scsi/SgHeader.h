@@ -24,14 +24,20 @@ inline constexpr int kSgResetNoEscalate = 0x100;
 void prepareSgHeader(sg_io_hdr_t& hdr, const ScsiCommand& command, std::uint8_t* senseBuffer,
                      int packId);
 
-// Maps a completed sg_io_hdr: target status as is, the host status to its ASPI counterpart,
-// the sense bytes (converted to fixed format when the device sent descriptor format). A
-// data-in command that ends GOOD without delivering every byte is a failure (the tail of the
-// buffer holds nothing the device sent), unless its length is an allocation length.
+// Maps a completed sg_io_hdr: target status as is, the host status to its ASPI counterpart
+// (and raw, with the driver status), the sense bytes (converted to fixed format when the
+// device sent descriptor format), the residual as reported. A data-in command that ends GOOD
+// without delivering every byte is a failure (the tail of the buffer holds nothing the device
+// sent), unless its length is an allocation length. A reset shown by the host status or by a
+// unit attention marks the result.
 void mapSgResult(const sg_io_hdr_t& hdr, const std::uint8_t* senseBuffer, ScsiResult& result);
 
 // A failed system call on the device: an error without target status, naming the cause.
 void mapSystemError(int negativeErrno, ScsiResult& result);
+
+// A write() of the header that the sg driver refused. `compatBuild`: this is a 32-bit program,
+// whose header a 64-bit kernel before 5.6 refuses with EINVAL (it expects its own layout).
+void mapHeaderWriteError(int negativeErrno, bool compatBuild, ScsiResult& result);
 
 // Fixed-format sense (18 bytes) from what the device returned, fixed or descriptor format.
 void senseToFixed(const std::uint8_t* sense, std::size_t length, std::uint8_t* fixed18);

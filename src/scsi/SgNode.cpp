@@ -1,10 +1,13 @@
 #include "scsi/SgNode.h"
 
+#include "scsi/KernelStatus.h"
 #include "scsi/ScsiMessages.h"
 #include "scsi/ScsiStatus.h"
 #include "scsi/SgHeader.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 
 namespace tarnvel::scsi {
@@ -16,16 +19,30 @@ namespace {
 constexpr int kTapeFlags = O_RDONLY | O_NONBLOCK;
 // Read-write on the generic node: the sg driver filters commands on read-only opens.
 constexpr int kGenericFlags = O_RDWR | O_NONBLOCK;
+
+// A 32-bit program passes the 32-bit layout of the header to write() and read(); a 64-bit
+// kernel before 5.6 reads only its own layout there and refuses the shorter header.
+constexpr bool kCompatBuild = sizeof(void*) < 8;
+
+bool isOfflineState(const std::string& state)
+{
+    // An empty answer: the device's folder is gone (it was removed).
+    return state.empty() || state == "offline" || state == "transport-offline";
+}
 } // namespace
 
-SgNode::SgNode(SgIo& io, Kind kind, std::string path, std::string claimPath)
+SgNode::SgNode(SgIo& io, Kind kind, std::string path, std::string claimPath,
+               std::string sysfsDevice)
     : io_(io), kind_(kind), path_(std::move(path)), claimPath_(std::move(claimPath)),
+      statePath_(sysfsDevice.empty() ? std::string() : sysfsDevice + "/state"),
       claimWanted_(!claimPath_.empty())
 {
 }
 
 SgNode::~SgNode()
 {
+    // A command still held by the kernel becomes an orphan: the sg driver drops its reply
+    // instead of copying into our buffers.
     close();
     if (claimFd_ >= 0)
         io_.close(claimFd_);
@@ -36,6 +53,17 @@ void SgNode::close()
     if (fd_ >= 0)
         io_.close(fd_);
     fd_ = -1;
+    stalled_ = false;
+}
+
+void SgNode::release()
+{
+    if (stalled_)
+        return;
+    close();
+    if (claimFd_ >= 0)
+        io_.close(claimFd_);
+    claimFd_ = -1;
 }
 
 int SgNode::ensureOpen()
@@ -81,8 +109,51 @@ void SgNode::noteOutcome(const ScsiResult& result)
         problem_ = 0;
 }
 
+bool SgNode::deviceOffline()
+{
+    return !statePath_.empty() && isOfflineState(io_.readSmallFile(statePath_.c_str()));
+}
+
+bool SgNode::settleGivenUp(ScsiResult& result)
+{
+    const int ready = io_.pollIn(fd_, 0);
+    if (ready > 0) {
+        // The reply goes into the buffers the command was given, which are ours.
+        sg_io_hdr_t hdr{};
+        const long n = io_.read(fd_, &hdr, sizeof hdr);
+        if (n < 0) {
+            close(); // the device was removed (ENODEV)
+            result.note = &msg::kDriveGone;
+            return true;
+        }
+        stalled_ = false;
+        result.note = &msg::kLateReply;
+        result.lateReply = true;
+        result.lateTargetStatus = hdr.status;
+        result.lateHostStatus = hdr.host_status;
+        result.lateDriverStatus = static_cast<std::uint8_t>(hdr.driver_status);
+        // The kernel's error handling may have reset the drive to get the command back.
+        if (hdr.host_status != kDidOk)
+            result.deviceReset = true;
+        return true;
+    }
+    if (ready < 0 || deviceOffline()) {
+        // Offline or gone, the drive runs nothing more: commands may go (and fail at once).
+        close();
+        result.note = &msg::kDriveGone;
+        return true;
+    }
+    return false;
+}
+
 void SgNode::execute(const ScsiCommand& command, AbortState* abort, ScsiResult& result)
 {
+    if (stalled_ && !settleGivenUp(result)) {
+        result.status = kSsErr;
+        result.failure = &msg::kNotAnswering;
+        result.note = &msg::kWaitingForRecovery;
+        return;
+    }
     const int opened = ensureOpen();
     if (opened < 0) {
         mapSystemError(opened, result);
@@ -105,51 +176,88 @@ void SgNode::execute(const ScsiCommand& command, AbortState* abort, ScsiResult& 
 
 void SgNode::executeAsync(const ScsiCommand& command, AbortState* abort, ScsiResult& result)
 {
-    std::uint8_t sense[kSgSenseBufferBytes] = {};
+    const bool hasData = command.length > 0 && command.direction != DataDirection::None;
+    if (hasData && data_.size() < command.length)
+        data_.resize(command.length);
+    if (hasData && command.direction == DataDirection::Out)
+        std::memcpy(data_.data(), command.buffer, command.length);
+    else if (hasData)
+        std::memset(data_.data(), 0, command.length); // a short reply leaves nothing stale
+    ScsiCommand own = command;
+    own.buffer = hasData ? data_.data() : nullptr;
+    sense_.fill(0);
     sg_io_hdr_t hdr;
-    prepareSgHeader(hdr, command, sense, ++packId_);
+    prepareSgHeader(hdr, own, sense_.data(), ++packId_);
     const long written = io_.write(fd_, &hdr, sizeof hdr);
     if (written < 0) {
-        mapSystemError(static_cast<int>(written), result);
+        mapHeaderWriteError(static_cast<int>(written), kCompatBuild, result);
         return;
     }
     const std::int64_t timeoutMs =
         command.timeoutMs > 0 ? command.timeoutMs : kKernelDefaultTimeoutMs;
     const std::int64_t deadline = io_.nowMs() + timeoutMs + kDeadlineMarginMs;
+    bool resetMade = false;
     for (;;) {
         const int ready = io_.pollIn(fd_, kPollMs);
         if (ready > 0) {
             const long n = io_.read(fd_, &hdr, sizeof hdr);
-            if (n < 0)
+            if (n < 0) {
                 mapSystemError(static_cast<int>(n), result);
-            else
-                mapSgResult(hdr, sense, result);
+                return;
+            }
+            mapSgResult(hdr, sense_.data(), result);
+            if (hasData && command.direction == DataDirection::In) {
+                const std::int64_t resid = std::clamp<std::int64_t>(hdr.resid, 0, command.length);
+                std::memcpy(command.buffer, data_.data(),
+                            static_cast<std::size_t>(command.length - resid));
+            }
+            if (resetMade) {
+                // Say what the reset did: a drive behind a USB bridge finishes the command first
+                // and may then report it as aborted all the same.
+                result.deviceReset = true;
+                AbortOutcome outcome = AbortOutcome::CompletedBeforeReset;
+                if (result.status == kSsComp) {
+                    result.note = &msg::kResetAfterCompletion;
+                } else {
+                    result.status = kSsAborted;
+                    outcome = behindUsbBridge_ ? AbortOutcome::StoppedBehindBridge
+                                               : AbortOutcome::Stopped;
+                    result.note =
+                        behindUsbBridge_ ? &msg::kResetStoppedBehindBridge : &msg::kResetStopped;
+                }
+                abort->outcome.store(outcome);
+            }
             return;
         }
         if (ready < 0) {
             mapSystemError(ready, result);
+            close();
             return;
         }
         if (abort != nullptr && abort->requested.exchange(false)) {
-            // A device reset makes the drive drop the command; the kernel must not escalate
-            // it to resets of the bus or host, which would hit other devices.
+            // A logical unit reset: the drive drops what it is doing and its state (its mode
+            // among it). The kernel must not escalate it to resets of the bus or host, which
+            // would hit other devices. The command's reply still comes and says what happened.
             const int rc = reset(SG_SCSI_RESET_DEVICE);
-            if (rc >= 0) {
-                close();
-                result.status = kSsAborted;
-                return;
-            }
-            // Refused (no rights, or a kernel that cannot reset without escalating): the
-            // command goes on to its end or deadline, and the caller is told.
-            abort->refusedError.store(-rc);
+            if (rc >= 0)
+                resetMade = true;
+            else
+                abort->refusedError.store(-rc); // the command goes on to its end or deadline
         }
         if (io_.nowMs() >= deadline) {
-            close();
+            // Given up, but still the kernel's: the node keeps it (and its buffers) until its
+            // reply comes, and sends nothing more meanwhile.
+            stalled_ = true;
             result.status = kSsErr;
             result.haStatus = kHaStatusTimeout;
             result.targetStatus = 0;
             result.sense.fill(0);
             result.failure = &msg::kTimedOut;
+            result.note = &msg::kWaitingForRecovery;
+            if (resetMade) {
+                result.deviceReset = true;
+                abort->outcome.store(AbortOutcome::NoReply);
+            }
             return;
         }
     }

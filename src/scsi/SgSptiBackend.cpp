@@ -82,9 +82,10 @@ void SgSptiBackend::scan(std::uint8_t wantedType, const AddDevice& add)
         if (!generic.empty()) {
             char sgPath[32];
             std::snprintf(sgPath, sizeof sgPath, "/dev/sg%d", generic.front());
-            t.node = std::make_unique<SgNode>(*io_, SgNode::Kind::Generic, sgPath, path);
+            t.node = std::make_unique<SgNode>(*io_, SgNode::Kind::Generic, sgPath, path, deviceDir);
         } else {
-            t.node = std::make_unique<SgNode>(*io_, SgNode::Kind::Tape, path);
+            t.node =
+                std::make_unique<SgNode>(*io_, SgNode::Kind::Tape, path, std::string(), deviceDir);
         }
         SgNode& node = *t.node;
 
@@ -121,7 +122,9 @@ void SgSptiBackend::scan(std::uint8_t wantedType, const AddDevice& add)
                 }
             }
         }
-        // A device not taken is not kept open until the next scan.
+        // Only the drive in use is held: the others stay free for other programs (a second
+        // instance, a backup job) until a command is sent to them.
+        node.release();
         if (!listed)
             continue;
         const int handle = static_cast<int>(tapes_.size());
@@ -142,6 +145,18 @@ void SgSptiBackend::execute(int handle, const ScsiCommand& command, AbortState& 
     t->node->execute(command, nullptr, result);
 }
 
+void SgSptiBackend::release(int handle)
+{
+    if (Tape* t = tape(handle))
+        t->node->release();
+}
+
+bool SgSptiBackend::waitingForRecovery(int handle) const
+{
+    const Tape* t = tape(handle);
+    return t != nullptr && t->node->waitingForRecovery();
+}
+
 bool SgSptiBackend::resetBus(int handle, std::string& errorText)
 {
     Tape* t = tape(handle);
@@ -153,7 +168,9 @@ bool SgSptiBackend::resetBus(int handle, std::string& errorText)
     if (rc >= 0)
         rc = t->node->reset(SG_SCSI_RESET_BUS);
     if (rc < 0) {
-        errorText = io_->errorText(-rc);
+        char reason[128];
+        errorText = (-rc == EINVAL || -rc == EAGAIN) ? explainResetError(-rc, reason, sizeof reason)
+                                                     : io_->errorText(-rc);
         return false;
     }
     return true;

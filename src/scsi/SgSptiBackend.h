@@ -26,6 +26,8 @@ public:
     void execute(int handle, const ScsiCommand& command, AbortState& abort,
                  ScsiResult& result) override;
     bool resetBus(int handle, std::string& errorText) override;
+    void release(int handle) override;
+    bool waitingForRecovery(int handle) const override;
     bool isSpti() const override { return true; }
     std::string devicePath(int handle) const override;
     std::string commandPath(int handle) const override;

@@ -1,8 +1,14 @@
+#include "scsi/AbortDialog.h"
 #include "scsi/ScsiStatus.h"
 #include "scsi/ScsiTransport.h"
+#include "scsi/SgHeader.h"
 #include "support/FakeKernel.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
@@ -19,6 +25,11 @@ constexpr std::uint8_t kTur[6] = {0x00, 0, 0, 0, 0, 0};
 constexpr std::uint8_t kRewind[6] = {0x01, 0, 0, 0, 0, 0};
 constexpr std::uint8_t kRead6[6] = {0x08, 0, 0x00, 0x16, 0xBE, 0};
 constexpr int kNoEscalate = 0x100;
+constexpr std::uint8_t kDidNoConnect = 0x01;
+constexpr std::uint8_t kDidTimeOut = 0x03;
+constexpr std::uint8_t kDidAbort = 0x05;
+constexpr std::uint8_t kDidError = 0x07;
+constexpr std::uint8_t kDidReset = 0x08;
 
 bool contains(const std::string& text, const std::string& what)
 {
@@ -159,7 +170,11 @@ TEST_F(SgBackendTest, DevicesThatCannotBeUsedAreListedWithTheReason)
     EXPECT_EQ(spti.getDevice(0).productText(), "DDS DRIVE AUDIO "); // from sysfs
     EXPECT_EQ(spti.getDevice(0).target, 1);
     EXPECT_EQ(spti.deviceProblem(1), "/dev/nst1: busy (another program has the drive open)");
-    EXPECT_EQ(spti.deviceProblem(2), "");
+    // The tape driver takes no SG_IO at all without raw I/O rights, not even INQUIRY: the
+    // drive is listed with what sysfs tells.
+    EXPECT_EQ(spti.deviceProblem(2), "/dev/nst2: needs raw I/O rights; use the generic node");
+    EXPECT_EQ(spti.getDevice(2).productText(), "DDS DRIVE AUDIO ");
+    EXPECT_EQ(spti.getDevice(2).target, 3);
     EXPECT_EQ(spti.getDevice(3).hostAdapter, 1);
 
     struct Case {
@@ -171,7 +186,7 @@ TEST_F(SgBackendTest, DevicesThatCannotBeUsedAreListedWithTheReason)
         {0, "Permission denied",
          "Permission denied (add the user to the group that owns it, usually tape)"},
         {1, "Device busy", "busy (another program has the drive open)"},
-        // Without a generic node the tape node takes SG_IO, which it refuses for REWIND.
+        // Without a generic node the tape node takes SG_IO, which it refuses.
         {2, "No raw I/O rights", "needs raw I/O rights; use the generic node"},
     };
     for (const Case& c : cases) {
@@ -184,8 +199,6 @@ TEST_F(SgBackendTest, DevicesThatCannotBeUsedAreListedWithTheReason)
             << spti.logText();
         EXPECT_EQ(kernel->headers.size(), sent + (c.device == 2 ? 1u : 0u));
     }
-    EXPECT_EQ(spti.deviceProblem(2), "/dev/nst2: needs raw I/O rights; use the generic node");
-
     // Once the other program lets go, the drive is claimed and used.
     kernel->close(other);
     EXPECT_EQ(spti.runCommand("REWIND", 1, DataDirection::None, kRewind, 6, nullptr, 0), kSsComp);
@@ -219,6 +232,14 @@ KernelReply readWithSense(std::vector<std::uint8_t> sense, std::size_t delivered
     return r;
 }
 
+// The kernel's time-out (DID_TIME_OUT), after `durationMs` of the 30 s a command gets.
+KernelReply hostTimeOut(int durationMs)
+{
+    KernelReply r = kernelReply(0, kDidTimeOut);
+    r.durationMs = durationMs;
+    return r;
+}
+
 TEST_F(SgBackendTest, MapsKernelAnswersToStatusBytesAndSense)
 {
     const std::vector<std::uint8_t> fixedNotReady = {0x70, 0, 0x02, 0, 0, 0,    0,
@@ -237,24 +258,48 @@ TEST_F(SgBackendTest, MapsKernelAnswersToStatusBytesAndSense)
          "Not Ready 3A 00", "Sense key: 0x02 Not Ready"},
         {"check descriptor", false, kernelReply(0x02, 0, 0, descriptorBlank), kSsErr, 0, 2, 8, 0, 5,
          "Blank Check 00 05", "EOM: 1"},
+        // The residual as the adapter reports it goes with the sense: here it agrees with the
+        // information field (0x336 = 822).
         {"ILI on read", true, readWithSense(ili, 5000), kSsErr, 0, 2, 0, 0, 0, "No Sense 00 00",
          "Filemark: 0  EOM: 0  ILI: 1  Sense key: 0x00 No Sense\n  3..6  Information: 00000336"},
+        {"ILI residual", true, readWithSense(ili, 5000), kSsErr, 0, 2, 0, 0, 0, "No Sense 00 00",
+         "\nResidual: 822 bytes not transferred (as the adapter reports it)\n\n"},
         {"filemark on read", true, readWithSense(filemark, 0), kSsErr, 0, 2, 0, 0, 1,
          "No Sense 00 01", "Filemark: 1  EOM: 0  ILI: 0"},
         // GOOD, but the tail of the frame never came: not a frame.
         {"good read with residual", true, shortRead(5000), kSsErr, 0x12, 0, 0, 0, 0,
          "Incomplete data transfer",
          "HaStat: 0x12 Data overrun/underrun\nTargStat: 0x00 Status Good\nIncomplete data "
-         "transfer\nResidual: 822 bytes not transferred\n"},
+         "transfer\nResidual: 822 bytes not transferred (as the adapter reports it)\n"},
         {"busy", false, kernelReply(0x08), kSsErr, 0, 8, 0, 0, 0, "", "0x08 Busy"},
-        {"time-out", false, kernelReply(0, 0x03), kSsErr, 0x09, 0, 0, 0, 0, "Command timed out",
-         "\nCommand timed out\n"},
-        {"no connect", false, kernelReply(0, 0x01), kSsErr, 0x11, 0, 0, 0, 0, "", "0x11"},
-        {"bus reset", false, kernelReply(0, 0x08), kSsErr, 0x0E, 0, 0, 0, 0, "", "0x0E"},
+        // Host codes: the raw code with its name and a reason, the name or a short reason in
+        // the summary.
+        {"time-out", false, hostTimeOut(29000), kSsErr, 0x09, 0, 0, 0, 0, "Command timed out",
+         "Host status: 0x03 DID_TIME_OUT (the command timed out)\n"},
+        {"time-out at once", false, hostTimeOut(300), kSsErr, 0x09, 0, 0, 0, 0,
+         "No answer to selection",
+         "Host status: 0x03 DID_TIME_OUT (no answer to selection: the drive is probably switched "
+         "off)\nDriver status: 0x00 DRIVER_OK\nNo answer to selection\n"},
+        {"no connect", false, kernelReply(0, kDidNoConnect), kSsErr, 0x11, 0, 0, 0, 0,
+         "Drive not connected",
+         "HaStat: 0x11 Selection of target timed out\nTargStat: 0x00 Status Good\nHost status: "
+         "0x01 DID_NO_CONNECT (the drive is not connected or was switched off)\n"},
+        {"bus reset", false, kernelReply(0, kDidReset), kSsErr, 0x0E, 0, 0, 0, 0, "DID_RESET",
+         "0x08 DID_RESET (the bus or the drive was reset)"},
+        {"adapter error", false, kernelReply(0, kDidError), kSsErr, 0xFF, 0, 0, 0, 0, "DID_ERROR",
+         "HaStat: UnKnown??\nTargStat: 0x00 Status Good\nHost status: 0x07 DID_ERROR (transport "
+         "error on the adapter)\nDriver status: 0x00 DRIVER_OK\n\n"},
+        {"link disrupted", false, kernelReply(0, 0x0E), kSsErr, 0xFF, 0, 0, 0, 0,
+         "DID_TRANSPORT_DISRUPTED", "0x0E DID_TRANSPORT_DISRUPTED (the link to the drive was"},
+        {"driver time-out", false, kernelReply(0, 0, 0x06 | 0x20), kSsErr, 0x09, 0, 0, 0, 0,
+         "Command timed out", "Driver status: 0x26 DRIVER_TIMEOUT SUGGEST_ABORT\n"},
         {"driver error", false, kernelReply(0, 0, 0x04), kSsErr, 0, 0, 0, 0, 0,
-         "Pass-through call failed", "Pass-through call failed"},
+         "Pass-through call failed", "Driver status: 0x04 DRIVER_ERROR\nPass-through call failed"},
         {"device gone", false, kernelReply(0, 0, 0, {}, ENODEV), kSsErr, 0, 0, 0, 0, 0,
          "Device not available", "Device not available\nNo such device\n"},
+        {"adapter recovering", false, kernelReply(0, 0, 0, {}, EAGAIN), kSsErr, 0, 0, 0, 0, 0,
+         "Adapter recovering; try again",
+         "Adapter recovering; try again\nthe adapter is recovering from an error; try again\n"},
     };
     FakeDevice& device = kernel->addTape(0, 0, 0, 1, 0, "VENDOR  DDS");
     for (bool aspi : {true, false}) {
@@ -303,11 +348,13 @@ TEST_F(SgBackendTest, HeaderCarriesDirectionLengthAndTheCommandsTimeOut)
     ScsiTransport transport(false, kernel);
     ASSERT_EQ(transport.scanDevices(kTypeSequentialAccess), 1);
     const std::uint8_t write6[6] = {0x0A, 0, 0x00, 0x16, 0xBE, 0};
+    for (std::size_t i = 0; i < sizeof frame; ++i)
+        frame[i] = static_cast<std::uint8_t>(i * 7);
     transport.execute(0, DataDirection::Out, write6, 6, frame, sizeof frame, 1234);
     const sg_io_hdr_t& h = kernel->headers.back();
     EXPECT_EQ(h.dxfer_direction, SG_DXFER_TO_DEV);
     EXPECT_EQ(h.dxfer_len, 5822u);
-    EXPECT_EQ(h.dxferp, frame);
+    EXPECT_EQ(kernel->dataOut.back(), std::vector<std::uint8_t>(frame, frame + sizeof frame));
     EXPECT_EQ(h.cmd_len, 6);
     EXPECT_EQ(h.timeout, 1234u);
     EXPECT_EQ(h.interface_id, 'S');
@@ -320,59 +367,265 @@ TEST_F(SgBackendTest, HeaderCarriesDirectionLengthAndTheCommandsTimeOut)
     EXPECT_EQ(kernel->headers.size(), sent);
 }
 
-TEST_F(SgBackendTest, ACommandTheKernelNeverCompletesEndsAfterItsDeadline)
+KernelReply hangOn(std::uint8_t opcode, const sg_io_hdr_t& h)
 {
-    FakeDevice& device = kernel->addTape(0, 0, 0, 1, 0, "VENDOR  DDS");
-    for (bool aspi : {true, false}) {
-        SCOPED_TRACE(aspi ? "aspi" : "spti");
-        device.onCommand = [](const sg_io_hdr_t& h) {
-            KernelReply r;
-            r.hang = h.cmdp[0] == 0x01;
-            return r;
-        };
-        ScsiTransport transport(aspi, kernel);
-        ASSERT_EQ(transport.scanDevices(kTypeSequentialAccess), 1);
-        const std::int64_t start = kernel->nowMs();
-        EXPECT_EQ(
-            transport.runCommand("REWIND", 0, DataDirection::None, kRewind, 6, nullptr, 0, 2000),
-            kSsErr);
-        // Its own time-out and the margin for the kernel's error handling have passed.
-        EXPECT_GE(kernel->nowMs() - start, 2000);
-        EXPECT_LE(kernel->nowMs() - start, 2000 + 30000);
-        EXPECT_EQ(transport.haStatus(), kHaStatusTimeout);
-        EXPECT_STREQ(transport.senseSummary(), "Command timed out");
-        // The descriptor with the orphaned request was closed; the next command reopens.
-        EXPECT_FALSE(kernel->isOpen("/dev/sg0"));
-        EXPECT_EQ(transport.execute(0, DataDirection::None, kTur, 6, nullptr, 0), kSsComp);
+    KernelReply r;
+    r.hang = h.cmdp[0] == opcode;
+    return r;
+}
+
+TEST_F(SgBackendTest, AfterADeadlineNothingGoesToTheDriveUntilTheKernelLetsGoOfTheCommand)
+{
+    // How the kernel lets go of a command given up at its deadline.
+    struct Case {
+        const char* name;
+        std::function<void(FakeKernel&, FakeDevice&)> recover;
+        bool nextIsSent;
+        const char* logLine; // in the next command's entry
+    };
+    const Case cases[] = {
+        {"late reply",
+         [](FakeKernel& k, FakeDevice&) {
+             KernelReply late;
+             late.data.assign(5822, 0x5A);
+             k.finishHanging(late);
+         },
+         true,
+         "The command given up at its deadline has ended:\nTargStat: 0x00\nHost status: 0x00 "
+         "DID_OK\nDriver status: 0x00 DRIVER_OK"},
+        {"set offline",
+         [](FakeKernel& k, FakeDevice&) {
+             k.addSysFile("/sys/class/scsi_tape/nst0/device/state", "offline");
+             k.addSysFile("/sys/class/scsi_generic/sg0/device/state", "offline");
+         },
+         true,
+         "The drive is gone or offline; the command given up at its deadline will not answer."},
+        {"unplugged", [](FakeKernel&, FakeDevice& d) { d.detached = true; }, false,
+         "Device not available"},
+    };
+    for (const Case& c : cases) {
+        for (bool aspi : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (aspi ? " aspi" : " spti"));
+            kernel = std::make_shared<FakeKernel>();
+            FakeDevice& device = kernel->addTape(0, 0, 0, 1, 0, "VENDOR  DDS");
+            kernel->addTape(1, 1, 0, 2, 0, "VENDOR  DDS");
+            device.onCommand = [](const sg_io_hdr_t& h) { return hangOn(0x08, h); };
+            ScsiTransport transport(aspi, kernel);
+            ASSERT_EQ(transport.scanDevices(kTypeSequentialAccess), 2);
+            std::fill(std::begin(frame), std::end(frame), 0);
+            const std::int64_t start = kernel->nowMs();
+            EXPECT_EQ(transport.runCommand("READ6", 0, DataDirection::In, kRead6, 6, frame,
+                                           sizeof frame, 2000),
+                      kSsErr);
+            // Its own time-out and the margin for the kernel's error handling have passed.
+            EXPECT_GE(kernel->nowMs() - start, 2000);
+            EXPECT_LE(kernel->nowMs() - start, 2000 + 30000);
+            EXPECT_EQ(transport.haStatus(), kHaStatusTimeout);
+            EXPECT_STREQ(transport.senseSummary(), "Command timed out");
+            EXPECT_TRUE(contains(transport.logText(), "Command timed out\nThe drive does not "
+                                                      "answer; waiting for the system to recover "
+                                                      "it...\n\n"))
+                << transport.logText();
+
+            // The kernel still holds the READ: nothing more goes to that drive, and using the
+            // other drive does not let go of it.
+            const std::size_t sent = kernel->headers.size();
+            EXPECT_EQ(
+                transport.runCommand("TST_U_RDY", 1, DataDirection::None, kTur, 6, nullptr, 0),
+                kSsComp);
+            for (int i = 0; i < 2; ++i) {
+                EXPECT_TRUE(transport.waitingForRecovery(0));
+                EXPECT_EQ(
+                    transport.runCommand("TST_U_RDY", 0, DataDirection::None, kTur, 6, nullptr, 0),
+                    kSsErr);
+                EXPECT_STREQ(transport.senseSummary(), "Drive does not answer");
+                EXPECT_TRUE(contains(transport.logText(), "\nThe drive does not answer; waiting "
+                                                          "for the system to recover it...\n\n"))
+                    << transport.logText();
+            }
+            EXPECT_EQ(kernel->headers.size(), sent + 1);
+            EXPECT_TRUE(kernel->isOpen("/dev/sg0"));
+
+            c.recover(*kernel, device);
+            const std::uint8_t status =
+                transport.runCommand("TST_U_RDY", 0, DataDirection::None, kTur, 6, nullptr, 0);
+            EXPECT_EQ(status, c.nextIsSent ? kSsComp : kSsErr);
+            EXPECT_EQ(kernel->headers.size(), sent + 1 + (c.nextIsSent ? 1 : 0));
+            EXPECT_TRUE(contains(transport.logText(), c.logLine)) << transport.logText();
+            EXPECT_FALSE(transport.waitingForRecovery(0));
+            // A late reply's data went into a buffer of our own, not into the frame the READ
+            // was given long ago.
+            EXPECT_EQ(std::count(std::begin(frame), std::end(frame), 0), 5822);
+        }
     }
 }
 
-TEST_F(SgBackendTest, AspiAbortResetsOnlyTheDeviceAndTheNextCommandReopensIt)
+TEST_F(SgBackendTest, OnlyTheDriveInUseIsHeldSoASecondInstanceGetsTheOther)
 {
-    FakeDevice& device = kernel->addGeneric(0, 1, 0, 1, 0, "VENDOR  DDS");
-    kernel->rawIo = kernel->sysAdmin = true;
-    ScsiTransport transport(true, kernel);
-    ASSERT_EQ(transport.scanDevices(kTypeSequentialAccess), 1);
-    device.onCommand = [](const sg_io_hdr_t& h) {
-        KernelReply r;
-        r.hang = h.cmdp[0] == 0x01;
-        return r;
-    };
-    std::thread aborter([&] {
-        while (transport.commandInProgressName().empty())
-            std::this_thread::yield();
-        transport.abort();
-    });
-    EXPECT_EQ(transport.runCommand("REWIND", 0, DataDirection::None, kRewind, 6, nullptr, 0),
-              kSsAborted);
-    aborter.join();
-    EXPECT_EQ(kernel->resets, std::vector<int>{SG_SCSI_RESET_DEVICE | kNoEscalate});
-    EXPECT_EQ(kernel->openFds(), 0);
-    EXPECT_STREQ(transport.logText(), "Cmd: 0x01 SCSI_REWIND   Status: SS_ABORTED\n\n");
-    EXPECT_EQ(transport.abortProblem(), "");
+    kernel->addTape(0, 3, 0, 1, 0, "VENDOR  DDS DRIVE AUDIO 9608");
+    kernel->addTape(1, 4, 0, 2, 0, "VENDOR  DDS DRIVE AUDIO 9608");
+    ScsiTransport first(false, kernel);
+    ScsiTransport second(false, kernel);
 
-    EXPECT_EQ(transport.execute(0, DataDirection::None, kTur, 6, nullptr, 0), kSsComp);
-    EXPECT_EQ(kernel->openFds(), 1);
+    ASSERT_EQ(first.scanDevices(kTypeSequentialAccess), 2);
+    EXPECT_EQ(kernel->openFds(), 0); // the scan holds nothing
+    EXPECT_EQ(first.runCommand("TST_U_RDY", 0, DataDirection::None, kTur, 6, nullptr, 0), kSsComp);
+    EXPECT_TRUE(kernel->isOpen("/dev/nst0"));
+    EXPECT_FALSE(kernel->isOpen("/dev/nst1"));
+
+    // The second instance finds the first one's drive busy and uses the other.
+    ASSERT_EQ(second.scanDevices(kTypeSequentialAccess), 2);
+    EXPECT_EQ(second.deviceProblem(0), "/dev/nst0: busy (another program has the drive open)");
+    EXPECT_EQ(second.deviceProblem(1), "");
+    EXPECT_EQ(second.runCommand("TST_U_RDY", 1, DataDirection::None, kTur, 6, nullptr, 0), kSsComp);
+    EXPECT_EQ(first.runCommand("TST_U_RDY", 0, DataDirection::None, kTur, 6, nullptr, 0), kSsComp);
+
+    // A drive let go of is free for a backup job until the next command claims it again.
+    first.releaseDevice(0);
+    const int backup = kernel->open("/dev/nst0", O_RDONLY);
+    ASSERT_GE(backup, 0);
+    EXPECT_EQ(first.runCommand("TST_U_RDY", 0, DataDirection::None, kTur, 6, nullptr, 0), kSsErr);
+    EXPECT_STREQ(first.senseSummary(), "Device busy");
+    kernel->close(backup);
+    EXPECT_EQ(first.runCommand("TST_U_RDY", 0, DataDirection::None, kTur, 6, nullptr, 0), kSsComp);
+}
+
+TEST_F(SgBackendTest, AbortWaitsFirstResetsOnlyOnASecondYesAndTellsWhatTheResetDid)
+{
+    struct Case {
+        const char* name;
+        const char* adapter;
+        KernelReply resetReply; // how the running command comes back from the reset
+        std::uint8_t status;
+        const char* told;
+        const char* logPart;
+    };
+    const Case cases[] = {
+        {"stopped", "mptspi", kernelReply(0, kDidReset), kSsAborted,
+         "The drive was reset; the command was stopped.",
+         "Status: SS_ABORTED\nHost status: 0x08 DID_RESET (the bus or the drive was reset)\n"
+         "Driver status: 0x00 DRIVER_OK\nThe drive was reset; the command was stopped.\n\n"},
+        {"completed first", "mptspi", KernelReply{}, kSsComp,
+         "The drive was reset, but the command had already completed.",
+         "Status: SS_COMP\nThe drive was reset, but the command had already completed.\n\n"},
+        {"behind a USB bridge", "usb-storage", kernelReply(0, kDidAbort), kSsAborted,
+         "The drive was reset and reports the command as stopped; behind a USB bridge it may "
+         "have run to its end first (check where the tape is).",
+         "0x05 DID_ABORT"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        kernel = std::make_shared<FakeKernel>();
+        FakeDevice& device = kernel->addGeneric(0, 1, 2, 1, 0, "VENDOR  DDS");
+        kernel->addSysFile("/sys/class/scsi_host/host2/proc_name", c.adapter);
+        kernel->rawIo = kernel->sysAdmin = true;
+        device.onCommand = [](const sg_io_hdr_t& h) { return hangOn(0x01, h); };
+        device.resetReply = c.resetReply;
+        ScsiTransport transport(true, kernel);
+        ASSERT_EQ(transport.scanDevices(kTypeSequentialAccess), 1);
+
+        std::atomic<bool> done{false};
+        std::uint8_t status = 0;
+        std::thread command([&] {
+            status = transport.runCommand("REWIND", 0, DataDirection::None, kRewind, 6, nullptr, 0,
+                                          ScsiTransport::kMotionTimeoutMs);
+            done = true;
+        });
+        while (kernel->hangingCount() == 0)
+            std::this_thread::yield();
+
+        std::vector<std::string> asked;
+        std::vector<std::size_t> resetsWhenAsked;
+        std::vector<std::string> told;
+        AbortDialogView view;
+        view.ask = [&](const std::string& q) {
+            asked.push_back(q);
+            resetsWhenAsked.push_back(kernel->resetCount());
+            return true;
+        };
+        view.wait = [&](int) {
+            // Once the reset is asked for, wait for the command (not for a clock).
+            if (asked.size() < 2) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                return;
+            }
+            while (!done)
+                std::this_thread::yield();
+        };
+        view.tell = [&](const std::string& t) { told.push_back(t); };
+        EXPECT_TRUE(runAbortDialog(transport, view));
+        command.join();
+
+        ASSERT_EQ(asked.size(), 2u);
+        EXPECT_EQ(asked[0], "REWIND\n\nNow executing SCSI command above.\n Try to abort?");
+        EXPECT_TRUE(contains(asked[1], "REWIND\n\nThe command has not ended.\n Reset the drive"))
+            << asked[1];
+        // The first yes only waited.
+        EXPECT_EQ(resetsWhenAsked, (std::vector<std::size_t>{0, 0}));
+        EXPECT_EQ(kernel->resets, std::vector<int>{SG_SCSI_RESET_DEVICE | kNoEscalate});
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(told, std::vector<std::string>{c.told});
+        EXPECT_TRUE(contains(transport.logText(), c.logPart)) << transport.logText();
+        // The reply was read: the node needs no reopening, and nothing waits for recovery.
+        EXPECT_FALSE(transport.waitingForRecovery(0));
+        EXPECT_EQ(transport.runCommand("TST_U_RDY", 0, DataDirection::None, kTur, 6, nullptr, 0),
+                  kSsComp);
+    }
+}
+
+TEST_F(SgBackendTest, TheDialogOnlyWaitsForACommandThatEndsByItselfAndInSptiMode)
+{
+    struct Case {
+        const char* name;
+        bool aspi;
+        int endsAtWait; // the command ends by itself during this wait of 500 ms
+        std::size_t questions;
+    };
+    const Case cases[] = {
+        {"ends while waiting, aspi", true, 5, 1},
+        {"ends while waiting, spti", false, 5, 1},
+        // SPTI mode cannot reset: a second yes waits again.
+        {"spti waits again", false, 25, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        kernel = std::make_shared<FakeKernel>();
+        FakeDevice& device = kernel->addTape(0, 0, 0, 1, 0, "VENDOR  DDS");
+        kernel->rawIo = kernel->sysAdmin = true;
+        device.onCommand = [](const sg_io_hdr_t& h) { return hangOn(0x01, h); };
+        ScsiTransport transport(c.aspi, kernel);
+        ASSERT_EQ(transport.scanDevices(kTypeSequentialAccess), 1);
+        std::thread command([&] {
+            transport.runCommand("REWIND", 0, DataDirection::None, kRewind, 6, nullptr, 0,
+                                 ScsiTransport::kMotionTimeoutMs);
+        });
+        while (kernel->hangingCount() == 0)
+            std::this_thread::yield();
+        AbortDialogView view;
+        int waits = 0;
+        std::vector<std::string> asked;
+        view.ask = [&](const std::string& q) {
+            asked.push_back(q);
+            return true;
+        };
+        view.wait = [&](int ms) {
+            EXPECT_EQ(ms, 500);
+            if (++waits == c.endsAtWait)
+                kernel->finishHanging({});
+            while (waits >= c.endsAtWait && !transport.commandInProgressName().empty())
+                std::this_thread::yield();
+        };
+        view.tell = [](const std::string& t) { ADD_FAILURE() << t; };
+        EXPECT_TRUE(runAbortDialog(transport, view));
+        command.join();
+        ASSERT_EQ(asked.size(), c.questions);
+        if (c.questions > 1) {
+            EXPECT_TRUE(contains(asked[1], "REWIND\n\nAbort failed.\n Try to abort again?"))
+                << asked[1];
+        }
+        EXPECT_EQ(kernel->resetCount(), 0u);
+        EXPECT_STREQ(transport.statusText(), "");
+    }
 }
 
 TEST_F(SgBackendTest, AnAbortTheKernelRefusesIsReportedAndTheCommandRunsOn)
@@ -381,10 +634,16 @@ TEST_F(SgBackendTest, AnAbortTheKernelRefusesIsReportedAndTheCommandRunsOn)
         const char* name;
         bool privileged;
         bool knowsNoEscalation;
+        bool recovering;
+        const char* problem;
     };
     const Case cases[] = {
-        {"no rights", false, true},
-        {"kernel cannot reset without escalating", true, false},
+        {"no rights", false, true, false, "Unable to abort the command (no permission)"},
+        // Such a kernel refuses the flag before it looks at the rights.
+        {"kernel cannot reset without escalating", false, false, false,
+         "Unable to abort the command (not supported by this kernel)"},
+        {"adapter in error recovery", true, true, true,
+         "Unable to abort the command (the adapter is recovering from an error; try again)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -392,11 +651,8 @@ TEST_F(SgBackendTest, AnAbortTheKernelRefusesIsReportedAndTheCommandRunsOn)
         FakeDevice& device = kernel->addGeneric(0, 1, 0, 1, 0, "VENDOR  DDS");
         kernel->rawIo = kernel->sysAdmin = c.privileged;
         kernel->knowsNoEscalation = c.knowsNoEscalation;
-        device.onCommand = [](const sg_io_hdr_t& h) {
-            KernelReply r;
-            r.hang = h.cmdp[0] == 0x01;
-            return r;
-        };
+        kernel->adapterRecovering = c.recovering;
+        device.onCommand = [](const sg_io_hdr_t& h) { return hangOn(0x01, h); };
         ScsiTransport transport(true, kernel);
         ASSERT_EQ(transport.scanDevices(kTypeSequentialAccess), 1);
         std::string seen;
@@ -413,15 +669,25 @@ TEST_F(SgBackendTest, AnAbortTheKernelRefusesIsReportedAndTheCommandRunsOn)
             transport.runCommand("REWIND", 0, DataDirection::None, kRewind, 6, nullptr, 0, 600000),
             kSsComp);
         aborter.join();
-        EXPECT_EQ(seen, "Unable to abort the command (no permission)");
+        EXPECT_EQ(seen, c.problem);
         EXPECT_EQ(kernel->resetCount(), 1u); // never escalated to a bus or host reset
-        EXPECT_TRUE(contains(transport.logText(), "Unable to abort the command (no permission)"))
-            << transport.logText();
+        EXPECT_TRUE(contains(transport.logText(), c.problem)) << transport.logText();
         // The next command starts without the refusal.
         EXPECT_EQ(transport.runCommand("TST_U_RDY", 0, DataDirection::None, kTur, 6, nullptr, 0),
                   kSsComp);
         EXPECT_EQ(transport.abortProblem(), "");
     }
+}
+
+TEST(SgHeaderMapping, A32BitBuildRefusedByTheDriverIsExplained)
+{
+    ScsiResult refused;
+    mapHeaderWriteError(-EINVAL, true, refused);
+    EXPECT_EQ(refused.status, kSsErr);
+    EXPECT_STREQ(tr(*refused.failure), "Header refused (32-bit build)");
+    ScsiResult other;
+    mapHeaderWriteError(-EINVAL, false, other);
+    EXPECT_STREQ(tr(*other.failure), "Pass-through call failed");
 }
 
 TEST_F(SgBackendTest, BusResetDoesNotEscalateAndWritesItsResultLine)
@@ -431,6 +697,11 @@ TEST_F(SgBackendTest, BusResetDoesNotEscalateAndWritesItsResultLine)
     ASSERT_EQ(transport.scanDevices(kTypeSequentialAccess), 1);
     EXPECT_EQ(transport.resetBus(0), kSsErr); // a user without administrator rights
     EXPECT_STREQ(transport.logText(), "SCSI Bus Reset   Status: SS_ERR  \n Permission denied");
+    kernel->knowsNoEscalation = false;
+    EXPECT_EQ(transport.resetBus(0), kSsErr);
+    EXPECT_STREQ(transport.logText(),
+                 "SCSI Bus Reset   Status: SS_ERR  \n not supported by this kernel");
+    kernel->knowsNoEscalation = true;
     kernel->rawIo = kernel->sysAdmin = true;
     EXPECT_EQ(transport.resetBus(0), kSsComp);
     EXPECT_STREQ(transport.logText(), "SCSI Bus Reset   Status: SS_COMP");

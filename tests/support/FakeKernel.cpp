@@ -17,8 +17,8 @@ bool isTapeNode(const std::string& path)
     return path.rfind("/dev/nst", 0) == 0 || path.rfind("/dev/st", 0) == 0;
 }
 
-// The kernel's filter for callers without raw I/O rights: a few read-only commands for
-// anyone who could open the node, the writing ones only on a node opened for writing.
+// The kernel's filter for callers without raw I/O rights on a generic node opened read-only: a
+// few read-only commands for anyone who could open the node.
 bool readSafe(std::uint8_t opcode)
 {
     switch (opcode) {
@@ -37,20 +37,6 @@ bool readSafe(std::uint8_t opcode)
         return false;
     }
 }
-bool writeSafe(std::uint8_t opcode)
-{
-    switch (opcode) {
-    case 0x0A: // WRITE(6)
-    case 0x15: // MODE SELECT(6)
-    case 0x19: // ERASE
-    case 0x4C: // LOG SELECT
-    case 0x55: // MODE SELECT(10)
-        return true;
-    default:
-        return false;
-    }
-}
-
 } // namespace
 
 void FakeKernel::addSysfsDevice(const std::string& deviceDir, std::uint8_t type, int host,
@@ -67,6 +53,7 @@ void FakeKernel::addSysfsDevice(const std::string& deviceDir, std::uint8_t type,
     files_[deviceDir + "/vendor"] = field(0, 8);
     files_[deviceDir + "/model"] = field(8, 16);
     files_[deviceDir + "/rev"] = field(24, 4);
+    files_[deviceDir + "/state"] = "running";
     links_[deviceDir] = "../../../devices/pci0000:00/0000:00:10.0/host" + std::to_string(host) +
                         "/target" + std::to_string(host) + ":0:" + std::to_string(target) + "/" +
                         std::to_string(host) + ":0:" + std::to_string(target) + ":" +
@@ -139,6 +126,8 @@ int FakeKernel::open(const char* path, int flags)
         return sgDriverLoaded ? nextFd_++ : -ENOENT;
     if (!devices_.count(p))
         return -ENOENT;
+    if (devices_.at(p)->detached)
+        return -ENODEV;
     if (auto e = openErrors_.find(p); e != openErrors_.end() && e->second != 0)
         return -e->second;
     if (isTapeNode(p))
@@ -176,6 +165,14 @@ bool FakeKernel::isOpen(const std::string& path) const
                        [&](const auto& f) { return f.second.path == path; });
 }
 
+std::size_t FakeKernel::hangingCount() const
+{
+    std::lock_guard lock(mutex_);
+    return static_cast<std::size_t>(
+        std::count_if(pending_.begin(), pending_.end(),
+                      [](const auto& p) { return p.second && p.second->reply.hang; }));
+}
+
 void FakeKernel::finishHanging(const KernelReply& reply)
 {
     std::lock_guard lock(mutex_);
@@ -196,11 +193,11 @@ bool FakeKernel::commandAllowed(int fd, std::uint8_t opcode) const
     if (rawIo)
         return true;
     const Node& node = fds_.at(fd);
-    // The sg driver filters only nodes opened read-only; the tape driver filters always.
-    const bool forWrite = (node.flags & O_ACCMODE) == O_RDWR;
-    if (!isTapeNode(node.path) && forWrite)
-        return true;
-    return readSafe(opcode) || (forWrite && writeSafe(opcode));
+    // The tape driver takes no SG_IO at all without raw I/O rights; the sg driver filters
+    // only nodes opened read-only.
+    if (isTapeNode(node.path))
+        return false;
+    return (node.flags & O_ACCMODE) == O_RDWR || readSafe(opcode);
 }
 
 KernelReply FakeKernel::answer(int fd, FakeDevice& device, const sg_io_hdr_t& hdr)
@@ -227,8 +224,10 @@ KernelReply FakeKernel::answer(int fd, FakeDevice& device, const sg_io_hdr_t& hd
     return device.onCommand ? device.onCommand(hdr) : KernelReply{};
 }
 
-void FakeKernel::complete(sg_io_hdr_t& hdr, const KernelReply& reply)
+void FakeKernel::complete(sg_io_hdr_t& hdr, const KernelReply& reply, std::int64_t startMs)
 {
+    hdr.duration =
+        static_cast<unsigned>(reply.durationMs >= 0 ? reply.durationMs : clockMs_ - startMs);
     hdr.status = reply.status;
     hdr.masked_status = static_cast<unsigned char>((reply.status >> 1) & 0x7F);
     hdr.host_status = reply.hostStatus;
@@ -274,12 +273,19 @@ int FakeKernel::ioctl(int fd, unsigned long request, void* arg)
     case SG_SCSI_RESET: {
         const int value = *static_cast<int*>(arg);
         resets.push_back(value);
-        if (!rawIo || !sysAdmin)
-            return -EACCES;
+        // Older kernels check the value before the caller's rights.
         if ((value & 0x100) != 0 && !knowsNoEscalation)
             return -EINVAL;
+        if (adapterRecovering && (fds_.at(fd).flags & O_NONBLOCK) != 0)
+            return -EAGAIN;
+        if (!rawIo || !sysAdmin)
+            return -EACCES;
         if (device->resetError != 0)
             return -device->resetError;
+        // The device drops what it runs: its commands come back with the reset's reply.
+        for (auto& [pendingFd, p] : pending_)
+            if (p && p->reply.hang && deviceOf(pendingFd) == device)
+                p->reply = device->resetReply;
         changed_.notify_all();
         return 0;
     }
@@ -288,7 +294,7 @@ int FakeKernel::ioctl(int fd, unsigned long request, void* arg)
         const KernelReply reply = answer(fd, *device, *hdr);
         if (reply.ioctlError != 0)
             return -reply.ioctlError;
-        complete(*hdr, reply);
+        complete(*hdr, reply, clockMs_);
         return 0;
     }
     default:
@@ -308,6 +314,7 @@ long FakeKernel::write(int fd, const void* data, std::size_t length)
         return -EINVAL;
     Pending p;
     std::memcpy(&p.hdr, data, sizeof p.hdr);
+    p.startMs = clockMs_;
     p.reply = answer(fd, *device, p.hdr);
     if (p.reply.ioctlError != 0)
         return -p.reply.ioctlError;
@@ -319,6 +326,8 @@ int FakeKernel::pollIn(int fd, int timeoutMs)
 {
     std::unique_lock lock(mutex_);
     auto ready = [&] {
+        if (FakeDevice* device = deviceOf(fd); device != nullptr && device->detached)
+            return true; // a hang-up
         auto it = pending_.find(fd);
         return it != pending_.end() && it->second && !it->second->reply.hang;
     };
@@ -332,11 +341,13 @@ int FakeKernel::pollIn(int fd, int timeoutMs)
 long FakeKernel::read(int fd, void* data, std::size_t length)
 {
     std::lock_guard lock(mutex_);
+    if (FakeDevice* device = deviceOf(fd); device != nullptr && device->detached)
+        return -ENODEV;
     auto it = pending_.find(fd);
     if (it == pending_.end() || !it->second || length != sizeof(sg_io_hdr_t))
         return -EAGAIN;
     sg_io_hdr_t hdr = it->second->hdr;
-    complete(hdr, it->second->reply);
+    complete(hdr, it->second->reply, it->second->startMs);
     pending_.erase(it);
     std::memcpy(data, &hdr, sizeof hdr);
     return static_cast<long>(length);

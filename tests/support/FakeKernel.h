@@ -26,8 +26,9 @@ struct KernelReply {
     // Copied to the buffer of a data-in command; what it lacks of the length asked for is
     // the residual the kernel reports.
     std::vector<std::uint8_t> data;
-    int ioctlError = 0; // SG_IO itself fails with this errno
-    bool hang = false;  // never completes (until a device reset)
+    int ioctlError = 0;  // SG_IO itself fails with this errno
+    bool hang = false;   // never completes (until a device reset or finishHanging)
+    int durationMs = -1; // what the kernel reports it took; -1: the time the caller polled
 };
 
 inline KernelReply kernelReply(std::uint8_t status, std::uint8_t hostStatus = 0,
@@ -49,15 +50,27 @@ struct FakeDevice {
     std::array<std::uint8_t, 36> inquiry{};
     bool inquiryFails = false;
     int resetError = 0; // errno SG_SCSI_RESET fails with even for a privileged caller
+    // What a command still running gets as its reply when a device reset is accepted: the
+    // adapter hands it back as reset; behind a USB bridge it may have completed first.
+    KernelReply resetReply = kernelReply(0, 0x08 /* DID_RESET */);
+    // Unplugged: its nodes report a hang-up, reads and opens fail with ENODEV.
+    bool detached = false;
     std::function<KernelReply(const sg_io_hdr_t&)> onCommand;
 };
 
 // Answers like the kernel's sg and st drivers do for the devices the test puts at paths,
 // with the sysfs entries that describe them:
-// - an unprivileged caller (the default: a user in the tape group) gets EPERM for SG_IO on a
-//   tape node except for the few commands the kernel lets anyone send, and EACCES for
-//   SG_SCSI_RESET; the generic node opened read-write takes every command;
+// - the tape driver refuses SG_IO for every command to a caller without raw I/O rights (the
+//   default: a user in the tape group, EPERM); the generic node opened read-write takes
+//   every command, opened read-only only the commands the kernel's filter lets anyone send;
+// - SG_SCSI_RESET needs CAP_SYS_ADMIN and CAP_SYS_RAWIO (EACCES); a kernel without the
+//   no-escalation flag refuses it with EINVAL before it looks at the rights, and a reset
+//   while the adapter recovers from an error is refused with EAGAIN. An accepted device reset
+//   ends the device's running command with its `resetReply`;
+// - a command the caller gives up stays the kernel's: its reply comes with a later read on
+//   the same descriptor (into the buffers it was given); closing the descriptor drops it;
 // - a tape node allows one open at a time (EBUSY); any node can refuse every open;
+// - every device has a sysfs state ("running"; a test may set "offline");
 // - the clock runs only while a caller polls for a reply.
 // Thread-safe: the abort tests call into it from two threads.
 class FakeKernel : public SgIo {
@@ -78,9 +91,10 @@ public:
     void addSysFile(const std::string& path, const std::string& text);
     void addSysLink(const std::string& path, const std::string& target);
     bool sgDriverLoaded = true;
-    bool rawIo = false;            // CAP_SYS_RAWIO
-    bool sysAdmin = false;         // CAP_SYS_ADMIN
-    bool knowsNoEscalation = true; // SG_SCSI_RESET_NO_ESCALATE (kernel 3.19 and later)
+    bool rawIo = false;             // CAP_SYS_RAWIO
+    bool sysAdmin = false;          // CAP_SYS_ADMIN
+    bool knowsNoEscalation = true;  // SG_SCSI_RESET_NO_ESCALATE (kernel 3.19 and later)
+    bool adapterRecovering = false; // the host is in its error recovery
 
     int open(const char* path, int flags) override;
     void close(int fd) override;
@@ -106,6 +120,8 @@ public:
     bool isOpen(const std::string& path) const;
     // Ends every hanging command with `reply` (as the kernel's own time-out would).
     void finishHanging(const KernelReply& reply);
+    // Commands submitted that hang. Thread-safe.
+    std::size_t hangingCount() const;
 
 private:
     struct Node {
@@ -115,11 +131,12 @@ private:
     struct Pending {
         sg_io_hdr_t hdr{};
         KernelReply reply;
+        std::int64_t startMs = 0;
     };
     FakeDevice* deviceOf(int fd);
     void addSysfsDevice(const std::string& deviceDir, std::uint8_t type, int host, int target,
                         int lun, const char* vendorProductRevision);
-    void complete(sg_io_hdr_t& hdr, const KernelReply& reply);
+    void complete(sg_io_hdr_t& hdr, const KernelReply& reply, std::int64_t startMs);
     KernelReply answer(int fd, FakeDevice& device, const sg_io_hdr_t& hdr);
     bool commandAllowed(int fd, std::uint8_t opcode) const;
 
