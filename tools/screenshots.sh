@@ -10,7 +10,11 @@ cmake --build "$build" -j "$(nproc)" --target tarnvel-screenshots
 # A fresh home: the settings, locks and data of the run stay out of the user's own.
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
-HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_RUNTIME_DIR="$home" \
-  QT_QPA_PLATFORM=xcb \
-  xvfb-run -a -s "-screen 0 1280x900x24" \
-  "$build/src/gui/tarnvel-screenshots" docs/screenshots
+run() {
+  HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_RUNTIME_DIR="$home" \
+    QT_QPA_PLATFORM=xcb "$@"
+}
+run xvfb-run -a -s "-screen 0 1280x900x24" "$build/src/gui/tarnvel-screenshots" docs/screenshots
+# The main window once more at twice the scale, as on a high-resolution screen.
+run env QT_SCALE_FACTOR=2 xvfb-run -a -s "-screen 0 2560x1800x24" \
+  "$build/src/gui/tarnvel-screenshots" docs/screenshots main-window-2x.png

@@ -10,10 +10,22 @@ constexpr const char* kEllipsis = "...";
 
 // Bytes of the UTF-8 character that begins at `i` are never split: a cut goes back to a
 // character boundary.
+bool continuation(const std::string& s, std::size_t i)
+{
+    return i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80;
+}
+
 std::size_t boundaryAtOrBefore(const std::string& s, std::size_t i)
 {
-    while (i > 0 && i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80)
+    while (i > 0 && continuation(s, i))
         --i;
+    return i;
+}
+
+std::size_t boundaryAtOrAfter(const std::string& s, std::size_t i)
+{
+    while (continuation(s, i))
+        ++i;
     return i;
 }
 
@@ -43,13 +55,14 @@ std::string compactPath(const std::string& path,
         if (fits(shortest))
             return shortest;
     }
-    // The file name alone is too wide: cut it.
-    for (std::size_t n = name.size(); n-- > 0;) {
-        const std::size_t cut = boundaryAtOrBefore(name, n);
-        const std::string candidate = name.substr(0, cut) + kEllipsis;
+    // The file name alone is too wide: characters go from its middle, so that its start and
+    // its end (a take number, the extension) stay.
+    for (std::size_t keep = name.size(); keep-- > 0;) {
+        const std::size_t head = boundaryAtOrBefore(name, keep / 2);
+        const std::size_t tail = boundaryAtOrAfter(name, name.size() - (keep - keep / 2));
+        const std::string candidate = name.substr(0, head) + kEllipsis + name.substr(tail);
         if (fits(candidate))
             return candidate;
-        n = cut;
     }
     return kEllipsis;
 }

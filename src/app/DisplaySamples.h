@@ -32,6 +32,9 @@ struct DisplaySamples {
     std::array<std::int16_t, kMaxDisplayPairs> left{};
     std::array<std::int16_t, kMaxDisplayPairs> right{};
     int pairs = 0;
+    // The rate the samples were taken at, which the waveform's time scale follows (0: not
+    // known, the scale stays as it was).
+    int sampleRate = 0;
     LevelValues levels;
 };
 

@@ -182,14 +182,21 @@ void WaveDisplay::configure(int clientWidth, int availableHeight, int pairsPerBl
     settings_ = settings;
     settings_.xMag = std::clamp(settings.xMag, 1, 20);
     settings_.yMag = std::clamp(settings.yMag, 1, 20);
+    pairsPerBlock_ = pairsPerBlock;
+    sampleRate_ = sampleRate;
     layout_ = computeWaveLayout(clientWidth, availableHeight);
-    map_.build(layout_.stripWidth, pairsPerBlock, settings_.xMag);
-    timeScale_ = computeTimeScale(pairsPerBlock, sampleRate, settings_.xMag, layout_.stripWidth);
+    buildScales();
     const auto reserve = static_cast<std::size_t>(std::min(kMaxDrawPoints, 4 * layout_.stripWidth));
     picture_.left.reserve(reserve);
     picture_.right.reserve(reserve);
     picture_.xy.reserve(
         static_cast<std::size_t>(bezierPointCount(static_cast<int>(kMaxDisplayPairs))));
+}
+
+void WaveDisplay::buildScales()
+{
+    map_.build(layout_.stripWidth, pairsPerBlock_, settings_.xMag);
+    timeScale_ = computeTimeScale(pairsPerBlock_, sampleRate_, settings_.xMag, layout_.stripWidth);
 }
 
 AmplitudeScale WaveDisplay::amplitudeScale(int channel) const
@@ -206,6 +213,14 @@ bool WaveDisplay::refresh(const DisplaySamples& block, bool running, int knownBl
     const int pairs = std::clamp(block.pairs, 0, static_cast<int>(kMaxDisplayPairs));
     if (!layout_.drawable || pairs == 0)
         return false;
+    // The rate of the block shown, not of the sound output: a recording from a 44.1 kHz file
+    // shows 30 ms per frame while the output was last opened at 48 kHz.
+    const int rate = block.sampleRate > 0 ? block.sampleRate : sampleRate_;
+    if (pairs != pairsPerBlock_ || rate != sampleRate_) {
+        pairsPerBlock_ = pairs;
+        sampleRate_ = rate;
+        buildScales();
+    }
 
     const int start = running && settings_.xMag > 1 ? findTrigger(block.left.data(), pairs) : 0;
     waveformPoints(block.left.data() + start, pairs - start, map_, layout_.stripHeight,

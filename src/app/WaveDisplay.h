@@ -119,24 +119,33 @@ struct WavePicture {
 };
 
 // The display's state between refreshes: layout, column map and scales, recomputed on
-// resize or when a setting changes; point buffers reused from refresh to refresh.
+// resize or when a setting changes, and when a block of another size or rate arrives; point
+// buffers reused from refresh to refresh.
 class WaveDisplay {
 public:
     void configure(int clientWidth, int availableHeight, int pairsPerBlock, int sampleRate,
                    const WaveDisplaySettings& settings);
+    // The block size and rate the column map and the time scale were made for.
+    int pairsPerBlock() const { return pairsPerBlock_; }
+    int sampleRate() const { return sampleRate_; }
 
     const WaveLayout& layout() const { return layout_; }
     const TimeScale& timeScale() const { return timeScale_; }
     AmplitudeScale amplitudeScale(int channel) const;
 
     // Points of one block. `running` is true while playback or recording runs (the trigger
-    // is used only then, and only with an X magnification above 1). Returns false, drawing
-    // nothing, when the area is too small or the block is empty.
+    // is used only then, and only with an X magnification above 1). A block of another size
+    // or rate than the last remakes the column map and the time scale first. Returns false,
+    // drawing nothing, when the area is too small or the block is empty.
     bool refresh(const DisplaySamples& block, bool running, int knownBlockPairs = 0);
     const WavePicture& picture() const { return picture_; }
 
 private:
+    void buildScales();
+
     WaveDisplaySettings settings_;
+    int pairsPerBlock_ = static_cast<int>(kMaxDisplayPairs);
+    int sampleRate_ = 48000;
     WaveLayout layout_;
     WaveColumnMap map_;
     TimeScale timeScale_;

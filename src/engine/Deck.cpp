@@ -509,6 +509,7 @@ int Deck::displayTurn()
         player_->getMonitorData(displayBytes_.data(), static_cast<std::uint32_t>(bytes));
         app::computeDisplaySamples(displayBytes_.data(), bytes, std::abs(bits), bits < 0,
                                    pipeline_->frameAudioBytes(), displaySamples_);
+        displaySamples_.sampleRate = static_cast<int>(pipeline_->outputFormat().samplesPerSec);
     }
     ui_.invoke([this] {
         const auto second = std::chrono::duration_cast<std::chrono::seconds>(

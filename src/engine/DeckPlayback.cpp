@@ -180,6 +180,7 @@ void Deck::oneFrameStep(Modifiers modifiers)
     if (!player_->setSource({}, f))
         player_->playOneShot(settings_.PlayDeviceNum, buffer.data(), n);
     if (app::computeDisplaySamples(buffer.data(), n, 16, false, n, displaySamples_)) {
+        displaySamples_.sampleRate = pipeline_->tapeFormat().rate;
         DisplayRefresh r;
         r.samples = &displaySamples_;
         r.drawWaveform = true;

@@ -889,6 +889,7 @@ int Deck::recordDisplayTurn()
         std::fill(r.displayBytes.begin(), r.displayBytes.begin() + static_cast<long>(bytes), 0);
     app::computeDisplaySamples(r.displayBytes.data(), bytes, bits, f.source.isFloat(),
                                f.frameAudioBytes, displaySamples_);
+    displaySamples_.sampleRate = static_cast<int>(f.source.samplesPerSec);
     ui_.invoke([this] {
         DeckRecording& rr = *rec_;
         const auto second = std::chrono::duration_cast<std::chrono::seconds>(

@@ -6,6 +6,7 @@
 #include "engine/Deck.h"
 #include "gui/GuiMessages.h"
 #include "gui/GuiText.h"
+#include "gui/WindowPlace.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -19,7 +20,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QScrollBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -271,6 +271,7 @@ void IdListWindow::fill(List list)
 
 void IdListWindow::refresh()
 {
+    model_->setVirtualIdMode(modeBox_->isChecked());
     model_->rebuild(List::Tape);
     fill(List::Tape);
     if (model_->virtualIdMode()) {
@@ -296,43 +297,65 @@ void IdListWindow::setVirtualMode(bool on)
     findChild<QPushButton*>("DelButton")->setEnabled(model_->tapeDeleteEnabled());
     findChild<QPushButton*>("DelAllButton")->setEnabled(model_->tapeDeleteEnabled());
     refresh();
+    fitLayout();
+}
+
+void IdListWindow::fitLayout()
+{
     adjustSize();
+    if (!isVisible())
+        return;
+    // In the area showAt() was given while the window stands there, else on its own screen.
+    fitIntoArea(this, area_.contains(frameGeometry().center()) ? area_ : availableArea(this));
 }
 
 void IdListWindow::showAt(const QPoint& where)
 {
+    showAt(where, availableArea(this, where));
+}
+
+void IdListWindow::showAt(const QPoint& where, const QRect& area)
+{
+    area_ = area;
     if (!isVisible()) {
-        move(where);
-        // Inside the screen it is on.
-        if (QScreen* s = QApplication::screenAt(where)) {
-            const QRect area = s->availableGeometry();
-            move(std::clamp(where.x(), area.left(), std::max(area.left(), area.right() - width())),
-                 std::clamp(where.y(), area.top(), std::max(area.top(), area.bottom() - height())));
-        }
+        // Laid out with the halves it shows before it is placed: the size before the first
+        // showing is no size at all.
+        prepareShow();
+        adjustSize();
+        placeInside(this, where, area);
     }
     show();
     raise();
     activateWindow();
+    close_->setFocus();
 }
 
-void IdListWindow::showEvent(QShowEvent* event)
+void IdListWindow::prepareShow()
 {
-    QWidget::showEvent(event);
     filling_ = true;
     modeBox_->setChecked(deck_.virtualIdMode());
     filling_ = false;
-    model_->setVirtualIdMode(deck_.virtualIdMode());
-    model_->show();
-    virtualHalf_->setVisible(model_->virtualIdMode());
+    // While the deck runs the tables are the engine's: the lists stay as they were shown last.
+    if (!model_->busy()) {
+        model_->setVirtualIdMode(deck_.virtualIdMode());
+        model_->show();
+    }
+    virtualHalf_->setVisible(modeBox_->isChecked());
+    tapeGrid_->setStyleSheet(modeBox_->isChecked()
+                                 ? QStringLiteral("QTableWidget { background: palette(button); }")
+                                 : QString());
     fill(List::Tape);
     fill(List::Virtual);
-    close_->setFocus();
 }
 
 void IdListWindow::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_F1 && modeBox_->isEnabled())
-        return; // the help is the main window's F1
+    // The manual's topic, while the window is usable.
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+        if (modeBox_->isEnabled())
+            Q_EMIT helpRequested(QStringLiteral("id-list"));
+        return;
+    }
     QWidget::keyPressEvent(event);
 }
 
@@ -403,11 +426,9 @@ void IdListWindow::rowActivated(List list, int row)
 
 void IdListWindow::saveFile()
 {
-    const QString path = QFileDialog::getSaveFileName(this, qtext(msg::kVirtualIdSaveTitle),
-                                                      qstr(model_->virtualIdFilePath().empty()
-                                                               ? model_->dir() + "V_ID.TVV"
-                                                               : model_->virtualIdFilePath()),
-                                                      qtext(msg::kVirtualIdFilter));
+    const QString path =
+        QFileDialog::getSaveFileName(this, qtext(msg::kVirtualIdSaveTitle),
+                                     qstr(model_->saveDialogPath()), qtext(msg::kVirtualIdFilter));
     if (!path.isEmpty())
         model_->saveVirtualIdFile(path.toStdString());
 }

@@ -28,9 +28,12 @@ public:
     IdListWindow(engine::Deck& deck, const QString& programTitle, QWidget* mainWindow);
 
     record::IdListModel& model() { return *model_; }
-    // Shows the window near `where` (the pointer on the position meter).
+    // Shows the window at `where` (the pointer), laid out and inside the available area of
+    // the screen there, or inside `area`.
     void showAt(const QPoint& where);
-    // The deck is running a transport command or a run.
+    void showAt(const QPoint& where, const QRect& area);
+    // The deck is running a transport command or a run: "Running", only Close usable, and the
+    // drive's tables are not read.
     void setBusy(bool busy);
     // A program-number search found the ID at this second: its row is selected.
     void selectTapeSecond(int second);
@@ -45,15 +48,20 @@ public:
     void refresh();
     QTableWidget* grid(record::IdListModel::List list) const;
 
+Q_SIGNALS:
+    void helpRequested(const QString& topic);
+
 private:
     void build();
     void fill(record::IdListModel::List list);
     void rowActivated(record::IdListModel::List list, int row);
     void setVirtualMode(bool on);
+    void prepareShow();
+    // Laid out again after the virtual half came or went, and kept inside the area.
+    void fitLayout();
     void edited();
     void saveFile();
     void openFile();
-    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
     engine::Deck& deck_;
@@ -69,6 +77,7 @@ private:
     std::array<QLineEdit*, 4> modify_{};
     std::vector<QWidget*> editing_; // everything but Close
     bool filling_ = false;
+    QRect area_; // where showAt() was told to keep the window
 };
 
 } // namespace tarnvel::gui

@@ -23,6 +23,7 @@
 #include "gui/SubcodeWindow.h"
 #include "gui/TimeDisplayWidget.h"
 #include "gui/WaveDisplayWidget.h"
+#include "gui/WindowPlace.h"
 #include "link/PeerLink.h"
 #include "record/LinkPeerSource.h"
 #include "sound/WavePlayer.h"
@@ -42,8 +43,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
-#include <QShortcut>
 #include <QStyle>
 #include <QTabWidget>
 #include <QTimer>
@@ -102,6 +101,44 @@ QComboBox* listBox(const char* name, const app::ListChoice& choice)
 
 } // namespace
 
+// The deck's keys, taken before the focused control sees them, so that they work from every
+// control of the window: Space does not type a blank into the Tape box nor tick a check box,
+// Home does not move a field's cursor. The keys a text field needs (digits, Backspace, the
+// arrows) are no deck keys. A key held down acts once.
+class MainWindow::DeckKeys : public QObject {
+public:
+    explicit DeckKeys(MainWindow& window) : QObject(&window), window_(window)
+    {
+        QApplication::instance()->installEventFilter(this);
+    }
+    void add(QKeyCombination key, std::function<void()> action)
+    {
+        keys_.emplace_back(key, std::move(action));
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress || !watched->isWidgetType() ||
+            static_cast<QWidget*>(watched)->window() != &window_)
+            return false;
+        const auto* k = static_cast<QKeyEvent*>(event);
+        const QKeyCombination key(k->modifiers() & ~Qt::KeypadModifier, Qt::Key(k->key()));
+        for (const auto& [combination, action] : keys_) {
+            if (combination != key)
+                continue;
+            if (!k->isAutoRepeat())
+                action();
+            return true;
+        }
+        return false;
+    }
+
+private:
+    MainWindow& window_;
+    std::vector<std::pair<QKeyCombination, std::function<void()>>> keys_;
+};
+
 MainWindow::MainWindow(engine::UiThread& ui, app::Settings& settings, MainWindowOptions options,
                        QWidget* parent)
     : QMainWindow(parent), ui_(ui), settings_(settings), options_(std::move(options)),
@@ -110,8 +147,8 @@ MainWindow::MainWindow(engine::UiThread& ui, app::Settings& settings, MainWindow
     setObjectName("TMainForm");
     setWindowTitle(title_);
     buildControls();
-    buildShortcuts();
-    restorePlacement();
+    buildDeckKeys();
+    restorePlacement(availableArea(this, QPoint(settings_.Window.PosX, settings_.Window.PosY)));
 
     engine::DeckOptions o = options_.deck;
     o.saveSettings = options_.saveSettings;
@@ -192,10 +229,8 @@ void MainWindow::buildControls()
             [this](int x, int y, int width) { deck_->positionMeterDoubleClick(x, y, width); });
     connect(meter_, &PositionMeterWidget::pageRequested, this,
             [this](bool up) { deck_->positionMeterPage(up); });
-    connect(meter_, &PositionMeterWidget::rightPressed, this, [this](const QPoint& where) {
-        if (deck_->transportEnabled())
-            openIdList(where);
-    });
+    connect(meter_, &PositionMeterWidget::rightPressed, this,
+            [this](const QPoint& where) { openIdList(where); });
     auto* meterRow = new QHBoxLayout;
     meterRow->addWidget(meter_, 1);
     auto* tapeLabel = new QLabel(qtext(msg::kTapeLength));
@@ -350,6 +385,10 @@ QWidget* MainWindow::buildTopPanel()
 QWidget* MainWindow::buildTransport()
 {
     auto* box = new QWidget;
+    // Where the keyboard focus rests: the buttons take none, the deck's keys work from here.
+    box->setObjectName("TransportPanel");
+    box->setFocusPolicy(Qt::StrongFocus);
+    transportPanel_ = box;
     auto* h = new QHBoxLayout(box);
     h->setContentsMargins(0, 0, 0, 0);
     h->setSpacing(3);
@@ -604,12 +643,11 @@ QWidget* MainWindow::buildIdGroup()
     return box;
 }
 
-void MainWindow::buildShortcuts()
+void MainWindow::buildDeckKeys()
 {
-    const auto key = [this](const QKeySequence& seq, auto&& fn) {
-        auto* s = new QShortcut(seq, this);
-        s->setContext(Qt::WindowShortcut);
-        connect(s, &QShortcut::activated, this, fn);
+    deckKeys_ = new DeckKeys(*this);
+    const auto key = [this](QKeyCombination k, std::function<void()> fn) {
+        deckKeys_->add(k, std::move(fn));
     };
     key(Qt::Key_Space, [this] { spaceKey({}); });
     key(Qt::SHIFT | Qt::Key_Space, [this] { spaceKey({true, false}); });
@@ -682,21 +720,18 @@ void MainWindow::syncSearchEdits()
 
 // --- Start-up, placement, close ----------------------------------------------------------------
 
-void MainWindow::restorePlacement()
+void MainWindow::restorePlacement(const QRect& area)
 {
     const app::WindowPlacement& w = settings_.Window;
     resize(w.Width > 0 && w.Height > 0 ? QSize(w.Width, w.Height)
                                        : sizeHint().expandedTo({900, 640}));
-    // A placement from another screen layout must not put the window out of reach.
-    const QRect screen = QApplication::primaryScreen()
-                             ? QApplication::primaryScreen()->availableGeometry()
-                             : QRect(0, 0, 1920, 1080);
-    if (w.PosX > 0 || w.PosY > 0) {
-        QPoint at(w.PosX, w.PosY);
-        if (!screen.adjusted(0, 0, -40, -40).contains(at))
-            at = screen.topLeft();
-        move(at);
-    }
+    // The stored position is the frame's (as move() takes it). A placement from another
+    // screen layout or scale must not put the window out of reach; without one the window
+    // system places the window, which only has to fit.
+    if (w.PosX > 0 || w.PosY > 0)
+        placeInside(this, QPoint(w.PosX, w.PosY), area);
+    else
+        resize(size().boundedTo(area.size()).expandedTo(minimumSizeHint()));
     if (!w.Maximized.empty() && (w.Maximized[0] == 'Y' || w.Maximized[0] == 'y'))
         setWindowState(windowState() | Qt::WindowMaximized);
 }
@@ -704,9 +739,12 @@ void MainWindow::restorePlacement()
 void MainWindow::storePlacement()
 {
     app::WindowPlacement& w = settings_.Window;
+    // The frame's position and the inside's size, as restorePlacement() puts them back: the
+    // inside's position would move the window down by its title bar at every start.
     const QRect r = isMaximized() ? normalGeometry() : geometry();
-    w.PosX = std::max(0, r.x());
-    w.PosY = std::max(0, r.y());
+    const QPoint frame = isMaximized() ? r.topLeft() - (geometry().topLeft() - pos()) : pos();
+    w.PosX = std::max(0, frame.x());
+    w.PosY = std::max(0, frame.y());
     w.Width = r.width();
     w.Height = r.height();
     if (isMaximized())
@@ -718,9 +756,12 @@ void MainWindow::storePlacement()
 void MainWindow::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
-    if (!activated_)
+    if (!activated_) {
+        // The keys belong to the deck: the focus starts on the transport, not in a text box.
+        transportPanel_->setFocus(Qt::OtherFocusReason);
         // After the window is on the screen: the start-up messages come over it.
         QTimer::singleShot(0, this, [this] { activate(); });
+    }
 }
 
 void MainWindow::activate()
@@ -728,6 +769,9 @@ void MainWindow::activate()
     if (activated_)
         return;
     activated_ = true;
+    // Framed by now (where the window system says so): the title bar fits too.
+    if (isVisible() && windowState() == Qt::WindowNoState)
+        fitIntoArea(this, availableArea(this));
     deck_->firstActivation();
 }
 
@@ -763,8 +807,12 @@ void MainWindow::setEnabled(Control c, bool enabled)
     if (w == nullptr)
         return;
     w->setEnabled(enabled);
-    if (c == Control::EjectButton)
+    if (c == Control::EjectButton) {
         meter_->setTransportUsable(enabled);
+        // A tape became usable (loaded, or a run ended): the ID list may read its tables.
+        if (enabled && !deckBusy_ && idList_ != nullptr)
+            idList_->setBusy(false);
+    }
 }
 
 void MainWindow::setVisible(Control c, bool visible)
@@ -828,10 +876,7 @@ void MainWindow::showDisplays(const engine::DisplayRefresh& refresh)
     levelMeter_.update(refresh.samples->levels);
     level_->update();
     showMargin();
-    int rate = static_cast<int>(deck_->pipeline().outputFormat().samplesPerSec);
-    if (rate <= 0)
-        rate = 48000;
-    wave_->refresh(*refresh.samples, rate, deck_->state().running.load(), refresh.drawWaveform);
+    wave_->refresh(*refresh.samples, deck_->state().running.load(), refresh.drawWaveform);
 }
 
 void MainWindow::showMargin()
@@ -880,8 +925,9 @@ void MainWindow::notify(engine::DeckEvent event, int value)
 {
     switch (event) {
     case engine::DeckEvent::DeckBusy:
+        deckBusy_ = value != 0;
         if (idList_ != nullptr)
-            idList_->setBusy(value != 0);
+            idList_->setBusy(deckBusy_);
         return;
     case engine::DeckEvent::PlayActive:
         playing_ = value != 0;
@@ -914,6 +960,9 @@ void MainWindow::notify(engine::DeckEvent event, int value)
             idList_->virtualModeChanged(value != 0);
         return;
     }
+    // A run ended (these three events): the displays stay on its last block.
+    if (value == 0)
+        wave_->showLastBlock();
     setupForm_->setBusy(playing_, filePlaying_, recording_);
     if (setup_ != nullptr)
         setup_->refresh();
@@ -965,19 +1014,23 @@ void MainWindow::settingsChangedBySetup(bool layout)
 
 IdListWindow* MainWindow::idListWindow()
 {
-    if (idList_ == nullptr && deck_->drive() != nullptr && deck_->driveIndex() >= 0)
+    if (idList_ == nullptr && deck_->drive() != nullptr && deck_->driveIndex() >= 0) {
         idList_ = new IdListWindow(*deck_, title_, this);
+        connect(idList_, &IdListWindow::helpRequested, this,
+                [this](const QString& topic) { openHelp(topic.toStdString()); });
+    }
     return idList_;
 }
 
 void MainWindow::openIdList(const QPoint& where)
 {
-    // The lists read the drive's tables: only while no engine thread parses frames.
-    if (!deck_->transportEnabled())
-        return;
     IdListWindow* w = idListWindow();
     if (w == nullptr)
         return;
+    // The lists read the drive's tables, which an engine thread writes while the deck runs:
+    // then the window opens "Running" with the lists it showed last, and reads them after.
+    if (!w->isVisible())
+        w->setBusy(deckBusy_ || !deck_->transportEnabled());
     w->showAt(where);
 }
 

@@ -97,6 +97,9 @@ public:
     void activate();
     // Brings the window to the front (a third start asked for it).
     void raiseToFront();
+    // Size and position from the settings ("Window"), the frame kept inside `area`; the
+    // constructor uses the available area of the screen the window was on.
+    void restorePlacement(const QRect& area);
 
     // DeckView (the widget's own setEnabled and setVisible stay usable).
     using QMainWindow::setEnabled;
@@ -142,8 +145,7 @@ private:
     QWidget* buildSideButtons();
     QWidget* buildSearch();
     QWidget* buildIdGroup();
-    void buildShortcuts();
-    void restorePlacement();
+    void buildDeckKeys();
     void storePlacement();
     engine::Modifiers modifiers() const;
     void setControl(engine::Control c, QWidget* w);
@@ -193,7 +195,12 @@ private:
     IdListWindow* idList_ = nullptr;
     RecFromFileDialog* recFromFile_ = nullptr;
     SubcodeWindow* subcode_ = nullptr;
+    class DeckKeys;
+    DeckKeys* deckKeys_ = nullptr;
+    QWidget* transportPanel_ = nullptr;
     bool activated_ = false;
+    // The deck runs a transport command or a run (its last DeckBusy).
+    bool deckBusy_ = false;
     bool playing_ = false;
     bool filePlaying_ = false;
     bool recording_ = false;

@@ -1,6 +1,7 @@
 #include "gui/MessageBoxes.h"
 
 #include <QApplication>
+#include <QGridLayout>
 #include <QMessageBox>
 
 namespace tarnvel::gui {
@@ -25,6 +26,21 @@ QString boxTitle(const QString& title, const std::string& caption)
     return caption.empty() ? title : QString::fromStdString(caption);
 }
 
+// Room the title bar takes besides the title: the window's icon and buttons.
+constexpr int kTitleBarControls = 120;
+
+// A short question makes a narrow box, and the window system cuts its title to the width:
+// the box is made as wide as the title needs (in a bold font, as title bars mostly show it).
+void makeRoomForTitle(QMessageBox& box)
+{
+    QFont bold = box.font();
+    bold.setBold(true);
+    const int needed = QFontMetrics(bold).horizontalAdvance(box.windowTitle()) + kTitleBarControls;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(needed, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 } // namespace
 
 void showMessageBox(QWidget* parent, const QString& title, const std::string& text,
@@ -33,6 +49,7 @@ void showMessageBox(QWidget* parent, const QString& title, const std::string& te
     QMessageBox box(boxIcon(icon), boxTitle(title, caption), QString::fromStdString(text),
                     QMessageBox::Ok, parent);
     box.setObjectName("MessageBox");
+    makeRoomForTitle(box);
     box.exec();
 }
 
@@ -47,6 +64,7 @@ engine::Answer askMessageBox(QWidget* parent, const QString& title, const std::s
     QMessageBox box(boxIcon(icon), boxTitle(title, caption), QString::fromStdString(text), set,
                     parent);
     box.setObjectName("MessageBox");
+    makeRoomForTitle(box);
     const int result = box.exec();
     engine::Answer a;
     a.yes = result == QMessageBox::Yes || result == QMessageBox::Ok;

@@ -8,6 +8,7 @@
 #include "formats/ImageReader.h"
 #include "gui/GuiMessages.h"
 #include "gui/GuiText.h"
+#include "gui/WindowPlace.h"
 #include "record/RecordListMessages.h"
 #include "sound/SoundOwner.h"
 #include "sound/WavePlayer.h"
@@ -22,12 +23,14 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIntValidator>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -38,10 +41,25 @@ using List = record::RecFileList;
 
 namespace {
 
+// TimeDisplayLabel while no file plays.
+constexpr const char* kIdleTime = "00m00s";
+
+// No button of the dialog is a default button: Enter typed into a field never records over
+// the tape. A focused button still takes Space.
 QPushButton* push(const char* name, const MessagePair& caption)
 {
     auto* b = new QPushButton(qtext(caption));
     b->setObjectName(name);
+    b->setAutoDefault(false);
+    return b;
+}
+
+QPushButton* iconButton(const char* name, QStyle::StandardPixmap icon)
+{
+    auto* b = new QPushButton;
+    b->setObjectName(name);
+    b->setAutoDefault(false);
+    b->setIcon(QApplication::style()->standardIcon(icon));
     return b;
 }
 
@@ -78,7 +96,11 @@ public:
             ui_.post([this] { dialog_.previewing_ = false; });
     }
     void pumpFor(int ms) override { ui_.pumpFor(ms); }
-    void setTimeText(const std::string& text) override { dialog_.time_->setText(qstr(text)); }
+    void setTimeText(const std::string& text) override
+    {
+        // The player clears its time when it stops; the label shows the start then.
+        dialog_.time_->setText(text.empty() ? QString::fromLatin1(kIdleTime) : qstr(text));
+    }
 
 private:
     RecFromFileDialog& dialog_;
@@ -189,20 +211,15 @@ void RecFromFileDialog::build()
     middle->addWidget(grid_, 1);
 
     auto* side = new QVBoxLayout;
-    auto* up = new QPushButton;
-    up->setObjectName("UpSpeedButton");
-    up->setIcon(style()->standardIcon(QStyle::SP_ArrowUp));
-    auto* down = new QPushButton;
-    down->setObjectName("DownSpeedButton");
-    down->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
-    auto* play = new QPushButton;
-    play->setObjectName("PlaySpeedButton");
-    play->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
-    auto* stop = new QPushButton;
-    stop->setObjectName("StopSpeedButton");
-    stop->setIcon(style()->standardIcon(QStyle::SP_MediaStop));
-    time_ = new QLabel(QStringLiteral("00m00s"));
+    auto* up = iconButton("UpSpeedButton", QStyle::SP_ArrowUp);
+    auto* down = iconButton("DownSpeedButton", QStyle::SP_ArrowDown);
+    auto* play = iconButton("PlaySpeedButton", QStyle::SP_MediaPlay);
+    auto* stop = iconButton("StopSpeedButton", QStyle::SP_MediaStop);
+    time_ = new QLabel(QString::fromLatin1(kIdleTime));
     time_->setObjectName("TimeDisplayLabel");
+    // As wide as the longest time it shows: a preview does not widen the dialog.
+    time_->setFixedWidth(time_->fontMetrics().horizontalAdvance(QStringLiteral("0000m00s")));
+    time_->setAlignment(Qt::AlignCenter);
     connect(up, &QPushButton::clicked, this, [this] {
         list_->moveUp();
         refresh();
@@ -354,7 +371,6 @@ void RecFromFileDialog::build()
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     auto* ok = push("OkButton", msg::kOk);
-    ok->setDefault(true);
     auto* cancel = push("CancelButton", msg::kCancel);
     auto* help = push("HelpButton", msg::kHelpButton);
     connect(ok, &QPushButton::clicked, this, &RecFromFileDialog::accept);
@@ -365,6 +381,31 @@ void RecFromFileDialog::build()
     buttons->addWidget(cancel);
     buttons->addWidget(help);
     v->addLayout(buttons);
+
+    // Enter in these fields only ends the typing.
+    for (QWidget* field :
+         {static_cast<QWidget*>(pnoStart_), static_cast<QWidget*>(preSilence_),
+          static_cast<QWidget*>(preSilence_->lineEdit()), static_cast<QWidget*>(silence_),
+          static_cast<QWidget*>(silence_->lineEdit())})
+        field->installEventFilter(this);
+    // Delete removes the selected file; in a text field it deletes a character.
+    auto* deleteKey = new QShortcut(QKeySequence::Delete, this);
+    connect(deleteKey, &QShortcut::activated, this, [this, del] {
+        if (waveRadio_->isChecked())
+            del->click();
+    });
+    auto* helpKey = new QShortcut(Qt::Key_F1, this);
+    connect(helpKey, &QShortcut::activated, help, &QPushButton::click);
+}
+
+bool RecFromFileDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter)
+            return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void RecFromFileDialog::refresh()
@@ -426,8 +467,14 @@ void RecFromFileDialog::prepare()
     (mode_ == 2 ? imageRadio_ : waveRadio_)->setChecked(true);
     setWaveMode(mode_ != 2);
     refresh();
+    // Centred on the main window, inside the screen; the first time at its laid-out size (a
+    // dialog never shown has no size yet), later at the size it was left with.
+    if (!sized_) {
+        adjustSize();
+        sized_ = true;
+    }
     if (parentWidget() != nullptr)
-        move(parentWidget()->frameGeometry().center() - rect().center());
+        centreOn(this, parentWidget()->window(), availableArea(parentWidget()->window()));
 }
 
 void RecFromFileDialog::setWaveMode(bool wave)
@@ -504,7 +551,7 @@ void RecFromFileDialog::stopPlaying()
         player_->stop();
     previewing_ = false;
     if (time_ != nullptr)
-        time_->setText(QStringLiteral("00m00s"));
+        time_->setText(QString::fromLatin1(kIdleTime));
 }
 
 void RecFromFileDialog::storeSettings()

@@ -58,6 +58,7 @@ Q_SIGNALS:
     void helpRequested(const QString& topic);
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -101,6 +102,7 @@ private:
     bool autoIdChecked_ = false;
     std::optional<record::RecFileDecision> decision_;
     bool previewing_ = false;
+    bool sized_ = false;
 };
 
 } // namespace tarnvel::gui

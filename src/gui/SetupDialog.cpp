@@ -6,6 +6,7 @@
 #include "gui/FormatListWindow.h"
 #include "gui/GuiMessages.h"
 #include "gui/GuiText.h"
+#include "gui/WindowPlace.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -19,7 +20,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -378,20 +378,10 @@ void SetupDialog::showForm()
     const app::WindowPlacement& p = settings_.SetupDialog;
     if (p.Width > 0 && p.Height > 0)
         resize(p.Width, p.Height);
-    if (p.PosX > 0 || p.PosY > 0)
-        move(p.PosX, p.PosY);
     refresh();
+    if (p.PosX > 0 || p.PosY > 0)
+        placeInside(this, QPoint(p.PosX, p.PosY), availableArea(this, QPoint(p.PosX, p.PosY)));
     show();
-    // Inside the screen's work area.
-    if (QScreen* s = screen()) {
-        const QRect area = s->availableGeometry();
-        QRect r = frameGeometry();
-        r.moveLeft(
-            std::clamp(r.left(), area.left(), std::max(area.left(), area.right() - r.width())));
-        r.moveTop(
-            std::clamp(r.top(), area.top(), std::max(area.top(), area.bottom() - r.height())));
-        move(r.topLeft());
-    }
 }
 
 void SetupDialog::storePlacement()

@@ -1,6 +1,7 @@
 #include "gui/SubcodeWindow.h"
 
 #include "gui/GuiText.h"
+#include "gui/WindowPlace.h"
 
 #include <QFontDatabase>
 #include <QLabel>
@@ -93,7 +94,7 @@ void SubcodeWindow::place()
 {
     const QRect m = main_->frameGeometry();
     const auto [x, y] = model_.placement(m.x(), m.y(), m.width(), m.height());
-    move(x, y);
+    placeInside(this, QPoint(x, y), availableArea(main_));
 }
 
 } // namespace tarnvel::gui

@@ -4,6 +4,7 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <algorithm>
 
 namespace tarnvel::gui {
 
@@ -22,7 +23,7 @@ void WaveDisplayWidget::configure()
     s.yMag = settings_.WaveYDispMagRate;
     s.xyDispType = settings_.XY_DispType;
     s.bezier = settings_.LissajousBezier;
-    display_.configure(width(), height(), pairs_, rate_, s);
+    display_.configure(width(), height(), display_.pairsPerBlock(), display_.sampleRate(), s);
 }
 
 void WaveDisplayWidget::relayout()
@@ -36,20 +37,24 @@ void WaveDisplayWidget::resizeEvent(QResizeEvent*)
     configure();
 }
 
+void WaveDisplayWidget::showLastBlock()
+{
+    const app::WavePicture& p = display_.picture();
+    if (shown_.xy.empty() || (shown_.left == p.left && shown_.right == p.right))
+        return;
+    shown_.left = p.left;
+    shown_.right = p.right;
+    update();
+}
+
 void WaveDisplayWidget::clear()
 {
     shown_ = {};
     update();
 }
 
-void WaveDisplayWidget::refresh(const app::DisplaySamples& block, int sampleRate, bool running,
-                                bool drawWaveform)
+void WaveDisplayWidget::refresh(const app::DisplaySamples& block, bool running, bool drawWaveform)
 {
-    if (block.pairs > 0 && (block.pairs != pairs_ || sampleRate != rate_)) {
-        pairs_ = block.pairs;
-        rate_ = sampleRate;
-        configure();
-    }
     if (!display_.refresh(block, running))
         return;
     const app::WavePicture& p = display_.picture();
@@ -140,8 +145,11 @@ void WaveDisplayWidget::paintEvent(QPaintEvent*)
         p.translate(xy.topLeft());
         p.setPen(line);
         p.setRenderHint(QPainter::Antialiasing, shown_.xyAsBezier);
-        if (shown_.xy.size() == 1) {
-            p.drawPoint(shown_.xy[0].x, shown_.xy[0].y);
+        const app::Point& first = shown_.xy.front();
+        if (std::all_of(shown_.xy.begin(), shown_.xy.end(),
+                        [&](const app::Point& pt) { return pt == first; })) {
+            // Digital silence: a line of no length draws nothing, the dot at the centre shows.
+            p.drawPoint(first.x, first.y);
         } else if (shown_.xyAsBezier) {
             QPainterPath path(QPointF(shown_.xy[0].x, shown_.xy[0].y));
             for (std::size_t i = 1; i + 2 < shown_.xy.size(); i += 3)

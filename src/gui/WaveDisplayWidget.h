@@ -17,7 +17,10 @@ public:
 
     // One refresh of the display thread. `drawWaveform`: the strips take this block (every
     // second refresh); the X-Y plot takes every block.
-    void refresh(const app::DisplaySamples& block, int sampleRate, bool running, bool drawWaveform);
+    void refresh(const app::DisplaySamples& block, bool running, bool drawWaveform);
+    // A run ended: the strips take the last block too, so that they, the plot and the level
+    // meters stay on the same moment.
+    void showLastBlock();
     void clear();
     // The settings or the block size changed: lay out again.
     void relayout();
@@ -40,8 +43,6 @@ private:
     const app::Settings& settings_;
     app::WaveDisplay display_;
     app::WavePicture shown_;
-    int pairs_ = static_cast<int>(app::kMaxDisplayPairs);
-    int rate_ = 48000;
     int stripRefreshes_ = 0;
 };
 

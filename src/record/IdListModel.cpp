@@ -244,6 +244,13 @@ void IdListModel::rememberPath(const std::string& path)
     dir_ = folder.empty() || folder.back() == '/' ? folder : folder + "/";
 }
 
+std::string IdListModel::saveDialogPath() const
+{
+    if (std::filesystem::path(filePath_).has_parent_path())
+        return filePath_;
+    return dir_.empty() || dir_.back() == '/' ? dir_ + filePath_ : dir_ + "/" + filePath_;
+}
+
 bool IdListModel::saveVirtualIdFile(const std::string& path)
 {
     rebuild(List::Virtual);

@@ -94,6 +94,9 @@ public:
     // Rows refused or replaced are named in one message; `notes` gets them as well.
     bool loadVirtualIdFile(const std::string& path, std::vector<std::string>* notes = nullptr);
     const std::string& virtualIdFilePath() const { return filePath_; }
+    // What the Save dialog proposes: the file saved or opened last, else "V_ID.TVV" in dir()
+    // (the settings' folder), never in whatever folder the program was started from.
+    std::string saveDialogPath() const;
     const std::string& dir() const { return dir_; }
     void setDir(const std::string& dir) { dir_ = dir; }
 

@@ -252,9 +252,12 @@ std::optional<RecFileDecision> RecFileList::ok(bool autoIdChecked, bool shift)
     d.recAutoEndId = settings_.recAutoEndId;
     d.preSilenceSec = nonNegative(preSilenceText_);
     // Auto ID listens to the sound output's level, which a recording from files with sound
-    // would mark with IDs of its own.
-    if (autoIdChecked && withSound_)
-        d.disableAutoId = ask(msg::kDisableAutoId);
+    // would mark with IDs of its own. Cancel records nothing: the dialog stays open.
+    if (autoIdChecked && withSound_) {
+        if (!ask(msg::kDisableAutoId))
+            return std::nullopt;
+        d.disableAutoId = true;
+    }
     return d;
 }
 

@@ -132,8 +132,8 @@ public:
     const std::string& imageStatusText() const { return imageStatus_; }
 
     // OK: the decision, or nothing when the dialog stays open ("Please input file name.", or
-    // the image rewinding question answered Cancel). `autoIdChecked` is the main window's
-    // AutoID_CheckBox; `shift` whether Shift was held.
+    // the Auto ID or the image rewinding question answered Cancel). `autoIdChecked` is the main
+    // window's AutoID_CheckBox; `shift` whether Shift was held.
     std::optional<RecFileDecision> ok(bool autoIdChecked, bool shift);
     // Cancel: mode 0, nothing handed over.
     RecFileDecision cancel() const { return {}; }

@@ -48,6 +48,6 @@ inline constexpr MessagePair kClearAllIds{"", "Clear all ID list.\n\n Are you su
 inline constexpr MessagePair kClearAllVirtualIds{"",
                                                  "Clear all Virtual ID list.\n\n Are you sure?"};
 inline constexpr MessagePair kVirtualListModified{
-    "", "Virtual ID list has been midified.\n\nSave to file?"};
+    "", "Virtual ID list has been modified.\n\nSave to file?"};
 
 } // namespace tarnvel::record::msg

@@ -43,6 +43,34 @@ TEST(WaveDisplayTest, GridStepFollowsTheSpan)
     EXPECT_TRUE(computeTimeScale(1440, 0, 1, 500).lines.empty());
 }
 
+// The scale follows the blocks shown, whatever rate the display was laid out for: a
+// recording from files shows each file's frames at the file's rate.
+TEST(WaveDisplayTest, TimeScaleTakesTheRateOfTheBlockShown)
+{
+    WaveDisplay display;
+    display.configure(1000, 200, 1440, 48000, {});
+    const struct {
+        int pairs;
+        int rate;
+        int span;
+        const char* lastLabel;
+    } blocks[] = {
+        {1323, 44100, 3002, "30"}, // one 44.1 kHz frame: 30 ms, not 27.5
+        {1440, 96000, 1501, "14"}, // a 96 kHz frame: 15 ms, not 30
+        {1440, 0, 1501, "14"},     // a block of unknown rate keeps the last
+        {1440, 48000, 3002, "30"},
+    };
+    DisplaySamples block;
+    for (const auto& b : blocks) {
+        block.pairs = b.pairs;
+        block.sampleRate = b.rate;
+        ASSERT_TRUE(display.refresh(block, false));
+        EXPECT_EQ(display.timeScale().span, b.span) << b.pairs << " at " << b.rate;
+        EXPECT_EQ(display.timeScale().lines.back().label, b.lastLabel) << b.rate;
+        EXPECT_EQ(display.picture().left.back().x, display.layout().stripWidth - 1);
+    }
+}
+
 TEST(WaveDisplayTest, LayoutFromTheClientSize)
 {
     const WaveLayout l = computeWaveLayout(1000, 200);

@@ -1,5 +1,6 @@
 #include "app/CompactPath.h"
 #include "app/ControlLists.h"
+#include "app/ScreenArea.h"
 #include "app/SubcodeWindowModel.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,7 @@ auto width(std::size_t n)
     return [n](const std::string& s) { return s.size() <= n; };
 }
 
-TEST(CompactPathTest, FoldersGoFromTheMiddleThenTheNameIsCut)
+TEST(CompactPathTest, FoldersGoFromTheMiddleThenTheMiddleOfTheName)
 {
     const std::string p = "/home/ann/music/takes/take01.WAV";
     EXPECT_EQ(compactPath(p, width(100)), p);
@@ -21,11 +22,18 @@ TEST(CompactPathTest, FoldersGoFromTheMiddleThenTheNameIsCut)
     EXPECT_EQ(compactPath(p, width(24)), "/home/ann/.../take01.WAV");
     EXPECT_EQ(compactPath(p, width(20)), "/home/.../take01.WAV");
     EXPECT_EQ(compactPath(p, width(16)), "/.../take01.WAV");
-    EXPECT_EQ(compactPath(p, width(9)), "take01...");
+    // A name too long for the field keeps its start and its end.
+    EXPECT_EQ(compactPath("/rec/concert second half take 017.WAV", width(20)),
+              "concert ...e 017.WAV");
+    EXPECT_EQ(compactPath(p, width(9)), "tak...WAV");
     EXPECT_EQ(compactPath(p, width(1)), "...");
     // A cut never splits a character: "é" is two bytes.
-    EXPECT_EQ(compactPath("caf\xC3\xA9-s.WAV", width(7)), "caf...");
-    EXPECT_EQ(compactPath("name.WAV", width(5)), "na...");
+    EXPECT_EQ(compactPath("caf\xC3\xA9\xC3\xA9-s.WAV", width(11)), "caf...s.WAV");
+    EXPECT_EQ(compactPath("abcd\xC3\xA9"
+                          "f",
+                          width(6)),
+              "ab...f");
+    EXPECT_EQ(compactPath("name.WAV", width(5)), "n...V");
 }
 
 TEST(SubcodeWindowModelTest, ModesGiveTheirCaptionSizeAndHideTime)
@@ -60,6 +68,37 @@ TEST(SubcodeWindowModelTest, FileNamesAreShortenedAndTheDumpIsKeptWhole)
     EXPECT_EQ(w.setText("/data/tapes/a/b/base01.WAV", width(20)), "/data/.../base01.WAV");
     EXPECT_EQ(w.setText(std::string(10000, 'x'), width(20000)).size(),
               SubcodeWindowModel::kMaxText);
+}
+
+// Windows inside an area of 1280 x 984 below a 40-pixel panel.
+TEST(ScreenAreaTest, FramesAreMovedAndShrunkIntoTheArea)
+{
+    const ScreenRect area{0, 40, 1280, 984};
+    const struct {
+        const char* what;
+        ScreenRect frame;
+        int minWidth, minHeight;
+        ScreenRect fitted;
+    } cases[] = {
+        {"inside stays", {100, 100, 600, 400}, 0, 0, {100, 100, 600, 400}},
+        {"past the right and bottom edges", {1000, 900, 600, 400}, 0, 0, {680, 624, 600, 400}},
+        {"above and left of the area", {-50, 0, 600, 400}, 0, 0, {0, 40, 600, 400}},
+        {"larger than the area", {200, 100, 1400, 1100}, 300, 200, {0, 40, 1280, 984}},
+        {"cannot shrink enough: title bar in reach",
+         {500, 500, 1400, 1100},
+         1300,
+         1000,
+         {0, 40, 1300, 1000}},
+        {"wholly beyond the right edge", {1300, 100, 600, 400}, 0, 0, {680, 100, 600, 400}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(fitIntoArea(c.frame, area, c.minWidth, c.minHeight), c.fitted) << c.what;
+        if (c.minWidth <= area.width && c.minHeight <= area.height) {
+            EXPECT_TRUE(area.contains(fitIntoArea(c.frame, area, c.minWidth, c.minHeight)))
+                << c.what;
+        }
+    }
+    EXPECT_EQ(centredOn(400, 300, {100, 50, 1000, 700}), (ScreenRect{400, 250, 400, 300}));
 }
 
 TEST(ControlListsTest, StoredValuesOutsideTheListsTakeTheFirstItem)

@@ -1,8 +1,10 @@
 #include "GuiFixture.h"
 #include "gui/IdListWindow.h"
+#include "gui/MessageBoxes.h"
 #include "gui/PlayToFileDialog.h"
 #include "gui/RecFromFileDialog.h"
 #include "gui/SetupDialog.h"
+#include "gui/WindowPlace.h"
 #include "support/WavFixture.h"
 
 #include <QCheckBox>
@@ -15,6 +17,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 
 namespace tarnvel::gui::test {
 namespace {
@@ -160,6 +163,202 @@ TEST_F(DialogsTest, RecordFromFileOkRecordsTheListOntoTheTape)
     ASSERT_EQ(boxes.texts.size(), 1u);
     EXPECT_NE(boxes.texts[0].find("Disable Auto ID"), std::string::npos);
     EXPECT_FALSE(qobject_cast<QCheckBox*>(control(Control::AutoID_CheckBox))->isChecked());
+}
+
+// Enter typed into a field of the record-from-file dialog never records over the tape, nor
+// does Cancel in the Auto ID question.
+TEST_F(DialogsTest, RecordFromFileRecordsOnlyOnOk)
+{
+    makeDemoTape();
+    openWindow();
+    waitForTransport();
+    tarnvel::test::WavFixture w;
+    w.withFrames(48000);
+    w.write(dir.file("a.wav"));
+    RecFromFileDialog* d = window->recFromFileDialog();
+    std::vector<std::string> stayedOpen;
+    QTimer::singleShot(0, d, [&] {
+        ASSERT_TRUE(d->list().registerFile(dir.file("a.wav")));
+        d->refresh();
+        for (const char* field : {"PNoStartEdit", "PreSilenceLenComboBox", "SilenceLenComboBox"}) {
+            auto* f = d->findChild<QWidget*>(field);
+            f->setFocus();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_2);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
+            if (d->isVisible())
+                stayedOpen.push_back(field);
+        }
+        // Auto ID is on: OK offers to switch it off, and Cancel goes back to the dialog.
+        boxes.answers.push_back(QMessageBox::Cancel);
+        QTest::mouseClick(d->findChild<QPushButton*>("OkButton"), Qt::LeftButton);
+        if (d->isVisible())
+            stayedOpen.push_back("OkButton");
+        d->reject();
+    });
+    const std::uint64_t ends = deck().recordEnds();
+    QTest::mouseClick(control(Control::RecFromFileButton), Qt::LeftButton);
+    EXPECT_EQ(stayedOpen, (std::vector<std::string>{"PNoStartEdit", "PreSilenceLenComboBox",
+                                                    "SilenceLenComboBox", "OkButton"}));
+    ASSERT_EQ(boxes.texts.size(), 1u);
+    EXPECT_NE(boxes.texts[0].find("Disable Auto ID"), std::string::npos);
+    EXPECT_TRUE(qobject_cast<QCheckBox*>(control(Control::AutoID_CheckBox))->isChecked());
+    ASSERT_TRUE(pumpUntil([&] { return deck().transportEnabled(); }));
+    EXPECT_EQ(deck().recordEnds(), ends);
+    EXPECT_FALSE(deck().recording());
+}
+
+// The dialogs' own keys: Delete removes the selected file (in a field it deletes a
+// character), F1 opens the dialog's page of the manual.
+TEST_F(DialogsTest, DialogKeysDeleteAndHelp)
+{
+    makeDemoTape();
+    openWindow();
+    waitForTransport();
+    for (const char* name : {"a.wav", "b.wav"}) {
+        tarnvel::test::WavFixture w;
+        w.withFrames(4800);
+        w.write(dir.file(name));
+    }
+    RecFromFileDialog* rec = window->recFromFileDialog();
+    rec->prepare();
+    rec->list().registerFiles({dir.file("a.wav"), dir.file("b.wav")});
+    rec->refresh();
+    rec->show();
+    IdListWindow* ids = window->idListWindow();
+    ids->showAt(window->frameGeometry().center());
+    auto* start = rec->findChild<QLineEdit*>("PNoStartEdit");
+    const struct {
+        QWidget* focus;
+        Qt::Key key;
+        std::function<bool()> done;
+    } cases[] = {
+        {start, Qt::Key_Delete,
+         [&] { return start->text().isEmpty() && rec->grid()->rowCount() == 2; }},
+        {rec->grid(), Qt::Key_Delete, [&] { return rec->grid()->rowCount() == 1; }},
+        {rec->grid(), Qt::Key_F1,
+         [&] { return !openedUrls.empty() && openedUrls.back().fragment() == "record-from-file"; }},
+        {ids->grid(record::IdListModel::List::Tape), Qt::Key_F1,
+         [&] { return !openedUrls.empty() && openedUrls.back().fragment() == "id-list"; }},
+    };
+    for (const auto& c : cases) {
+        QApplication::setActiveWindow(c.focus->window());
+        c.focus->setFocus();
+        if (auto* e = qobject_cast<QLineEdit*>(c.focus))
+            e->home(false);
+        QTest::keyClick(QApplication::focusWidget(), c.key);
+        EXPECT_TRUE(c.done()) << c.focus->objectName().toStdString() << " "
+                              << QKeySequence(c.key).toString().toStdString();
+    }
+    rec->reject();
+}
+
+// The ID list opened while the deck plays is "Running": only Close can be used, and the
+// lists are read when the deck stops.
+TEST_F(DialogsTest, IdListOpensRunningDuringPlay)
+{
+    makeDemoTape();
+    openWindow(true, fastSim(), true);
+    waitForTransport();
+    QTest::mouseClick(control(Control::PlayButton), Qt::LeftButton);
+    ASSERT_TRUE(pumpUntil([&] { return control(Control::StopButton)->isEnabled(); }));
+    QTest::mouseClick(find<QPushButton>("IdListButton"), Qt::LeftButton);
+    IdListWindow* ids = window->idListWindow();
+    ASSERT_NE(ids, nullptr);
+    ASSERT_TRUE(ids->isVisible());
+    auto* running = ids->findChild<QLabel*>("InRunningWarningStaticText");
+    EXPECT_TRUE(running->isVisible());
+    EXPECT_TRUE(ids->findChild<QPushButton*>("CloseButton")->isEnabled());
+    for (const char* name : {"DelButton", "DelAllButton", "V_ID_ModeCheckBox", "V_ID_CopyAllButton",
+                             "IDlistStringGrid"})
+        EXPECT_FALSE(ids->findChild<QWidget*>(name)->isEnabled()) << name;
+
+    // Played past the first START ID, which the tape's list shows after the stop.
+    ASSERT_TRUE(pumpUntil([&] { return window->shown(Control::IDStaticText, "START"); }));
+    QTest::mouseClick(control(Control::StopButton), Qt::LeftButton);
+    ASSERT_TRUE(pumpUntil([&] { return deck().transportEnabled() && !running->isVisible(); }));
+    EXPECT_TRUE(ids->findChild<QWidget*>("V_ID_ModeCheckBox")->isEnabled());
+    EXPECT_GT(ids->grid(record::IdListModel::List::Tape)->rowCount(), 0);
+}
+
+// Windows are laid out before they are placed, and placed inside the screen's area.
+TEST_F(DialogsTest, WindowsOpenInsideTheScreenArea)
+{
+    makeDemoTape();
+    openWindow();
+    waitForTransport();
+    const auto inside = [](const QRect& area, const QWidget* w) {
+        const QRect f = w->frameGeometry();
+        return ::testing::AssertionResult(area.contains(f))
+               << w->objectName().toStdString() << " " << f.x() << "," << f.y() << " " << f.width()
+               << "x" << f.height();
+    };
+    // The ID list at a pointer near the area's bottom right corner, with its real size, and
+    // again when virtual ID mode widens it.
+    const QRect area(0, 0, 1280, 1024);
+    IdListWindow* ids = window->idListWindow();
+    ids->showAt(QPoint(1250, 1000), area);
+    EXPECT_TRUE(inside(area, ids));
+    const int narrow = ids->frameGeometry().width();
+    ids->findChild<QCheckBox*>("V_ID_ModeCheckBox")->setChecked(true);
+    EXPECT_GT(ids->frameGeometry().width(), narrow);
+    EXPECT_TRUE(inside(area, ids));
+    ids->hide();
+
+    // The record-from-file dialog the first time: centred on the main window.
+    RecFromFileDialog* d = window->recFromFileDialog();
+    d->prepare();
+    d->show();
+    EXPECT_TRUE(inside(availableArea(window.get()), d));
+    const QPoint offCentre = d->frameGeometry().center() - window->frameGeometry().center();
+    EXPECT_LE(offCentre.manhattanLength(), 2) << offCentre.x() << "," << offCentre.y();
+    d->reject();
+}
+
+// The file heard in the record-from-file dialog: its time shows in a label of fixed width,
+// which reads "00m00s" again when the file has played.
+TEST_F(DialogsTest, RecordFromFilePreviewKeepsTheDialogsWidth)
+{
+    makeDemoTape();
+    openWindow();
+    waitForTransport();
+    tarnvel::test::WavFixture w;
+    w.withFrames(4800);
+    w.write(dir.file("a.wav"));
+    RecFromFileDialog* d = window->recFromFileDialog();
+    int widthBefore = 0;
+    int widthPlaying = 0;
+    QString timeIdle;
+    QString timeAfter;
+    QTimer::singleShot(0, d, [&] {
+        ASSERT_TRUE(d->list().registerFile(dir.file("a.wav")));
+        d->refresh();
+        widthBefore = d->width();
+        auto* time = d->findChild<QLabel*>("TimeDisplayLabel");
+        timeIdle = time->text();
+        QTest::mouseClick(d->findChild<QPushButton*>("PlaySpeedButton"), Qt::LeftButton);
+        widthPlaying = d->width();
+        pumpUntil([&] { return time->text() == "00m00s"; }, 3000);
+        timeAfter = time->text();
+        d->reject();
+    });
+    d->run();
+    EXPECT_TRUE(boxes.texts.empty()) << boxes.texts.front();
+    EXPECT_EQ(timeIdle, "00m00s");
+    EXPECT_EQ(widthPlaying, widthBefore);
+    EXPECT_EQ(timeAfter, "00m00s");
+}
+
+// A question whose text is short still leaves its title room in the title bar.
+TEST_F(DialogsTest, MessageBoxesAreAsWideAsTheirTitle)
+{
+    const QString title = "Tarnvel - ID List";
+    askMessageBox(nullptr, title, "Clear all ID list.\n\n Are you sure?", engine::Buttons::YesNo,
+                  MessageIcon::Warning, {});
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    ASSERT_EQ(boxes.widths.size(), 1u);
+    EXPECT_GE(boxes.widths[0], QFontMetrics(bold).horizontalAdvance(title) + 100);
 }
 
 TEST_F(DialogsTest, PlayToFileAsksForANameAndCancelLeavesTheDeckIdle)

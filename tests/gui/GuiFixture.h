@@ -34,6 +34,7 @@ public:
     }
     std::vector<std::string> texts;
     std::vector<std::string> titles;
+    std::vector<int> widths;
     std::deque<QMessageBox::StandardButton> answers;
 
 private:
@@ -44,6 +45,7 @@ private:
             return;
         texts.push_back(box->text().toStdString());
         titles.push_back(box->windowTitle().toStdString());
+        widths.push_back(box->width());
         QAbstractButton* b = nullptr;
         if (!answers.empty()) {
             b = box->button(answers.front());
@@ -86,6 +88,7 @@ protected:
     std::shared_ptr<sim::SimulatedDrive> simDrive;
     std::unique_ptr<RecordingWindow> window;
     BoxAnswerer boxes;
+    std::vector<QUrl> openedUrls; // the manual's pages the window opened
 
     void makeDemoTape()
     {
@@ -121,7 +124,11 @@ protected:
         nullDevice.realTime = realTimeSound;
         o.deck.audio = std::make_shared<sound::NullBackendProvider>(nullDevice);
         o.deck.errorPauseMs = 0;
-        o.openUrl = [](const QUrl&) { return true; };
+        o.manualPath = dir.file("manual.html");
+        o.openUrl = [this](const QUrl& url) {
+            openedUrls.push_back(url);
+            return true;
+        };
         window = std::make_unique<RecordingWindow>(ui, settings, std::move(o));
         window->show();
         QApplication::setActiveWindow(window.get());

@@ -158,10 +158,13 @@ TEST_F(IdListModelTest, SaveQuestionAndVirtualIdFile)
     answers = {true};
     EXPECT_TRUE(model.askToSave());
     EXPECT_EQ(questions,
-              std::vector<std::string>{"Virtual ID list has been midified.\n\nSave to file?"});
+              std::vector<std::string>{"Virtual ID list has been modified.\n\nSave to file?"});
     EXPECT_EQ(model.virtualIdFilePath(), "V_ID.TVV");
+    model.setDir("/data/tapes");
+    EXPECT_EQ(model.saveDialogPath(), "/data/tapes/V_ID.TVV"); // in the settings' folder
     const std::string path = dir.file("tape.TVV");
     ASSERT_TRUE(model.saveVirtualIdFile(path));
+    EXPECT_EQ(model.saveDialogPath(), path);
     EXPECT_FALSE(model.modified());
     EXPECT_EQ(model.dir(), dir.path().string() + "/");
 

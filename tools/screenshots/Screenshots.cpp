@@ -1,7 +1,8 @@
-// tarnvel-screenshots FOLDER: pictures of every window of the desktop program for the
-// manual. The real main window and dialogs run on the demo cassette in a simulated drive at
-// deck speed, with the null sound device; each window is taken from the X server it is
-// shown on (tools/screenshots.sh starts a virtual one).
+// tarnvel-screenshots FOLDER [MAIN-WINDOW-NAME]: pictures of every window of the desktop
+// program for the manual, or with a name only the main window while it plays (taken again
+// at another scale). The real main window and dialogs run on the demo cassette in a
+// simulated drive at deck speed, with the null sound device; each window is taken from the X
+// server it is shown on (tools/screenshots.sh starts a virtual one).
 #include "app/SetupForm.h"
 #include "dat/DatDrive.h"
 #include "formats/WaveFileWriter.h"
@@ -105,11 +106,12 @@ bool writeTone(const std::string& path, std::uint32_t rate, int seconds, double 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: tarnvel-screenshots FOLDER\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: tarnvel-screenshots FOLDER [MAIN-WINDOW-NAME]\n");
         return 2;
     }
     gFolder = argv[1];
+    const char* mainWindowOnly = argc == 3 ? argv[2] : nullptr;
     std::filesystem::create_directories(gFolder);
     char tmp[] = "/tmp/tarnvel-shots-XXXXXX";
     if (mkdtemp(tmp) == nullptr)
@@ -159,6 +161,15 @@ int main(int argc, char** argv)
             deck.searchProgram(pno, {});
             pumpUntil([&] { return deck.transportEnabled(); }, 60000);
         }
+        if (mainWindowOnly != nullptr) {
+            deck.searchProgram(2, {true, false});
+            pump(4500);
+            take(&window, mainWindowOnly);
+            deck.stop();
+            pumpUntil([&] { return deck.idle(); }, 30000);
+            std::filesystem::remove_all(work);
+            return gFailures == 0 ? 0 : 1;
+        }
         // The playback device's format list, while the deck is idle.
         {
             gui::SetupDialog* setup = window.setupDialog();
@@ -195,12 +206,15 @@ int main(int argc, char** argv)
         ids->findChild<QCheckBox*>("V_ID_ModeCheckBox")->setChecked(false);
         ids->hide();
 
-        // The record-from-file list with three files.
+        // The record-from-file list with three files, one of a name too long for its column.
         std::vector<std::string> files;
-        for (auto [name, rate, seconds, hz] : {std::tuple{"take01.WAV", 44100u, 6, 440.0},
-                                               std::tuple{"take02.WAV", 48000u, 4, 330.0},
-                                               std::tuple{"interlude.WAV", 44100u, 3, 550.0}}) {
-            const std::string path = work + "/" + name;
+        const std::string concert = work + "/concert 2024-05-11/second half";
+        std::filesystem::create_directories(concert);
+        for (auto [name, rate, seconds, hz] :
+             {std::tuple{"take01.WAV", 44100u, 6, 440.0},
+              std::tuple{"take02.WAV", 48000u, 4, 330.0},
+              std::tuple{"interlude after the intermission, second take.WAV", 44100u, 3, 550.0}}) {
+            const std::string path = concert + "/" + name;
             if (writeTone(path, rate, seconds, hz))
                 files.push_back(path);
         }
