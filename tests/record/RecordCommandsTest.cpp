@@ -69,6 +69,59 @@ TEST(RecordCommands, VirtualIdsAreAddedErasedAndRenumbered)
     EXPECT_EQ(cli("vid add " + vid + " start --at 00:00:10:00").exitCode, 2);
 }
 
+// A virtual ID file is the user's: what it holds besides rows stays, a time no tape has is
+// refused before anything is written, a START that moves or an ID that is replaced is named,
+// and a list made from the tape replaces a file only with --yes.
+TEST(RecordCommands, VirtualIdFilesKeepTheirLinesAndRefuseWhatCannotBeRows)
+{
+    TempDir dir;
+    const std::string vid = dir.file("V.TVV");
+    ASSERT_EQ(cli("vid add " + vid + " start 7 --at 00:01:00:00").exitCode, 0);
+    {
+        std::FILE* f = std::fopen(vid.c_str(), "ab");
+        std::fputs("; side B follows\r\n   2 START  900  00h05m00s00    300\r\n", f);
+        std::fclose(f);
+    }
+    const std::string before = cli::test::slurp(vid);
+    const struct {
+        const char* args;
+        int exitCode;
+    } refused[] = {
+        {" start 2 --at 99:99:99:99", 2},
+        {" start 2 --at 00:00:10:34", 2},
+        {" start 2 --at 00:60:00:00", 2},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.args);
+        EXPECT_EQ(cli("vid add " + vid + c.args).exitCode, c.exitCode);
+        EXPECT_EQ(cli::test::slurp(vid), before);
+    }
+    EXPECT_EQ(cli("vid erase " + vid + " --at 00:00:10:34").exitCode, 2);
+
+    CliRun r = cli("vid add " + vid + " start 7 --at 00:00:30:00");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("Moved: START 7 at 00h01m00s00 is now at 00h00m30s00."), std::string::npos)
+        << r.out;
+    r = cli("vid add " + vid + " skip --at 00:00:30:10");
+    EXPECT_NE(r.out.find("Replaced: START 7 at 00h00m30s00."), std::string::npos) << r.out;
+    EXPECT_EQ(cli("vid add " + vid + " start 1 --at 00:00:10:00").exitCode, 0);
+    EXPECT_EQ(cli("vid renumber " + vid).exitCode, 0);
+    const std::string after = cli::test::slurp(vid);
+    EXPECT_NE(after.find("; side B follows\r\n"), std::string::npos) << after;
+    EXPECT_NE(after.find("   2 START  900  00h05m00s00    300\r\n"), std::string::npos) << after;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().filename().string().find("partial"), std::string::npos);
+
+    const std::string tape = dir.file("demo.tvs");
+    ASSERT_EQ(cli("sim demo " + tape).exitCode, 0);
+    r = cli("--drive sim:" + tape + " vid copy-from-tape " + vid);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("already exists"), std::string::npos) << r.out;
+    EXPECT_EQ(cli::test::slurp(vid), after);
+    EXPECT_EQ(cli("--yes --drive sim:" + tape + " vid copy-from-tape " + vid).exitCode, 0);
+    EXPECT_NE(cli::test::slurp(vid), after);
+}
+
 // Two instances, each in its own process with its own simulated drive, in a runtime folder
 // of the test's own.
 class TwoInstances : public ::testing::Test {
