@@ -400,6 +400,8 @@ void PeerServer::run()
     }
     for (const Transient& t : transient)
         ::close(t.fd);
+    // Under the write lock: a reply on another thread may be using the descriptor.
+    std::lock_guard lock(writeMutex_);
     const int fd = clientFd_.exchange(-1);
     if (fd >= 0)
         ::close(fd);
