@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -30,18 +32,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A program directory that does not exist keeps the directory probes away from real folders.
     const app::Settings settings = app::parseSettings(text, "/nonexistent-tarnvel-fuzz/", sink);
 
-    app::IniFile ini = app::IniFile::parse(text);
-    app::forEachSetting(settings, [&](const app::SettingKey& k, const auto&) {
+    // Each key's text once, in table order (a lookup by name per key is quadratic).
+    std::vector<std::pair<app::SettingKey, std::string>> saved;
+    app::forEachSettingText(settings, [&](const app::SettingKey& k, const std::string& value) {
         if (k.saved)
-            ini.set(k.section, k.key, app::settingValueText(k, settings));
+            saved.emplace_back(k, value);
     });
+    app::IniFile ini = app::IniFile::parse(text);
+    for (const auto& [k, value] : saved)
+        ini.set(k.section, k.key, value);
     const app::IniFile reread = app::IniFile::parse(ini.text());
-    app::forEachSetting(settings, [&](const app::SettingKey& k, const auto&) {
-        if (!k.saved)
-            return;
-        const auto value = reread.get(k.section, k.key);
-        if (!value || *value != asWritten(app::settingValueText(k, settings)))
+    for (const auto& [k, value] : saved) {
+        const auto back = reread.get(k.section, k.key);
+        if (!back || *back != asWritten(value))
             __builtin_trap();
-    });
+    }
     return 0;
 }

@@ -7,8 +7,6 @@ namespace tarnvel::app {
 
 namespace {
 
-constexpr std::size_t npos = static_cast<std::size_t>(-1);
-
 std::string_view trim(std::string_view s)
 {
     const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f'; };
@@ -19,12 +17,17 @@ std::string_view trim(std::string_view s)
     return s;
 }
 
-bool equalNoCase(std::string_view a, std::string_view b)
+std::string folded(std::string_view s)
 {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
+    std::string out(s);
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string keyId(std::string_view section, std::string_view key)
+{
+    return folded(section) + '\n' + folded(key);
 }
 
 std::string oneLine(std::string_view s)
@@ -70,38 +73,39 @@ IniFile IniFile::parse(std::string_view text)
         }
         ini.lines_.push_back(std::move(line));
     }
+    // Keys before the first section are never read.
+    std::string section;
+    bool inSection = false;
+    for (std::size_t i = 0; i < ini.lines_.size(); ++i) {
+        const Line& l = ini.lines_[i];
+        if (l.kind == LineKind::Section) {
+            section = folded(l.name);
+            inSection = true;
+            ini.sectionTail_[section] = i;
+        } else if (l.kind == LineKind::Key && inSection) {
+            ini.firstKey_.try_emplace(section + '\n' + folded(l.name), i);
+            ini.sectionTail_[section] = i;
+        }
+    }
     return ini;
 }
 
-std::size_t IniFile::findSection(std::string_view section) const
+void IniFile::shiftIndex(std::size_t at)
 {
-    for (std::size_t i = 0; i < lines_.size(); ++i)
-        if (lines_[i].kind == LineKind::Section && equalNoCase(lines_[i].name, section))
-            return i;
-    return npos;
-}
-
-std::size_t IniFile::sectionEnd(std::size_t header) const
-{
-    std::size_t i = header + 1;
-    while (i < lines_.size() && lines_[i].kind != LineKind::Section)
-        ++i;
-    return i;
+    for (auto* index : {&firstKey_, &sectionTail_})
+        for (auto& entry : *index)
+            if (entry.second >= at)
+                ++entry.second;
 }
 
 std::optional<std::string> IniFile::get(std::string_view section, std::string_view key) const
 {
-    // A section may appear more than once in a hand-edited file; its keys are all read.
-    for (std::size_t h = 0; h < lines_.size(); ++h) {
-        if (lines_[h].kind != LineKind::Section || !equalNoCase(lines_[h].name, section))
-            continue;
-        const std::size_t end = sectionEnd(h);
-        for (std::size_t i = h + 1; i < end; ++i)
-            if (lines_[i].kind == LineKind::Key && equalNoCase(lines_[i].name, key))
-                return lines_[i].value;
-        h = end - 1;
-    }
-    return std::nullopt;
+    // A section may appear more than once in a hand-edited file; its keys are all read, and
+    // the first occurrence of a key wins.
+    const auto it = firstKey_.find(keyId(section, key));
+    if (it == firstKey_.end())
+        return std::nullopt;
+    return lines_[it->second].value;
 }
 
 void IniFile::set(std::string_view section, std::string_view key, std::string_view value)
@@ -120,28 +124,22 @@ void IniFile::set(std::string_view section, std::string_view key, std::string_vi
     line.value = oneLine(value);
     line.raw = k + "=" + v;
 
-    std::size_t lastKeyOfSection = npos;
-    for (std::size_t h = 0; h < lines_.size(); ++h) {
-        if (lines_[h].kind != LineKind::Section || !equalNoCase(lines_[h].name, section))
-            continue;
-        const std::size_t end = sectionEnd(h);
-        lastKeyOfSection = h;
-        for (std::size_t i = h + 1; i < end; ++i) {
-            if (lines_[i].kind != LineKind::Key)
-                continue;
-            if (equalNoCase(lines_[i].name, k)) {
-                line.name = lines_[i].name; // keep the user's spelling of the key
-                line.raw = line.name + "=" + v;
-                lines_[i] = std::move(line);
-                return;
-            }
-            lastKeyOfSection = i;
-        }
-        h = end - 1;
+    const std::string id = keyId(section, k);
+    if (const auto it = firstKey_.find(id); it != firstKey_.end()) {
+        Line& existing = lines_[it->second];
+        line.name = existing.name; // keep the user's spelling of the key
+        line.raw = line.name + "=" + v;
+        existing = std::move(line);
+        return;
     }
-    if (lastKeyOfSection != npos) {
-        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(lastKeyOfSection + 1),
-                      std::move(line));
+    const std::string sec = folded(section);
+    if (const auto tail = sectionTail_.find(sec); tail != sectionTail_.end()) {
+        const std::size_t at = tail->second + 1;
+        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), std::move(line));
+        if (at + 1 < lines_.size()) // nothing moved when it went at the end
+            shiftIndex(at);
+        firstKey_[id] = at;
+        sectionTail_[sec] = at;
         return;
     }
     if (!lines_.empty() && !trim(lines_.back().raw).empty()) {
@@ -153,6 +151,10 @@ void IniFile::set(std::string_view section, std::string_view key, std::string_vi
     header.raw = "[" + header.name + "]";
     lines_.push_back(std::move(header));
     lines_.push_back(std::move(line));
+    // Found again under the name the header now has.
+    const std::string written = folded(lines_[lines_.size() - 2].name);
+    firstKey_.try_emplace(written + '\n' + folded(k), lines_.size() - 1);
+    sectionTail_[written] = lines_.size() - 1;
 }
 
 std::string IniFile::text() const

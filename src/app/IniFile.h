@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace tarnvel::app {
@@ -41,13 +42,17 @@ private:
         std::string value; // key value (trimmed, unquoted)
     };
 
-    // Index of the section's header line, or npos.
-    std::size_t findSection(std::string_view section) const;
-    // One past the last line that belongs to the section whose header is at `header`.
-    std::size_t sectionEnd(std::size_t header) const;
+    // Lines shift by one from `at` on (a line was inserted there).
+    void shiftIndex(std::size_t at);
 
     std::vector<Line> lines_;
     std::string eol_ = "\n"; // "\r\n" when the text used it
+    // Lookups without a scan of every line (the settings table reads and writes some 150
+    // keys). Names are folded to lower case. firstKey_: "section\nkey" -> the line of its
+    // first occurrence; sectionTail_: section -> the last header or key line of its last
+    // occurrence, where a new key goes.
+    std::unordered_map<std::string, std::size_t> firstKey_;
+    std::unordered_map<std::string, std::size_t> sectionTail_;
 };
 
 } // namespace tarnvel::app

@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <pwd.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -365,27 +366,42 @@ std::optional<int> SettingsFile::loadWindowValue(int selector) const
     return value;
 }
 
+namespace {
+
+// One field as the save writes it.
+template <class T> std::string fieldText(const SettingKey& k, const T& field, const Settings& s)
+{
+    if constexpr (std::is_same_v<T, std::string>) {
+        if (&field == &s.Window.Maximized)
+            return !field.empty() && (field[0] == 'Y' || field[0] == 'y') ? "Y" : "";
+        return field;
+    } else if constexpr (std::is_same_v<T, bool>) {
+        return field ? "1" : "0";
+    } else if (k.kind == SettingKind::Colour) {
+        return colourText(static_cast<std::int32_t>(field));
+    } else {
+        return std::to_string(static_cast<std::int64_t>(field));
+    }
+}
+
+} // namespace
+
 std::string settingValueText(const SettingKey& key, const Settings& settings)
 {
     std::string out;
     forEachSetting(settings, [&](const SettingKey& k, const auto& field) {
-        if (std::string_view(k.section) != key.section || std::string_view(k.key) != key.key)
-            return;
-        using T = std::remove_cvref_t<decltype(field)>;
-        if constexpr (std::is_same_v<T, std::string>) {
-            if (&field == &settings.Window.Maximized)
-                out = !field.empty() && (field[0] == 'Y' || field[0] == 'y') ? "Y" : "";
-            else
-                out = field;
-        } else if constexpr (std::is_same_v<T, bool>) {
-            out = field ? "1" : "0";
-        } else if (k.kind == SettingKind::Colour) {
-            out = colourText(static_cast<std::int32_t>(field));
-        } else {
-            out = std::to_string(static_cast<std::int64_t>(field));
-        }
+        if (std::string_view(k.section) == key.section && std::string_view(k.key) == key.key)
+            out = fieldText(k, field, settings);
     });
     return out;
+}
+
+void forEachSettingText(const Settings& settings,
+                        const std::function<void(const SettingKey&, const std::string&)>& fn)
+{
+    forEachSetting(settings, [&](const SettingKey& k, const auto& field) {
+        fn(k, fieldText(k, field, settings));
+    });
 }
 
 bool SettingsFile::save(const Settings& settings, MessageSink& sink)
@@ -403,7 +419,7 @@ bool SettingsFile::save(const Settings& settings, MessageSink& sink)
     }
     IniFile ini = r == ReadResult::Ok ? IniFile::parse(text) : IniFile();
 
-    forEachSetting(settings, [&](const SettingKey& k, const auto&) {
+    forEachSettingText(settings, [&](const SettingKey& k, const std::string& value) {
         if (!k.saved)
             return;
         // A file made by this run shows, first in its colour section, how colours are noted.
@@ -411,7 +427,7 @@ bool SettingsFile::save(const Settings& settings, MessageSink& sink)
             ini.set("ColorSet", kExampleKey, kExampleValue);
             exampleWritten_ = true;
         }
-        ini.set(k.section, k.key, settingValueText(k, settings));
+        ini.set(k.section, k.key, value);
     });
 
     if (!writeFileAtomically(location_.iniPath, ini.text(), error)) {

@@ -3,6 +3,7 @@
 #include "app/Settings.h"
 #include "common/MessageSink.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -76,5 +77,9 @@ Settings parseSettings(std::string_view text, const std::string& programDir, Mes
 // The value of one key as the record holds it, written the way the save writes it
 // (`Maximized` as "Y" or empty).
 std::string settingValueText(const SettingKey& key, const Settings& settings);
+// Every key of the table in order with its value as settingValueText gives it, in one pass
+// (looking each key up by name would be quadratic in the table).
+void forEachSettingText(const Settings& settings,
+                        const std::function<void(const SettingKey&, const std::string&)>& fn);
 
 } // namespace tarnvel::app

@@ -166,7 +166,8 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
     const std::string started = localTime();
     const auto t0 = std::chrono::steady_clock::now();
     const int rc = runToFile(s, ptf, r);
-    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 
     // The summary.
     std::uint64_t errorFrames = 0;
@@ -243,23 +244,39 @@ int imageCreate(const CliContext& ctx, const ImageOptions& opt)
     return rc;
 }
 
-int copyToPeer(const CliContext& ctx, bool image)
+int copyToPeer(const CliContext& ctx, bool image, bool fromHere)
 {
+    // The same folder check as serve's: a folder another user made first could hold a
+    // socket of theirs that would receive the tape.
+    std::string error;
+    const std::string folder = app::runtimeFolderPath();
+    if (!app::prepareRuntimeFolder(folder, error))
+        return failWith(error);
     int exitCode = 0;
     DeckSession s(ctx);
     if (!s.open(nullDevice(false), exitCode))
         return exitCode;
-    engine::LinkPeerSender sender(s.loop, app::runtimeFolderPath(),
-                                  app::programTitle(ctx.instance));
+    engine::LinkPeerSender sender(s.loop, folder, app::programTitle(ctx.instance));
     if (!sender.peerRunning())
         return failWith(stringPrintf("%s does not run (start it with: tarnvel-cli --instance %d "
                                      "--drive ... serve).",
                                      sender.peerName().c_str(), ctx.instance == 1 ? 2 : 1));
+    // An image copy rewinds by itself; an audio copy starts at the beginning too unless asked
+    // (a tape left at its end by an archive would copy nothing).
+    if (!image && !fromHere) {
+        s.deck->rewind();
+        if (!s.view->errorText().empty())
+            return 1;
+        s.settle();
+    }
     engine::PlayToFileRequest r;
     r.destination = image ? engine::PlayDestination::PeerImage : engine::PlayDestination::PeerAudio;
     engine::PlayToFile ptf(*s.deck, s.settings);
     ptf.setPeer(&sender);
-    return runToFile(s, ptf, r);
+    const int rc = runToFile(s, ptf, r);
+    if (rc == 0 && sender.blocksSent() == 0)
+        return failWith("Nothing was copied: no frames were played from where the tape stands.");
+    return rc;
 }
 
 int verify(const std::string& report)
@@ -318,10 +335,16 @@ void addArchiveCommands(CLI::App& app, CliContext& ctx)
     create->callback([&ctx, i] { ctx.exitCode = imageCreate(ctx, *i); });
 
     auto byImage = std::make_shared<bool>(false);
-    auto* peer = app.add_subcommand("copy-to-peer", "Play this tape into the other instance's "
-                                                    "recorder (see serve)");
-    peer->add_flag("--image", *byImage, "Duplicate whole frames (an image copy) instead of audio");
-    peer->callback([&ctx, byImage] { ctx.exitCode = copyToPeer(ctx, *byImage); });
+    auto peerFromHere = std::make_shared<bool>(false);
+    auto* peer = app.add_subcommand("copy-to-peer", "Play this tape from its beginning into the "
+                                                    "other instance's recorder (see serve)");
+    auto* imageFlag = peer->add_flag("--image", *byImage,
+                                     "Duplicate whole frames (an image copy) instead of audio");
+    peer->add_flag("--from-here", *peerFromHere,
+                   "Start where the tape stands (no rewind; audio copies only)")
+        ->excludes(imageFlag);
+    peer->callback(
+        [&ctx, byImage, peerFromHere] { ctx.exitCode = copyToPeer(ctx, *byImage, *peerFromHere); });
 
     auto report = std::make_shared<std::string>();
     auto* v = app.add_subcommand("verify", "Check an archive against its report: every file's "

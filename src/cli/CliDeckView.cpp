@@ -78,6 +78,7 @@ void CliDeckView::showSubcodeWindow(int /*mode*/, const std::string& text, bool 
 
 void CliDeckView::showMessage(const std::string& text, MessageIcon, const std::string&)
 {
+    lastMessage_ = text;
     printLine(text, true);
 }
 

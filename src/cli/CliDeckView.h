@@ -43,6 +43,9 @@ public:
     const std::string& errorText() const { return error_; }
     const engine::StatusLineFields& fields() const { return fields_; }
     const std::string& subcodeDump() const { return dump_; }
+    // The last message shown (serve tells the other instance why a copy could not start).
+    const std::string& lastMessage() const { return lastMessage_; }
+    void clearLastMessage() { lastMessage_.clear(); }
 
 private:
     void printLine(const std::string& line, bool toErr = false);
@@ -58,6 +61,7 @@ private:
     std::string idText_;
     std::string running_;
     std::string error_;
+    std::string lastMessage_;
     std::string lastPrintedRunning_;
     std::string lastPlainProgram_;
     std::string dump_;

@@ -358,7 +358,7 @@ int idCommand(const CliContext& ctx, const IdOptions& opt, bool erase)
 
 // The receiving instance of a copy between two drives: it listens on its socket and records
 // what the other instance plays into it (copy-to-peer there), until Ctrl-C or, with `once`,
-// until the first copy has ended.
+// until the first copy asked for has ended (or could not start).
 int serve(const CliContext& ctx, bool once, int pnoStart)
 {
     int exitCode = 0;
@@ -368,40 +368,70 @@ int serve(const CliContext& ctx, bool once, int pnoStart)
         return exitCode;
     // The START IDs of an audio copy are numbered from here on, as WriteID_Edit numbers them.
     s.deck->setWriteIdText(std::to_string(pnoStart));
+    const std::string title = app::programTitle(ctx.instance);
     std::unique_ptr<link::PeerServer> server;
     std::unique_ptr<record::LinkReplies> replies;
     std::unique_ptr<record::LinkPeerSource> blocks;
+    // Start requests taken on the window thread, and whether the last one could not start.
+    int requests = 0;
+    bool startFailed = false;
+    std::uint64_t endsBefore = 0; // recordEnds() when the last copy was asked for
     link::PeerServer::Handler h;
     h.post = [&s](std::function<void()> fn) { s.loop.post(std::move(fn)); };
     h.startRequested = [&](bool wholeFrames) {
         blocks->begin(wholeFrames);
-        s.deck->peerStartRequest(wholeFrames, *replies, blocks.get());
+        ++requests;
+        endsBefore = s.deck->recordEnds();
+        s.view->clearLastMessage();
+        startFailed = !s.deck->peerStartRequest(wholeFrames, *replies, blocks.get());
     };
-    h.failed = [](const std::string& why) { std::cerr << why << "\n"; };
+    // A fault during a copy ends the recording, which says why itself.
+    h.failed = [&s](const std::string& why) {
+        if (!s.deck->recording())
+            std::cerr << why << "\n";
+    };
     server = std::make_unique<link::PeerServer>(h);
     replies = std::make_unique<record::LinkReplies>(*server);
+    // The sender names the reason a copy could not start.
+    replies->reason = [&] {
+        const dat::TapePosition* p = s.deck->drive()->getPosition(s.deck->driveIndex());
+        if (p->absTime.hours > 9)
+            return title + ": the tape has no lead-in, or no ABS time where it stands (serve "
+                           "--yes writes the lead-in of a new tape).";
+        std::string text = s.view->lastMessage();
+        for (std::size_t at; (at = text.find("\n\n")) != std::string::npos;)
+            text.replace(at, 2, " ");
+        return text.empty() ? title + " is not ready to record." : title + ": " + text;
+    };
     blocks = std::make_unique<record::LinkPeerSource>(*server, s.deck->state().stopRequested);
     std::string error;
-    const std::string title = app::programTitle(ctx.instance);
     const std::string folder = app::runtimeFolderPath();
     if (!app::prepareRuntimeFolder(folder, error) || !server->listen(folder, title, error))
         return failWith(error);
-    std::cout << stringPrintf("%s waits for the other instance (Ctrl-C ends).", title.c_str())
-              << "\n";
+    const std::string waiting =
+        stringPrintf("%s waits for the other instance (Ctrl-C ends).", title.c_str());
+    std::cout << waiting << "\n";
     InterruptScope interrupt;
     int result = 0;
-    for (;;) {
-        s.loop.pumpFor(100);
-        if (s.deck->recording()) {
-            result = followRecording(s, s.deck->recordEnds(), std::nullopt);
-            if (once)
-                break;
-            std::cout << stringPrintf("%s waits for the other instance (Ctrl-C ends).",
-                                      title.c_str())
-                      << "\n";
+    int handled = 0;
+    while (!interrupted()) {
+        s.loop.pumpFor(50);
+        if (requests == handled)
+            continue;
+        // A copy was asked for: it may have started and even ended during the pump.
+        handled = requests;
+        if (startFailed) {
+            result = 1;
+        } else {
+            result = followRecording(s, endsBefore, std::nullopt);
+            if (result == 0 && s.deck->recordProgress().frames == 0) {
+                std::cerr << "The copy brought no frames: nothing was recorded.\n";
+                result = 1;
+            }
         }
-        if (interrupted())
+        if (once || interrupted())
             break;
+        std::cout << waiting << "\n";
     }
     server->close();
     return result;

@@ -6,6 +6,7 @@
 #include "dat/TapeTracker.h"
 #include "engine/Deck.h"
 #include "formats/StringPrintf.h"
+#include "formats/VirtualIdFile.h"
 #include "record/IdListModel.h"
 #include "sound/NullAudioBackend.h"
 
@@ -30,20 +31,25 @@ struct VidOptions {
     std::string shift = "0";
 };
 
-// A virtual ID list without a drive: the file's rows in a tracker of their own.
+// A virtual ID list without a drive: the file's rows in a tracker of their own. Lines of the
+// file that are not rows (comments, rows the reader refused) are written back as they were.
 struct VidList {
     StderrSink sink;
     dat::RecSubcodeState rec;
     std::atomic<bool> virtualMode{true};
     dat::TapeTracker tracker{rec, virtualMode};
     record::IdListModel model{tracker, sink, [](const std::string&) { return false; }};
+    std::vector<std::string> kept;
 
     // The file when it exists (a new list otherwise).
     bool load(const std::string& path)
     {
         if (!std::filesystem::exists(path))
             return true;
-        return model.loadVirtualIdFile(path);
+        const formats::VirtualIdLoad r =
+            formats::readVirtualIdFile(path, tracker, sink, nullptr, &kept);
+        model.rebuild(record::IdListModel::List::Virtual);
+        return r == formats::VirtualIdLoad::Loaded;
     }
     bool save(const std::string& path)
     {
@@ -52,7 +58,8 @@ struct VidList {
             std::cerr << "The virtual ID list is empty: no file written.\n";
             return false;
         }
-        return model.saveVirtualIdFile(path);
+        return formats::writeVirtualIdFile(path, model.rows(record::IdListModel::List::Virtual),
+                                           sink, kept);
     }
     void print()
     {
@@ -62,12 +69,23 @@ struct VidList {
     }
 };
 
+// An ABS time of the tape: minutes and seconds up to 59, frames up to 33 (the digits are the
+// BCD bytes). A time that is not one is refused, not written as a row the next load drops.
 std::optional<dat::TimeCode> timeOf(const std::string& text)
 {
     const auto t = dat::locateAbsText(text);
-    if (!t)
+    if (!t || t->b > 0x59 || t->c > 0x59 || t->e > 0x33)
         return std::nullopt;
     return dat::TimeCode{t->a, t->b, t->c, t->e};
+}
+
+std::string idText(const dat::IdEntry& e)
+{
+    const std::string kind = e.pNo == dat::kPNoSkip ? "SKIP"
+                             : e.pNo == dat::kPNoStartWithoutNumber
+                                 ? "START -"
+                                 : "START " + std::to_string(e.pNo);
+    return kind + " at" + dat::timeText(e.abs);
 }
 
 int vidAdd(const VidOptions& opt)
@@ -77,21 +95,38 @@ int vidAdd(const VidOptions& opt)
         return failWith(stringPrintf(tr(dat::msg::kCliBadAbsTime), opt.at.c_str()), 2);
     if ((opt.kind == "start") != opt.pno.has_value())
         return failWith("vid add takes start N, skip or end.", 2);
+    if (opt.kind != "start" && opt.kind != "skip" && opt.kind != "end")
+        return failWith("vid add takes start N, skip or end.", 2);
     VidList v;
     if (!v.load(opt.file))
         return 1;
     const int seconds = dat::absToSeconds(*abs);
+    const std::string at = dat::timeText(*abs);
+    // As Write ID does in virtual ID mode: the ID replaces any at the same second, and a START
+    // moves the entry that carries its number. Neither happens without a word.
+    if (opt.kind != "end") {
+        const int pNo = opt.kind == "start" ? *opt.pno : dat::kPNoSkip;
+        const dat::IdEntry* same = v.tracker.findBySeconds(seconds, true);
+        if (same != nullptr && (same->pNo != pNo || !(same->abs == *abs)))
+            std::cerr << "Replaced: " << idText(*same) << ".\n";
+    }
+    if (opt.kind == "start") {
+        const dat::IdEntry* moved = v.tracker.findByPNo(*opt.pno, true);
+        if (moved != nullptr && moved->seconds != seconds)
+            std::cerr << "Moved: " << idText(*moved) << " is now at" << at << ".\n";
+    }
+    if (opt.kind == "end" && v.tracker.table(true).hasEnd())
+        std::cerr << "Moved: the END at" << dat::timeText(v.tracker.table(true).endAbs)
+                  << " is now at" << at << ".\n";
     dat::IdCode code = 0;
-    // As Write ID does in virtual ID mode: the ID replaces any at the same second.
-    v.tracker.deleteId(seconds, true, true);
+    if (opt.kind != "end")
+        v.tracker.deleteId(seconds, true, true);
     if (opt.kind == "start")
         code = v.tracker.addId(*opt.pno, true, true, seconds, *abs);
     else if (opt.kind == "skip")
         code = v.tracker.addId(dat::kPNoSkip, true, true, seconds, *abs);
-    else if (opt.kind == "end")
-        code = v.tracker.setEnd(*abs, true, true, seconds);
     else
-        return failWith("vid add takes start N, skip or end.", 2);
+        code = v.tracker.setEnd(*abs, true, true, seconds);
     if (code == 0)
         return failWith("The ID could not be added (the list holds 99 IDs at most).");
     if (!v.save(opt.file))
@@ -145,6 +180,10 @@ int vidCopyFromTape(const CliContext& ctx, const VidOptions& opt)
     }
     if (shiftIndex < 0)
         return failWith("--shift takes 0, 0.1, ..., 0.9 or 1.0 seconds.", 2);
+    // The list is made from the tape: an existing file (perhaps another tape's list) is
+    // replaced only when asked.
+    if (!mayReplace(ctx, opt.file))
+        return 1;
     int exitCode = 0;
     DeckSession s(ctx);
     sound::NullDeviceOptions nullDevice;

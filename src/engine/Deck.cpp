@@ -637,10 +637,17 @@ void Deck::showPosition(const dat::TapePosition& pos, bool fromFrame)
     view_.setText(Control::IDStaticText, v.idText);
     view_.setVisible(Control::IDStaticText, v.idVisible);
     if (v.writeIdNext) {
-        rec_->writeIdText = std::to_string(*v.writeIdNext);
+        int next = *v.writeIdNext;
+        if (rec_->recorder && recording()) {
+            // A copy from the other instance numbers its STARTs as they come, ahead of what
+            // is shown here: the display never takes its number back.
+            rec_->recorder->followWriteIdNumber(next);
+            next = rec_->recorder->writeIdNumber();
+        } else if (rec_->recorder) {
+            rec_->recorder->setWriteIdNumber(next);
+        }
+        rec_->writeIdText = std::to_string(next);
         view_.setText(Control::WriteID_Edit, rec_->writeIdText);
-        if (rec_->recorder)
-            rec_->recorder->setWriteIdNumber(*v.writeIdNext);
     }
     meter_.follow(dat::isLeadInDigits(static_cast<std::uint16_t>(pos.pNoDigits)) ? 0
                                                                                  : pos.absSeconds);

@@ -622,6 +622,11 @@ void Deck::recordEnd()
         r.peer->end();
         r.peerReplies.reply(link::PeerState::Stopped);
         state_.stopRequested = true;
+        // The next copy numbers on from the last START placed, seen on the display or not.
+        if (!r.wholeFramePeer) {
+            r.writeIdText = std::to_string(r.recorder->writeIdNumber());
+            view_.setText(Control::WriteID_Edit, r.writeIdText);
+        }
     } else if (kind == RecordKind::Image) {
         r.image.close();
         state_.stopRequested = true;

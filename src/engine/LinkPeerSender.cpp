@@ -21,6 +21,7 @@ bool LinkPeerSender::peerRunning() const
 
 bool LinkPeerSender::requestRecording(bool wholeFrames)
 {
+    blocksSent_.store(0);
     return client_.start(folder_, peerName(), wholeFrames, [this](int ms) { ui_.pumpFor(ms); });
 }
 
@@ -39,8 +40,11 @@ bool LinkPeerSender::send(const std::uint8_t* data, std::uint32_t bytes, const T
     block_.bits = static_cast<std::uint32_t>(format.bits);
     block_.emphasis = emphasised ? 1 : 0;
     block_.copyBits = static_cast<std::uint8_t>(format.copyBits & 3);
-    block_.idChange = idChange;
-    return client_.send(block_);
+    block_.idChange = link::startNumberAsSent(idChange);
+    if (!client_.send(block_))
+        return false;
+    blocksSent_.fetch_add(1);
+    return true;
 }
 
 void LinkPeerSender::finish()

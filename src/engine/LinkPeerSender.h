@@ -3,6 +3,7 @@
 #include "engine/PlayToFile.h"
 #include "link/PeerLink.h"
 
+#include <atomic>
 #include <string>
 
 // The sending side of playback to the other instance, over the link's socket.
@@ -23,6 +24,9 @@ public:
               bool emphasised, std::uint32_t idChange) override;
     void cancel() override { client_.cancel(); }
     void finish() override;
+    std::string refusal() const override { return client_.problem(); }
+    // Blocks of audio or whole frames sent in the last copy (the end block not counted).
+    std::uint64_t blocksSent() const { return blocksSent_.load(); }
 
 private:
     UiThread& ui_;
@@ -30,6 +34,7 @@ private:
     std::string ownTitle_;
     link::PeerClient client_;
     link::PeerFrameBlock block_; // reused: nothing is allocated per frame
+    std::atomic<std::uint64_t> blocksSent_{0};
 };
 
 } // namespace tarnvel::engine

@@ -297,15 +297,29 @@ bool PlayToFile::setUpPeer()
     deck_.view().setText(Control::RunningStatusStaticText,
                          stringPrintf(tr(msg::kChecking), peer_->peerName().c_str()));
     if (!peer_->requestRecording(wholeFrames)) {
-        message(tr(msg::kTargetNotReady));
+        refusedByPeer();
         return false;
     }
     return true;
 }
 
+void PlayToFile::refusedByPeer()
+{
+    const std::string why = peer_->refusal();
+    message(why.empty() ? std::string(tr(msg::kTargetNotReady))
+                        : stringPrintf("%s\n\n%s", tr(msg::kTargetNotReady), why.c_str()));
+}
+
 bool PlayToFile::waitForPeer()
 {
-    return peer_ != nullptr && peer_->waitUntilStarted();
+    if (peer_ == nullptr)
+        return false;
+    if (peer_->waitUntilStarted())
+        return true;
+    // The other instance took the request but could not start: a copy that never began.
+    if (!peerCancelled_.load())
+        refusedByPeer();
+    return false;
 }
 
 bool PlayToFile::fileOnly() const
@@ -393,6 +407,10 @@ bool PlayToFile::writeAudio(const std::uint8_t* data, std::uint32_t bytes, std::
     audioMicros_.fetch_add(static_cast<std::uint64_t>(bytes) * 1000000 / perSecond,
                            std::memory_order_relaxed);
     if (peer()) {
+        // The source's lead-in is no program: the other deck has a lead-in of its own.
+        const dat::TapePosition& pos = *deck_.drive()->getPosition(deck_.driveIndex());
+        if (dat::isLeadInDigits(static_cast<std::uint16_t>(pos.pNoDigits)))
+            return true;
         const TapeFormat& f = p.tapeFormat();
         // Emphasis travels only when the sender did not take it out.
         const bool emphasised = f.emphasis && !settings_.EnableDeEmphasis;

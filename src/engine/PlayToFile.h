@@ -36,6 +36,8 @@ public:
     virtual void cancel() = 0;
     // Window thread: the end-of-stream block (with a bounded wait).
     virtual void finish() = 0;
+    // Why the other instance could not be reached or refused to record, when it said so.
+    virtual std::string refusal() const { return {}; }
 };
 
 // One WAV file written, for the summary and the archive report.
@@ -132,6 +134,7 @@ private:
     bool ask(const std::string& text);
     void failWrite();
     void failPeer();
+    void refusedByPeer();
     void commitPendingError();
 
     Deck& deck_;

@@ -13,7 +13,9 @@
 #include <array>
 #include <fcntl.h>
 #include <optional>
+#include <stdlib.h>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarnvel::formats {
@@ -185,27 +187,34 @@ std::string virtualIdLine(const IdListRow& row)
 }
 
 bool writeVirtualIdFile(const std::string& path, const std::vector<IdListRow>& rows,
-                        MessageSink& sink)
+                        MessageSink& sink, const std::vector<std::string>& kept)
 {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) {
+    std::string text = kHeaderLine;
+    for (const std::string& line : kept)
+        text += line + "\r\n";
+    for (const IdListRow& row : rows)
+        text += virtualIdLine(row) + "\r\n";
+    std::string tmp = path + ".partial-XXXXXX";
+    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    if (fd < 0) {
         showWithPath(sink, msg::kUnableToCreate, path);
         return false;
     }
-    auto put = [f](const std::string& text) {
-        return std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    };
-    bool ok = put(kHeaderLine);
-    for (std::size_t i = 0; ok && i < rows.size(); ++i)
-        ok = put(virtualIdLine(rows[i]) + "\r\n");
-    ok = std::fflush(f) == 0 && ok;
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok)
-        showWithPath(sink, msg::kUnableToWrite, path);
-    return ok;
+    struct stat st {};
+    ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0644);
+    bool ok = writeAll(fd, reinterpret_cast<const std::uint8_t*>(text.data()), text.size()) ==
+              text.size();
+    ok = ::fsync(fd) == 0 && ok;
+    ok = ::close(fd) == 0 && ok;
+    if (ok && ::rename(tmp.c_str(), path.c_str()) == 0)
+        return true;
+    ::unlink(tmp.c_str());
+    showWithPath(sink, msg::kUnableToWrite, path);
+    return false;
 }
 
-int loadVirtualIds(std::FILE* stream, dat::TapeTracker& tracker, std::vector<std::string>* notes)
+int loadVirtualIds(std::FILE* stream, dat::TapeTracker& tracker, std::vector<std::string>* notes,
+                   std::vector<std::string>* kept)
 {
     tracker.clearTable(true);
     LineReader lines(stream, kVirtualIdMaxLine);
@@ -217,6 +226,8 @@ int loadVirtualIds(std::FILE* stream, dat::TapeTracker& tracker, std::vector<std
         const LineResult r = loadLine(line, tracker, lineOf, endLine, number);
         if (r.loaded)
             ++loaded;
+        else if (kept != nullptr && line + "\r\n" != kHeaderLine)
+            kept->push_back(line);
         if (r.problem == nullptr || notes == nullptr)
             continue;
         std::string why = r.replacedLine != 0 ? stringPrintf(tr(*r.problem), r.replacedLine)
@@ -227,7 +238,8 @@ int loadVirtualIds(std::FILE* stream, dat::TapeTracker& tracker, std::vector<std
 }
 
 VirtualIdLoad readVirtualIdFile(const std::string& path, dat::TapeTracker& tracker,
-                                MessageSink& sink, std::vector<std::string>* notes)
+                                MessageSink& sink, std::vector<std::string>* notes,
+                                std::vector<std::string>* kept)
 {
     // Without blocking, and only a regular file: a FIFO given as a name must not hang.
     OpenFailure failure;
@@ -245,7 +257,7 @@ VirtualIdLoad readVirtualIdFile(const std::string& path, dat::TapeTracker& track
         return VirtualIdLoad::CannotOpen;
     }
     std::vector<std::string> found;
-    loadVirtualIds(f, tracker, &found);
+    loadVirtualIds(f, tracker, &found, kept);
     std::fclose(f);
     const dat::IdTable& table = tracker.table(true);
     if (table.count == 0 && !table.hasEnd()) {

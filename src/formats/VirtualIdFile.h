@@ -23,10 +23,12 @@ inline constexpr std::size_t kVirtualIdMaxLine = 100;
 // One row as a line of the file (34 characters, CR LF not included).
 std::string virtualIdLine(const IdListRow& row);
 
-// Writes the header line and one line per row. Failures are shown through `sink` as
-// "%s\n\n%s" with the path; a failed write leaves a partial file.
+// Writes the header line, the `kept` lines (comments and rows the reader did not take, as
+// they were) and one line per row. The file is written under a temporary name beside it and
+// renamed over it, so that a failed write leaves the old file as it was. Failures are shown
+// through `sink` as "%s\n\n%s" with the path.
 bool writeVirtualIdFile(const std::string& path, const std::vector<IdListRow>& rows,
-                        MessageSink& sink);
+                        MessageSink& sink, const std::vector<std::string>& kept = {});
 
 enum class VirtualIdLoad { Loaded, CannotOpen, NoIds };
 
@@ -37,11 +39,15 @@ enum class VirtualIdLoad { Loaded, CannotOpen, NoIds };
 // END) are listed, one "line N: why" each, in one message after loading and in `notes`.
 // CannotOpen after "Unable to open file." (the table is untouched); NoIds after
 // "Unable to register ID." when nothing could be registered.
+// `kept`, when given, receives the lines that are neither the header nor loaded rows:
+// comments and refused rows, for a writer that keeps them.
 VirtualIdLoad readVirtualIdFile(const std::string& path, dat::TapeTracker& tracker,
-                                MessageSink& sink, std::vector<std::string>* notes = nullptr);
+                                MessageSink& sink, std::vector<std::string>* notes = nullptr,
+                                std::vector<std::string>* kept = nullptr);
 // The same from a stream the caller owns (tests, fuzzing), without messages; returns the lines
 // loaded and adds the notes to `notes` when given.
 int loadVirtualIds(std::FILE* stream, dat::TapeTracker& tracker,
-                   std::vector<std::string>* notes = nullptr);
+                   std::vector<std::string>* notes = nullptr,
+                   std::vector<std::string>* kept = nullptr);
 
 } // namespace tarnvel::formats

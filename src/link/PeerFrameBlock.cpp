@@ -29,6 +29,15 @@ bool knownIdChange(std::uint32_t code)
 
 } // namespace
 
+std::uint32_t startNumberAsSent(std::uint32_t idChange)
+{
+    // A START number no tape carries (800..998) comes from a damaged program number: the
+    // START itself is there, its number is not.
+    if (idChange > 799 && idChange < 999)
+        return 888;
+    return idChange;
+}
+
 void encodePeerBlock(const PeerFrameBlock& block, std::uint8_t* out)
 {
     std::memset(out, 0, kPeerBlockBytes);
@@ -63,7 +72,7 @@ bool decodePeerBlock(const std::uint8_t* data, std::size_t size, bool wholeFrame
     b.bits = readLe32(data + kBitsOffset);
     b.emphasis = data[kEmphasisOffset];
     b.copyBits = data[kCopyOffset];
-    b.idChange = readLe32(data + kIdOffset);
+    b.idChange = startNumberAsSent(readLe32(data + kIdOffset));
     if (b.byteCount != 0) {
         if (!knownRate(b.rate)) {
             error = "a sampling rate of " + std::to_string(b.rate) + " Hz";

@@ -36,12 +36,17 @@ enum class PeerState : std::uint32_t {
     Waiting = 65535, // the sender's own mark: no reply yet
 };
 
+// The ID code a block carries for a frame's `IdChange`: a START whose number no tape carries
+// (800..998, a damaged program number) goes as a START without a number (888).
+std::uint32_t startNumberAsSent(std::uint32_t idChange);
+
 void encodePeerBlock(const PeerFrameBlock& block, std::uint8_t* out /* kPeerBlockBytes */);
 
 // Checks a received block before anything uses it: the size, a byte count of at most a
 // whole frame (`wholeFrames`) or the audio bytes of one frame, a rate from the tape table,
-// 12, 16 or 24 bits, a flag byte of 0 or 1, copy bits up to 3 and a known ID code. False
-// with `error` naming the first fault.
+// 12, 16 or 24 bits, a flag byte of 0 or 1, copy bits up to 3 and a known ID code (a START
+// numbered 800..998 is taken as one without a number). False with `error` naming the first
+// fault.
 bool decodePeerBlock(const std::uint8_t* data, std::size_t size, bool wholeFrames,
                      PeerFrameBlock& block, std::string& error);
 

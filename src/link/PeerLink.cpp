@@ -2,6 +2,7 @@
 
 #include "common/ByteOrder.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -38,7 +39,9 @@ bool makeAddress(const std::string& path, sockaddr_un& addr)
     return true;
 }
 
-int connectTo(const std::string& path)
+// Connects to the socket at `path`. With `problem`, only to a listener of this user: another
+// user's is closed again and `problem` says why.
+int connectTo(const std::string& path, std::string* problem = nullptr)
 {
     sockaddr_un addr;
     if (!makeAddress(path, addr))
@@ -50,7 +53,17 @@ int connectTo(const std::string& path)
         const int e = errno;
         ::close(fd);
         errno = e;
+        if (problem != nullptr)
+            *problem = path + ": " + std::strerror(e);
         return -1;
+    }
+    if (problem != nullptr) {
+        const std::string why = checkPeerUser(fd);
+        if (!why.empty()) {
+            ::close(fd);
+            *problem = path + ": " + why;
+            return -1;
+        }
     }
     return fd;
 }
@@ -144,6 +157,9 @@ bool readMessage(int fd, Message& m, std::string& error, int firstByteMs = kMess
     case MessageKind::Raise:
         expected = 0;
         break;
+    case MessageKind::Reason:
+        expected = size <= kMaxReasonBytes ? size : kMaxReasonBytes;
+        break;
     default:
         error = "an unknown message " + std::to_string(kind);
         return false;
@@ -163,6 +179,17 @@ bool readMessage(int fd, Message& m, std::string& error, int firstByteMs = kMess
 }
 
 } // namespace
+
+std::string checkPeerUser(int fd)
+{
+    ucred cred{};
+    socklen_t size = sizeof cred;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0)
+        return std::string("its user cannot be told: ") + std::strerror(errno);
+    if (cred.uid != ::geteuid())
+        return "it runs as another user (uid " + std::to_string(cred.uid) + ")";
+    return {};
+}
 
 std::string socketPath(const std::string& runtimeFolder, const std::string& title)
 {
@@ -255,6 +282,27 @@ void PeerServer::reply(PeerState state)
     sendMessage(fd, MessageKind::Reply, p, 4);
 }
 
+void PeerServer::refuse(const std::string& why)
+{
+    std::lock_guard lock(writeMutex_);
+    const int fd = clientFd_.load();
+    if (fd < 0)
+        return;
+    const std::uint32_t n =
+        static_cast<std::uint32_t>(std::min<std::size_t>(why.size(), kMaxReasonBytes));
+    if (n > 0)
+        sendMessage(fd, MessageKind::Reason, reinterpret_cast<const std::uint8_t*>(why.data()), n);
+    std::uint8_t p[4];
+    writeLe32(p, static_cast<std::uint32_t>(PeerState::Refused));
+    sendMessage(fd, MessageKind::Reply, p, 4);
+}
+
+std::string PeerServer::fault() const
+{
+    std::lock_guard lock(mutex_);
+    return fault_;
+}
+
 void PeerServer::wake()
 {
     std::lock_guard lock(mutex_);
@@ -341,7 +389,10 @@ void PeerServer::run()
         }
         if (fds[1].revents & POLLIN) {
             const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0 && transient.size() < kMaxTransient)
+            // Another user's process never gets a word in (nor the tape's audio).
+            if (fd >= 0 && !checkPeerUser(fd).empty())
+                ::close(fd);
+            else if (fd >= 0 && transient.size() < kMaxTransient)
                 transient.push_back({fd, Clock::now() + std::chrono::milliseconds(kTransientMs)});
             else if (fd >= 0)
                 ::close(fd);
@@ -349,6 +400,8 @@ void PeerServer::run()
     }
     for (const Transient& t : transient)
         ::close(t.fd);
+    // Under the write lock: a reply on another thread may be using the descriptor.
+    std::lock_guard lock(writeMutex_);
     const int fd = clientFd_.exchange(-1);
     if (fd >= 0)
         ::close(fd);
@@ -360,6 +413,7 @@ void PeerServer::startRun(bool wholeFrames)
     {
         std::lock_guard lock(mutex_);
         gone_ = false;
+        fault_.clear();
         pending_.reset();
     }
     if (handler_.startRequested && handler_.post)
@@ -383,6 +437,7 @@ void PeerServer::serve(int fd)
             handler_.post([this, why] { handler_.failed(why); });
         std::lock_guard lock(mutex_);
         gone_ = true;
+        fault_ = why;
         arrived_.notify_all();
     };
     if (!readMessage(fd, m, error)) {
@@ -412,6 +467,7 @@ void PeerServer::serve(int fd)
             handler_.post(handler_.raise);
         break;
     case MessageKind::Reply:
+    case MessageKind::Reason:
         endLink("The other instance sent a reply where a block belongs; the link was ended.");
         break;
     }
@@ -426,7 +482,8 @@ PeerClient::~PeerClient()
 
 bool PeerClient::peerRunning(const std::string& runtimeFolder, const std::string& title)
 {
-    const int fd = connectTo(socketPath(runtimeFolder, title));
+    std::string problem;
+    const int fd = connectTo(socketPath(runtimeFolder, title), &problem);
     if (fd < 0)
         return false;
     ::close(fd);
@@ -435,7 +492,8 @@ bool PeerClient::peerRunning(const std::string& runtimeFolder, const std::string
 
 bool PeerClient::sendRaise(const std::string& runtimeFolder, const std::string& title)
 {
-    const int fd = connectTo(socketPath(runtimeFolder, title));
+    std::string problem;
+    const int fd = connectTo(socketPath(runtimeFolder, title), &problem);
     if (fd < 0)
         return false;
     const bool ok = sendMessage(fd, MessageKind::Raise, nullptr, 0);
@@ -467,7 +525,12 @@ bool PeerClient::start(const std::string& runtimeFolder, const std::string& titl
     cancelled_ = false;
     gone_ = false;
     state_ = static_cast<std::uint32_t>(PeerState::Waiting);
-    fd_ = connectTo(socketPath(runtimeFolder, title));
+    std::string problem;
+    fd_ = connectTo(socketPath(runtimeFolder, title), &problem);
+    {
+        std::lock_guard lock(mutex_);
+        problem_ = problem;
+    }
     if (fd_ < 0)
         return false;
     reader_ = std::thread([this] { readReplies(); });
@@ -509,6 +572,12 @@ bool PeerClient::send(const PeerFrameBlock& block)
     return true;
 }
 
+std::string PeerClient::problem() const
+{
+    std::lock_guard lock(mutex_);
+    return problem_;
+}
+
 void PeerClient::cancel()
 {
     std::lock_guard lock(mutex_);
@@ -541,9 +610,15 @@ void PeerClient::readReplies()
     for (;;) {
         Message m;
         std::string error;
-        if (!readMessage(fd_, m, error, -1) || m.kind != MessageKind::Reply)
+        if (!readMessage(fd_, m, error, -1))
             break;
         std::lock_guard lock(mutex_);
+        if (m.kind == MessageKind::Reason) {
+            problem_.assign(m.payload.begin(), m.payload.end());
+            continue;
+        }
+        if (m.kind != MessageKind::Reply)
+            break;
         state_ = readLe32(m.payload.data());
         changed_.notify_all();
     }

@@ -15,14 +15,22 @@
 // its title in the per-user runtime folder (mode 0600 in a 0700 folder); the playing instance
 // connects to the other's socket and streams blocks, the recording instance answers with its
 // state. Messages are an 8-byte header (kind, payload size; little-endian) and the payload.
+// Both ends take only a peer of their own user (the kernel's credentials of the socket).
 namespace tarnvel::link {
 
 enum class MessageKind : std::uint32_t {
-    Start = 0, // payload: u32, 1 for duplication by image
-    Block = 1, // payload: one 5840-byte PeerFrameBlock
-    Reply = 2, // payload: u32 PeerState
-    Raise = 3, // no payload: a third start asks instance 2 to come to the front
+    Start = 0,  // payload: u32, 1 for duplication by image
+    Block = 1,  // payload: one 5840-byte PeerFrameBlock
+    Reply = 2,  // payload: u32 PeerState
+    Raise = 3,  // no payload: a third start asks instance 2 to come to the front
+    Reason = 4, // payload: text (at most kMaxReasonBytes), why the reply that follows refuses
 };
+
+inline constexpr std::uint32_t kMaxReasonBytes = 512;
+
+// Empty when the process at the other end of the connected socket `fd` runs as this user;
+// otherwise why it is not taken.
+std::string checkPeerUser(int fd);
 
 // The socket file of the instance with this title ("Tarnvel", "Tarnvel:2").
 std::string socketPath(const std::string& runtimeFolder, const std::string& title);
@@ -58,6 +66,8 @@ public:
 
     // Any thread: the state reply to the connected sender (dropped when none is connected).
     void reply(PeerState state);
+    // Any thread: refuses the start with a reason the sender can show.
+    void refuse(const std::string& why);
     // Recording thread: asks for the next block (reply 3) and waits for it. False when the
     // run is to end: `stop` set, the sender gone, or a malformed block. A block of byte count 0
     // is the end of the stream and is returned (true) for the caller to see.
@@ -67,6 +77,9 @@ public:
     // Wakes a takeBlock that waits (the Stop button).
     void wake();
     bool connected() const { return clientFd_.load() >= 0; }
+    // Why the last link ended by a fault of the other side (a malformed message); empty when
+    // it was closed (the other instance stopped) or has not ended.
+    std::string fault() const;
 
 private:
     void run();
@@ -82,10 +95,11 @@ private:
     std::atomic<bool> wholeFrames_{false};
     std::thread thread_;
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable arrived_;
     std::optional<PeerFrameBlock> pending_;
     bool gone_ = false; // the sender closed the connection or broke the protocol
+    std::string fault_; // why, when it broke the protocol
 };
 
 // The sending side: a connection to the other instance's socket.
@@ -118,6 +132,8 @@ public:
     // the connection is closed.
     void finish(int waitMs);
     PeerState state() const { return static_cast<PeerState>(state_.load()); }
+    // Why the last start failed or the other instance refused, when known ("" otherwise).
+    std::string problem() const;
 
 private:
     void readReplies();
@@ -129,8 +145,9 @@ private:
     std::atomic<std::uint32_t> state_{static_cast<std::uint32_t>(PeerState::Waiting)};
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> gone_{false};
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable changed_;
+    std::string problem_; // under mutex_
     std::thread reader_;
 };
 

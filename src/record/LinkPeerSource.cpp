@@ -22,9 +22,12 @@ std::uint32_t LinkPeerSource::read(std::uint8_t* buffer, std::uint32_t bytes)
     if (!failure_.empty())
         return 0;
     if (!server_.takeBlock(block_, stop_)) {
-        // The link has said why when the other side went away; Stop is no failure.
-        if (!stop_.load())
-            failure_ = formats::stringPrintf(tr(msg::kPeerBlockRefused), "the link ended");
+        // Stop is no failure; a sender that broke the protocol is named as such, one that
+        // went away (stopped, killed) as stopped.
+        if (!stop_.load()) {
+            const std::string fault = server_.fault();
+            failure_ = fault.empty() ? std::string(tr(msg::kPeerSenderStopped)) : fault;
+        }
         return 0;
     }
     if (block_.byteCount == 0)

@@ -5,17 +5,27 @@
 #include "record/Recorder.h"
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 // The other instance's blocks as they arrive over the instance link's socket: the receiving
 // side of a copy between two drives.
 namespace tarnvel::record {
 
-// The replies of a run, sent over the link.
+// The replies of a run, sent over the link. A refusal carries `reason` when one is set, so
+// that the other instance can say why its copy did not start.
 class LinkReplies final : public PeerReplies {
 public:
     explicit LinkReplies(link::PeerServer& server) : server_(server) {}
-    void reply(link::PeerState state) override { server_.reply(state); }
+    void reply(link::PeerState state) override
+    {
+        if (state == link::PeerState::Refused && reason)
+            server_.refuse(reason());
+        else
+            server_.reply(state);
+    }
+    // Called on the thread that refuses (the window thread).
+    std::function<std::string()> reason;
 
 private:
     link::PeerServer& server_;

@@ -30,6 +30,9 @@ inline constexpr MessagePair kSaveWaveFilter{"", "Wave file (*.WAV)|*.WAV"};
 inline constexpr MessagePair kPeerSourceName{"", "<DAT>"};
 inline constexpr MessagePair kPeerBlockRefused{
     "", "Recording stopped: the other instance sent a block that cannot be used (%s)."};
+// The sending instance closed the link before its end block (stopped, killed or crashed).
+inline constexpr MessagePair kPeerSenderStopped{
+    "", "Recording stopped: the other instance stopped sending before the end of its copy."};
 
 // Lead-in.
 inline constexpr MessagePair kNewTapeDetected{

@@ -215,7 +215,23 @@ void Recorder::applyBlockFormat(const BlockFormat& b)
     if (b.idChange == static_cast<std::uint32_t>(dat::kPNoSkip))
         setPendingId(kPendingSkip, 0);
     else if (b.idChange != 0)
-        setPendingId(kPendingStart, writeIdNumber_.load(std::memory_order_acquire));
+        setPendingId(kPendingStart, takeWriteIdNumber());
+}
+
+int Recorder::takeWriteIdNumber()
+{
+    int n = writeIdNumber_.load(std::memory_order_acquire);
+    while (n >= 1 && n < dat::kMaxProgramNumber &&
+           !writeIdNumber_.compare_exchange_weak(n, n + 1, std::memory_order_acq_rel)) {
+    }
+    return n;
+}
+
+void Recorder::followWriteIdNumber(int pNo)
+{
+    int n = writeIdNumber_.load(std::memory_order_acquire);
+    while (n < pNo && !writeIdNumber_.compare_exchange_weak(n, pNo, std::memory_order_acq_rel)) {
+    }
 }
 
 void Recorder::countFrame()

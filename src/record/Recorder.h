@@ -141,8 +141,13 @@ public:
     // The Pause button of the sound input (audio is dropped while down).
     void setPauseDown(bool down) { pauseDown_.store(down, std::memory_order_release); }
     bool pauseDown() const { return pauseDown_.load(std::memory_order_acquire); }
-    // The number WriteID_Edit shows: a START announced by the other instance takes it.
+    // The number WriteID_Edit shows: a START announced by the other instance takes it, and
+    // the next START the number after it (the producer counts on at once, so STARTs that come
+    // faster than the window looks are numbered apart).
     void setWriteIdNumber(int pNo) { writeIdNumber_.store(pNo, std::memory_order_release); }
+    int writeIdNumber() const { return writeIdNumber_.load(std::memory_order_acquire); }
+    // The window has seen START n - 1 on the tape: n, unless the producer is already past it.
+    void followWriteIdNumber(int pNo);
 
     // Producer-thread hooks (set before a run starts): a written frame carried an ID (the
     // Auto ID silence count restarts); a record mute ended (the deck goes into record-pause).
@@ -164,6 +169,7 @@ private:
     std::uint32_t stopWith(RecordStop why);
     std::uint32_t splitExtended(const std::uint8_t* buffer, std::uint32_t bytes);
     void applyBlockFormat(const BlockFormat& b);
+    int takeWriteIdNumber();
     void countFrame();
     void muteOrPlaceId();
     std::uint32_t writeStep(std::uint32_t n);

@@ -322,5 +322,29 @@ TEST(IniFileTest, WritingKeepsEveryValueReadable)
     EXPECT_EQ(ini.text(), "[A]\nk=\n\n[B]\nnew=v\n\n[C]\nc=w\n");
 }
 
+// New keys go after the last key of their section's last occurrence, wherever that is in the
+// file, and every key is found again at once and after a reread.
+TEST(IniFileTest, KeysSetInAnyOrderAreFoundWhereTheFileKeepsThem)
+{
+    IniFile ini = IniFile::parse("[A]\na=1\n[B]\nb=2\n; note\n[A]\nc=3\n");
+    ini.set("A", "x", "9");
+    ini.set("B", "y", "8"); // in the middle: the lines after it move
+    ini.set("a", "A", "5"); // the existing key, whatever its case
+    ini.set("C", "z", "7");
+    ini.set("b", "w", "6");
+    const std::string expected =
+        "[A]\na=5\n[B]\nb=2\ny=8\nw=6\n; note\n[A]\nc=3\nx=9\n\n[C]\nz=7\n";
+    EXPECT_EQ(ini.text(), expected);
+    const std::pair<const char*, const char*> keys[] = {
+        {"A", "a"}, {"A", "c"}, {"A", "x"}, {"B", "b"}, {"B", "y"}, {"B", "w"}, {"C", "z"}};
+    const char* values[] = {"5", "3", "9", "2", "8", "6", "7"};
+    const IniFile reread = IniFile::parse(ini.text());
+    for (std::size_t i = 0; i < std::size(keys); ++i) {
+        SCOPED_TRACE(keys[i].second);
+        EXPECT_EQ(ini.get(keys[i].first, keys[i].second), values[i]);
+        EXPECT_EQ(reread.get(keys[i].first, keys[i].second), values[i]);
+    }
+}
+
 } // namespace
 } // namespace tarnvel::app

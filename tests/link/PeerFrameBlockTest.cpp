@@ -1,6 +1,7 @@
 #include "link/PeerFrameBlock.h"
 
 #include <gtest/gtest.h>
+#include <utility>
 #include <vector>
 
 namespace tarnvel::link {
@@ -33,6 +34,28 @@ TEST(PeerFrameBlock, RoundTripsWithTheLayoutOfTheLink)
     EXPECT_EQ(back.payload, b.payload);
     EXPECT_EQ(back.rate, 44100u);
     EXPECT_EQ(back.idChange, 12u);
+}
+
+// A START whose number was damaged on the source tape is still a START: it travels, and is
+// taken, as one without a number; the other codes pass as they are.
+TEST(PeerFrameBlock, ADamagedStartNumberPassesAsAStartWithoutNumber)
+{
+    const std::pair<std::uint32_t, std::uint32_t> cases[] = {{805, 888},   {800, 888}, {998, 888},
+                                                             {888, 888},   {799, 799}, {999, 999},
+                                                             {1111, 1111}, {0, 0}};
+    for (const auto& [code, taken] : cases) {
+        SCOPED_TRACE(code);
+        EXPECT_EQ(startNumberAsSent(code), taken);
+        PeerFrameBlock b;
+        b.byteCount = 5760;
+        b.idChange = code; // as an older sender sends it
+        std::vector<std::uint8_t> bytes(kPeerBlockBytes);
+        encodePeerBlock(b, bytes.data());
+        PeerFrameBlock back;
+        std::string error;
+        ASSERT_TRUE(decodePeerBlock(bytes.data(), bytes.size(), false, back, error)) << error;
+        EXPECT_EQ(back.idChange, taken);
+    }
 }
 
 TEST(PeerFrameBlock, MalformedBlocksAreRefusedBeforeUse)

@@ -4,11 +4,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -179,6 +182,108 @@ TEST(PeerLink, AMalformedBlockEndsTheLinkWithAReason)
     std::lock_guard lock(r.failMutex);
     ASSERT_EQ(r.failures.size(), 1u);
     EXPECT_NE(r.failures[0].find("malformed block"), std::string::npos) << r.failures[0];
+}
+
+// Runs `body` in a child process as the user nobody; its result is the child's exit code.
+template <typename Body> pid_t asNobody(Body body)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(99);
+        ::_exit(body());
+    }
+    return pid;
+}
+
+int exitCodeOf(pid_t pid)
+{
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Another user who reaches the socket (a folder or socket made reachable by mistake) gets
+// nothing from either end: the receiver closes on it, the sender does not stream to it.
+TEST(PeerLink, AnotherUsersProcessIsRefusedAtBothEnds)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    tarnvel::test::TempDir dir;
+    const std::string folder = dir.path().string();
+    ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+    {
+        Receiver r(folder);
+        const std::string path = socketPath(folder, "Tarnvel:2");
+        ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+        // 0: the receiver closed the connection without a reply.
+        const pid_t child = asNobody([&] {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un addr{};
+            addr.sun_family = AF_UNIX;
+            std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+                return 2;
+            const std::uint8_t start[12] = {0, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0};
+            if (::send(fd, start, sizeof start, MSG_NOSIGNAL) != sizeof start)
+                return 0; // already closed
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 5000) != 1)
+                return 3;
+            std::uint8_t reply[12];
+            return ::recv(fd, reply, sizeof reply, 0) <= 0 ? 0 : 1;
+        });
+        EXPECT_EQ(exitCodeOf(child), 0);
+        EXPECT_EQ(r.starts.load(), 0);
+    }
+    // A listener of another user where the other instance's socket belongs.
+    const std::string path = socketPath(folder, "Tarnvel:2");
+    const pid_t listener = asNobody([&] {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            ::listen(fd, 1) != 0)
+            return 2;
+        const int c = ::accept(fd, nullptr, nullptr);
+        const std::uint8_t started[12] = {2, 0, 0, 0, 4, 0, 0, 0, 2, 0, 0, 0};
+        (void)!::send(c, started, sizeof started, MSG_NOSIGNAL);
+        ::pause();
+        return 0;
+    });
+    for (int i = 0; i < 500 && ::access(path.c_str(), F_OK) != 0; ++i)
+        std::this_thread::sleep_for(10ms);
+    PeerClient c;
+    EXPECT_FALSE(PeerClient::peerRunning(folder, "Tarnvel:2"));
+    EXPECT_FALSE(c.start(folder, "Tarnvel:2", false, {}));
+    EXPECT_NE(c.problem().find("another user"), std::string::npos) << c.problem();
+    ::kill(listener, SIGKILL);
+    exitCodeOf(listener);
+}
+
+// A refusal can say why; the sender keeps the reason for its message.
+TEST(PeerLink, ARefusalCarriesItsReason)
+{
+    tarnvel::test::TempDir dir;
+    const std::string folder = dir.path().string();
+    PeerServer* server = nullptr;
+    PeerServer::Handler h;
+    h.post = [](std::function<void()> fn) { fn(); };
+    h.startRequested = [&](bool) {
+        server->reply(PeerState::Preparing);
+        server->refuse("Tarnvel:2: the tape has no lead-in.");
+    };
+    PeerServer s(h);
+    server = &s;
+    std::string error;
+    ASSERT_TRUE(s.listen(folder, "Tarnvel:2", error)) << error;
+    PeerClient c;
+    if (c.start(folder, "Tarnvel:2", false, {})) {
+        EXPECT_FALSE(c.waitUntilStarted({}));
+    }
+    EXPECT_EQ(c.state(), PeerState::Refused);
+    EXPECT_EQ(c.problem(), "Tarnvel:2: the tape has no lead-in.");
 }
 
 TEST(PeerLink, AStaleSocketIsReplacedALiveOneRefusedAndARaiseArrives)

@@ -2,10 +2,12 @@
 #include "CliShell.h"
 #include "cli/CliRunner.h"
 #include "dat/RecSubcode.h"
+#include "dat/TimeCode.h"
 #include "sim/Cassette.h"
 #include "support/TempDir.h"
 #include "support/WavFixture.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +17,8 @@
 #include <string>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace tarnvel::record {
 namespace {
@@ -65,42 +69,125 @@ TEST(RecordCommands, VirtualIdsAreAddedErasedAndRenumbered)
     EXPECT_EQ(cli("vid add " + vid + " start --at 00:00:10:00").exitCode, 2);
 }
 
+// A virtual ID file is the user's: what it holds besides rows stays, a time no tape has is
+// refused before anything is written, a START that moves or an ID that is replaced is named,
+// and a list made from the tape replaces a file only with --yes.
+TEST(RecordCommands, VirtualIdFilesKeepTheirLinesAndRefuseWhatCannotBeRows)
+{
+    TempDir dir;
+    const std::string vid = dir.file("V.TVV");
+    ASSERT_EQ(cli("vid add " + vid + " start 7 --at 00:01:00:00").exitCode, 0);
+    {
+        std::FILE* f = std::fopen(vid.c_str(), "ab");
+        std::fputs("; side B follows\r\n   2 START  900  00h05m00s00    300\r\n", f);
+        std::fclose(f);
+    }
+    const std::string before = cli::test::slurp(vid);
+    const struct {
+        const char* args;
+        int exitCode;
+    } refused[] = {
+        {" start 2 --at 99:99:99:99", 2},
+        {" start 2 --at 00:00:10:34", 2},
+        {" start 2 --at 00:60:00:00", 2},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.args);
+        EXPECT_EQ(cli("vid add " + vid + c.args).exitCode, c.exitCode);
+        EXPECT_EQ(cli::test::slurp(vid), before);
+    }
+    EXPECT_EQ(cli("vid erase " + vid + " --at 00:00:10:34").exitCode, 2);
+
+    CliRun r = cli("vid add " + vid + " start 7 --at 00:00:30:00");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("Moved: START 7 at 00h01m00s00 is now at 00h00m30s00."), std::string::npos)
+        << r.out;
+    r = cli("vid add " + vid + " skip --at 00:00:30:10");
+    EXPECT_NE(r.out.find("Replaced: START 7 at 00h00m30s00."), std::string::npos) << r.out;
+    EXPECT_EQ(cli("vid add " + vid + " start 1 --at 00:00:10:00").exitCode, 0);
+    EXPECT_EQ(cli("vid renumber " + vid).exitCode, 0);
+    const std::string after = cli::test::slurp(vid);
+    EXPECT_NE(after.find("; side B follows\r\n"), std::string::npos) << after;
+    EXPECT_NE(after.find("   2 START  900  00h05m00s00    300\r\n"), std::string::npos) << after;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().filename().string().find("partial"), std::string::npos);
+
+    const std::string tape = dir.file("demo.tvs");
+    ASSERT_EQ(cli("sim demo " + tape).exitCode, 0);
+    r = cli("--drive sim:" + tape + " vid copy-from-tape " + vid);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("already exists"), std::string::npos) << r.out;
+    EXPECT_EQ(cli::test::slurp(vid), after);
+    EXPECT_EQ(cli("--yes --drive sim:" + tape + " vid copy-from-tape " + vid).exitCode, 0);
+    EXPECT_NE(cli::test::slurp(vid), after);
+}
+
 // Two instances, each in its own process with its own simulated drive, in a runtime folder
 // of the test's own.
 class TwoInstances : public ::testing::Test {
 protected:
+    static constexpr int kLeadIn = 108;
+    static constexpr int kProgram = 1300;
+    // Where the source's STARTs begin (program frames); the third one's number is damaged.
+    static constexpr int kStarts[] = {0, 320, 640, 960};
+    static constexpr int kDamagedStart = 640;
+
     void SetUp() override
     {
         ::mkdir(run.c_str(), 0700);
         ::setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
         std::string error;
         {
-            // 400 frames at 44.1 kHz under START 1; frame i holds the byte i * 3.
+            // A lead-in, then the program at 44.1 kHz: STARTs 1, 2, 3 (which reads as 805: a
+            // damaged number) and 4; program frame i holds the byte i * 3.
             auto c = sim::Cassette::create(source, 1, error);
             ASSERT_TRUE(c) << error;
             dat::DatFrame f;
             dat::RecSubcodeState st;
-            dat::initRecSubcode(f.subcode, st, dat::kIdControlStart, dat::TimeCode{0, 0, 0, 0}, 0,
-                                0, 44100, false, 1);
-            for (int i = 0; i < 400; ++i) {
-                f.audio.fill(static_cast<std::uint8_t>(i * 3));
+            dat::initRecSubcode(f.subcode, st, dat::kIdControlNone, dat::TimeCode{0, 0, 3, 8}, 0, 0,
+                                44100, false, dat::kIdCodeLeadIn);
+            for (int i = 0; i < kLeadIn; ++i) {
                 ASSERT_TRUE(c->writeFrame(i, f.data(), error)) << error;
                 dat::advanceRecSubcode(f.subcode, st);
             }
+            dat::initRecSubcode(f.subcode, st, dat::kIdControlStart, dat::TimeCode{0, 0, 0, 0}, 0,
+                                0, 44100, false, 1);
+            int number = 1;
+            for (int i = 0; i < kProgram; ++i) {
+                if (i > 0 &&
+                    std::find(std::begin(kStarts), std::end(kStarts), i) != std::end(kStarts))
+                    dat::startIdRun(f.subcode, st, dat::kIdControlStart, ++number);
+                f.audio.fill(static_cast<std::uint8_t>(i * 3));
+                dat::DatFrame written = f;
+                if (i >= kDamagedStart && i < kDamagedStart + dat::kStartRunFrames) {
+                    written.subcode.bytes[57] = static_cast<std::uint8_t>(
+                        0x80 | (written.subcode.bytes[57] & 0x0F)); // hundreds digit 8
+                    written.subcode.bytes[58] = 0x05;
+                }
+                ASSERT_TRUE(c->writeFrame(kLeadIn + i, written.data(), error)) << error;
+                dat::advanceRecSubcode(f.subcode, st);
+            }
         }
-        // The receiving cassette has a lead-in, so that its drive knows where it stands at once.
+        makeCopyTape(true);
+    }
+    void TearDown() override { ::unsetenv("XDG_RUNTIME_DIR"); }
+
+    // The receiving cassette; with a lead-in its drive knows where it stands at once.
+    void makeCopyTape(bool withLeadIn)
+    {
+        std::string error;
+        std::filesystem::remove(copy);
         auto c = sim::Cassette::create(copy, 1, error);
         ASSERT_TRUE(c) << error;
         dat::DatFrame f;
         dat::RecSubcodeState st;
         dat::initRecSubcode(f.subcode, st, dat::kIdControlNone, dat::TimeCode{0, 0, 3, 8}, 0, 0,
                             48000, false, dat::kIdCodeLeadIn);
-        for (int i = 0; i < 108; ++i) {
+        for (int i = 0; withLeadIn && i < kLeadIn; ++i) {
             ASSERT_TRUE(c->writeFrame(i, f.data(), error)) << error;
             dat::advanceRecSubcode(f.subcode, st);
         }
     }
-    void TearDown() override { ::unsetenv("XDG_RUNTIME_DIR"); }
 
     bool waitForReceiver() const
     {
@@ -110,16 +197,27 @@ protected:
         return std::filesystem::exists(socket);
     }
     // Copies the source through `serve --once` in the second instance.
-    void copyThroughTheLink(const std::string& senderOptions)
-    {
+    struct Copy {
+        CliRun sent{-1, ""};
         CliRun served{-1, ""};
-        std::thread receiver(
-            [&] { served = cli("--instance 2 --drive sim:" + copy + " serve --once"); });
-        ASSERT_TRUE(waitForReceiver());
-        const CliRun sent = cli("--drive sim:" + source + " copy-to-peer" + senderOptions);
+    };
+    Copy copyThroughTheLink(const std::string& senderOptions,
+                            const std::string& receiverOptions = "")
+    {
+        Copy c;
+        std::thread receiver([&] {
+            c.served = cli("--instance 2 --drive sim:" + copy + " serve --once" + receiverOptions);
+        });
+        if (waitForReceiver())
+            c.sent = cli("--drive sim:" + source + " copy-to-peer" + senderOptions);
         receiver.join();
-        EXPECT_EQ(sent.exitCode, 0) << sent.out;
-        EXPECT_EQ(served.exitCode, 0) << served.out;
+        return c;
+    }
+    void copyAll(const std::string& senderOptions, const std::string& receiverOptions = "")
+    {
+        const Copy c = copyThroughTheLink(senderOptions, receiverOptions);
+        EXPECT_EQ(c.sent.exitCode, 0) << c.sent.out;
+        EXPECT_EQ(c.served.exitCode, 0) << c.served.out;
     }
     void open(std::unique_ptr<sim::Cassette>& a, std::unique_ptr<sim::Cassette>& b)
     {
@@ -127,6 +225,38 @@ protected:
         a = sim::Cassette::open(source, sim::Cassette::Access::ReadOnly, error);
         b = sim::Cassette::open(copy, sim::Cassette::Access::ReadOnly, error);
         ASSERT_TRUE(a && b) << error;
+    }
+    // The program numbers of the START IDs on the copy, in tape order.
+    std::vector<int> startsOnCopy()
+    {
+        std::string error;
+        auto b = sim::Cassette::open(copy, sim::Cassette::Access::ReadOnly, error);
+        std::vector<int> numbers;
+        bool inRun = false;
+        for (std::int64_t i = 0; b && i < b->recordedEnd(); ++i) {
+            dat::DatFrame y;
+            if (!b->readFrame(i, y.data(), error))
+                break;
+            const bool start = (y.subcode.subIdFlags() & dat::kSubIdStart) != 0;
+            if (start && !inRun)
+                numbers.push_back(dat::bcd16ToInt(y.subcode.subIdDigits()));
+            inRun = start;
+        }
+        return numbers;
+    }
+    // A process of its own folder (its out.txt and err.txt are its own).
+    std::unique_ptr<cli::test::CliProcess> start(const TempDir& where,
+                                                 const std::vector<std::string>& args)
+    {
+        return std::make_unique<cli::test::CliProcess>(where, args);
+    }
+    // Waits until the receiver has recorded some of the program.
+    static bool recordingUnderway(const TempDir& where)
+    {
+        return cli::test::waitFor([&] {
+            const std::string out = cli::test::slurp(where.file("out.txt"));
+            return out.find("PNo 1 START") != std::string::npos;
+        });
     }
 
     TempDir dir;
@@ -137,7 +267,7 @@ protected:
 
 TEST_F(TwoInstances, AnImageCopyIsFrameForFrame)
 {
-    copyThroughTheLink(" --image");
+    copyAll(" --image");
     std::unique_ptr<sim::Cassette> a, b;
     open(a, b);
     std::string error;
@@ -151,10 +281,15 @@ TEST_F(TwoInstances, AnImageCopyIsFrameForFrame)
     }
 }
 
-// An audio copy is recorded anew: the program's audio arrives in order, every byte of it.
-TEST_F(TwoInstances, AnAudioCopyCarriesEverySampleInOrder)
+// An audio copy is recorded anew: the program's audio arrives in order, every byte of it, and
+// nothing of the source's lead-in (the copy has a lead-in of its own).
+TEST_F(TwoInstances, AnAudioCopyCarriesEverySampleOfTheProgramInOrder)
 {
-    copyThroughTheLink("");
+    const Copy c = copyThroughTheLink("");
+    ASSERT_EQ(c.sent.exitCode, 0) << c.sent.out;
+    ASSERT_EQ(c.served.exitCode, 0) << c.served.out;
+    EXPECT_NE(c.served.out.find(std::to_string(kProgram) + " frames recorded"), std::string::npos)
+        << c.served.out;
     std::unique_ptr<sim::Cassette> a, b;
     open(a, b);
     std::string error;
@@ -167,30 +302,143 @@ TEST_F(TwoInstances, AnAudioCopyCarriesEverySampleInOrder)
             at = i - 1;
     }
     ASSERT_GE(at, 0);
-    for (std::int64_t i = 0; i < 400; ++i) {
+    EXPECT_EQ(b->recordedEnd() - at, kProgram);
+    for (std::int64_t i = 0; i < kProgram; ++i) {
         dat::DatFrame x;
         dat::DatFrame y;
-        ASSERT_TRUE(a->readFrame(i, x.data(), error));
+        ASSERT_TRUE(a->readFrame(kLeadIn + i, x.data(), error));
         ASSERT_TRUE(b->readFrame(at + i, y.data(), error));
         ASSERT_EQ(std::memcmp(x.audio.data(), y.audio.data(), 5292), 0) << i;
     }
 }
 
+// Every START of the source becomes the next number from --pno-start, the damaged one too,
+// however fast the copy runs.
+TEST_F(TwoInstances, StartsAreNumberedOnFromThePnoStart)
+{
+    const struct {
+        const char* serveOptions;
+        std::vector<int> numbers;
+    } cases[] = {{"", {1, 2, 3, 4}}, {" --pno-start 5", {5, 6, 7, 8}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.serveOptions);
+        makeCopyTape(true);
+        copyAll("", c.serveOptions);
+        EXPECT_EQ(startsOnCopy(), c.numbers);
+    }
+}
+
+// copy-to-peer plays the tape from its beginning, wherever it stands; --from-here starts where
+// it stands, and a copy that brings nothing is a failure on both sides.
+TEST_F(TwoInstances, ACopyRewindsUnlessFromHereAndNothingCopiedIsAFailure)
+{
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round); // the second starts with the source at its end
+        makeCopyTape(true);
+        const Copy c = copyThroughTheLink("");
+        EXPECT_EQ(c.sent.exitCode, 0) << c.sent.out;
+        EXPECT_NE(c.served.out.find(std::to_string(kProgram) + " frames recorded"),
+                  std::string::npos)
+            << c.served.out;
+    }
+    makeCopyTape(true);
+    const Copy c = copyThroughTheLink(" --from-here");
+    EXPECT_EQ(c.sent.exitCode, 1) << c.sent.out;
+    EXPECT_NE(c.sent.out.find("Nothing was copied"), std::string::npos) << c.sent.out;
+    EXPECT_EQ(c.served.exitCode, 1) << c.served.out;
+    EXPECT_NE(c.served.out.find("0 frames recorded"), std::string::npos) << c.served.out;
+}
+
+// A receiving tape without a lead-in cannot be recorded on: the sender says so, not only the
+// receiver, and serve --once ends.
+TEST_F(TwoInstances, ACopyIntoATapeWithoutLeadInSaysWhyOnBothSides)
+{
+    makeCopyTape(false);
+    const Copy c = copyThroughTheLink("");
+    EXPECT_EQ(c.sent.exitCode, 1) << c.sent.out;
+    EXPECT_NE(c.sent.out.find("Tarnvel:2: the tape has no lead-in"), std::string::npos)
+        << c.sent.out;
+    EXPECT_EQ(c.served.exitCode, 1) << c.served.out;
+    EXPECT_NE(c.served.out.find("ABS Time not found."), std::string::npos) << c.served.out;
+}
+
 // The receiving process killed mid-copy: the sender ends with a message, not a hang.
 TEST_F(TwoInstances, KillingTheReceiverEndsTheSender)
 {
-    cli::test::CliProcess receiver(dir, {"--instance", "2", "--drive", "sim:" + copy, "serve"});
+    TempDir receiverDir;
+    TempDir senderDir;
+    auto receiver = start(receiverDir, {"--instance", "2", "--drive", "sim:" + copy, "serve"});
     ASSERT_TRUE(waitForReceiver());
-    // At deck speed the 400 frames take 13 seconds: the kill comes in the middle.
-    cli::test::CliProcess sender(dir, {"--realtime", "--drive", "sim:" + source, "copy-to-peer"});
-    std::this_thread::sleep_for(std::chrono::seconds(3));
-    receiver.signal(SIGKILL);
-    receiver.wait();
-    const cli::test::CliResult sent = sender.wait(std::chrono::seconds(60));
+    // At deck speed the program takes 39 seconds: the kill comes in the middle.
+    auto sender = start(senderDir, {"--realtime", "--drive", "sim:" + source, "copy-to-peer"});
+    ASSERT_TRUE(recordingUnderway(receiverDir));
+    receiver->signal(SIGKILL);
+    receiver->wait();
+    const cli::test::CliResult sent = sender->wait(std::chrono::seconds(60));
     EXPECT_NE(sent.exitCode, 0) << sent.out << sent.err;
     EXPECT_NE((sent.out + sent.err).find("The copy ended: Tarnvel:2 no longer takes frames."),
               std::string::npos)
         << sent.out << sent.err;
+}
+
+// The sender killed mid-copy, or serve stopped by one signal: the recording ends at once,
+// cleanly, with what it recorded reported.
+TEST_F(TwoInstances, ARecordingEndsAtOnceWhenTheSenderDiesOrServeIsStopped)
+{
+    const struct {
+        const char* what;
+        bool killSender;
+        int serveExit;
+        const char* says;
+    } cases[] = {
+        {"sender killed", true, 1, "the other instance stopped sending before the end"},
+        {"SIGINT to serve", false, 0, " frames recorded"},
+        {"SIGTERM to serve", false, 0, " frames recorded"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        makeCopyTape(true);
+        TempDir receiverDir;
+        TempDir senderDir;
+        auto receiver =
+            start(receiverDir, {"--instance", "2", "--drive", "sim:" + copy, "serve", "--once"});
+        ASSERT_TRUE(waitForReceiver());
+        auto sender = start(senderDir, {"--realtime", "--drive", "sim:" + source, "copy-to-peer"});
+        ASSERT_TRUE(recordingUnderway(receiverDir));
+        if (c.killSender)
+            sender->signal(SIGKILL);
+        else
+            receiver->signal(std::string(c.what).find("TERM") != std::string::npos ? SIGTERM
+                                                                                   : SIGINT);
+        const cli::test::CliResult served = receiver->wait();
+        sender->signal(SIGKILL);
+        sender->wait();
+        EXPECT_EQ(served.exitCode, c.serveExit) << served.out << served.err;
+        const std::string all = served.out + served.err;
+        EXPECT_NE(all.find(c.says), std::string::npos) << all;
+        // Stopped in the middle: not the whole program.
+        unsigned frames = 0;
+        const std::size_t at = served.out.rfind(" frames recorded");
+        ASSERT_NE(at, std::string::npos) << served.out;
+        const std::size_t from = served.out.rfind('\n', at);
+        frames = static_cast<unsigned>(
+            std::stoul(served.out.substr(from == std::string::npos ? 0 : from + 1)));
+        EXPECT_GT(frames, 0u);
+        EXPECT_LT(frames, static_cast<unsigned>(kProgram));
+    }
+}
+
+// The link's folder is this user's own, or no copy goes through it.
+TEST_F(TwoInstances, ACopyIsRefusedWhenTheLinkFolderBelongsToAnotherUser)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to give the folder away";
+    const std::string folder = run + "/tarnvel";
+    ::mkdir(folder.c_str(), 0700);
+    ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+    const CliRun sent = cli("--drive sim:" + source + " copy-to-peer");
+    EXPECT_EQ(sent.exitCode, 1) << sent.out;
+    EXPECT_NE(sent.out.find("owned by another user"), std::string::npos) << sent.out;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "record/RecordSources.h"
 
 #include "RecordFixture.h"
+#include "dat/TimeCode.h"
 #include "link/PeerFrameBlock.h"
 #include "record/AutoId.h"
 #include "record/PeerSource.h"
@@ -194,6 +195,44 @@ TEST(PeerSourceTest, BlocksAdoptTheirFormatAndIds)
     // The ABS time runs on across the format change.
     EXPECT_EQ(dat::absTimeOf(r.sink.frames[2].subcode)->frame, 2);
     EXPECT_EQ(peer.replies.size(), 4u);
+}
+
+// STARTs of the other instance are numbered on from WriteID_Edit by the producer itself, as
+// they come: nothing waits for the window to see one before the next is numbered. A START
+// whose number is damaged on the source still is a START.
+TEST(PeerSourceTest, StartsAreNumberedOnAsTheyComeWithoutTheWindow)
+{
+    RecorderRig r;
+    MemoryPeer peer;
+    PeerSource source(peer, r.stopRequested);
+    peer.source = &source;
+    source.begin(false);
+    const std::uint32_t ids[] = {1, 2, 805, 3};
+    for (std::uint32_t id : ids) {
+        peer.add(audioBlock(48000, 16, id, 1));
+        for (int i = 0; i < 350; ++i)
+            peer.add(audioBlock(48000, 16, 0, 1));
+    }
+    peer.add(link::PeerFrameBlock{});
+    r.begin(pcm16(48000), &source, true);
+    r.rec.setWriteIdNumber(5);
+    while (r.rec.loopTurn() != 0) {
+    }
+    EXPECT_EQ(r.rec.stopCause(), RecordStop::SourceEnd);
+    std::vector<int> numbers;
+    for (std::size_t i = 0; i < r.sink.frames.size(); ++i) {
+        const dat::SubcodeBlock& sub = r.sink.frames[i].subcode;
+        const bool start = (sub.subIdFlags() & dat::kSubIdStart) != 0;
+        const bool startBefore =
+            i > 0 && (r.sink.frames[i - 1].subcode.subIdFlags() & dat::kSubIdStart) != 0;
+        if (start && !startBefore)
+            numbers.push_back(dat::bcd16ToInt(sub.subIdDigits()));
+    }
+    EXPECT_EQ(numbers, (std::vector<int>{5, 6, 7, 8}));
+    EXPECT_EQ(r.rec.writeIdNumber(), 9);
+    // What the window saw late does not take a number back.
+    r.rec.followWriteIdNumber(6);
+    EXPECT_EQ(r.rec.writeIdNumber(), 9);
 }
 
 TEST(PeerSourceTest, WholeFramesAreCopiedAsTheyCame)

@@ -9,8 +9,11 @@
 
 // Real sound servers started in user space for end-to-end tests: a PulseAudio server with a
 // null sink, and a JACK server with the dummy driver. Each lives in its own temporary folder
-// (and, for JACK, under its own server name), so tests may run side by side. The servers die
-// with the test process and are always stopped by the destructor, also when a test fails.
+// (and, for JACK, under its own server name). PulseAudio servers are wholly their test's own;
+// JACK servers of one user share state in /dev/shm whatever their names, so the tests that
+// start one are registered with a lock (tests/CMakeLists.txt) and never run side by side. The
+// servers die with the test process and are always stopped by the destructor, also when a
+// test fails.
 namespace tarnvel::test {
 
 // A child process with its own environment additions; output goes to a log file.
