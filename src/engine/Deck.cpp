@@ -265,12 +265,12 @@ bool Deck::closeRequest(Modifiers /*modifiers*/)
     case Activity::Transport:
     case Activity::WritingIds: {
         // The window thread is inside that work (this request came while it served events):
-        // it cannot be waited for here. A start or an end is asked to stop.
-        stop();
+        // it cannot be waited for here. Closing anyway asks a start or an end to stop.
         ++closeAttempts_;
         const Answer a = view_.ask(app::unableToCloseText(closeAttempts_), Buttons::Ok);
         if (!a.shift)
             return false;
+        stop();
         break;
     }
     case Activity::Idle:

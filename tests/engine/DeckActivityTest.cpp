@@ -160,17 +160,23 @@ TEST_F(DeckActivityTest, PlayAndAPollDuringTheEndOfARunStartNothingUnderIt)
     ASSERT_TRUE(loop.runUntil([&] { return heardBytes() > 40 * dat::kAudioBytes; }, 20000));
     const std::size_t mark = view.history.size();
     bool pressed = false;
+    bool mayClose = true;
     Watcher w(loop, [&] {
         // The run has ended and its end handling runs (it waits, serving events).
         if (!pressed && !deck->state().running.load() && deck->playEnds() == ends) {
             pressed = true;
             deck->play({});
             deck->pollNow();
+            mayClose = deck->closeRequest({});
         }
     });
     deck->stop();
     waitForEnd(ends);
     EXPECT_TRUE(pressed);
+    // The window cannot close under the end handling; once idle it can.
+    EXPECT_FALSE(mayClose);
+    EXPECT_EQ(view.questions, std::vector<std::string>{"Unable to close while the drive running."});
+    EXPECT_TRUE(deck->closeRequest({}));
     loop.pumpFor(20);
     // One run, ended; nothing plays on behind a deck that shows itself idle.
     EXPECT_EQ(deck->playEnds(), ends + 1);
