@@ -56,7 +56,7 @@ void buildFrames(benchmark::State& state, const formats::WaveFormat& wave, bool 
     record::RecordSetup setup;
     setup.format = format;
     // One second of source audio, delivered in the sound input's blocks of four frames.
-    const std::uint32_t block = 4 * format.sourceBytesPerFrame();
+    const std::uint32_t block = format.sourceBytesPerBlock(4);
     const std::uint32_t second = wave.samplesPerSec * wave.blockAlign;
     std::vector<std::uint8_t> audio = noise(second + block);
     rec.begin(setup, dat::TimeCode{0, 0, 0, 0});

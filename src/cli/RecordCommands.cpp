@@ -138,7 +138,8 @@ int followRecording(DeckSession& s, std::uint64_t endsBefore,
         if (!p.active)
             continue;
         s.view->live();
-        if (interrupted() || (!stopped && stopAfter && p.frames >= *stopAfter)) {
+        // Counted as handed to the writer: the frames waiting in its ring are written too.
+        if (interrupted() || (!stopped && stopAfter && p.queued >= *stopAfter)) {
             stopped = true;
             s.deck->stop();
         }

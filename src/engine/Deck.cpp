@@ -163,6 +163,10 @@ Deck::~Deck()
         pumpFor(5);
     subThread_->terminate();
     writeThread_->terminate();
+    // A run that ended while the threads were stopped has asked for the timer again.
+    if (timerScheduled_)
+        ui_.cancel(timerId_);
+    timerScheduled_ = false;
     if (options_.saveSettings)
         options_.saveSettings();
     if (drive_) {
@@ -248,18 +252,31 @@ void Deck::firstActivation()
 
 bool Deck::closeRequest(Modifiers /*modifiers*/)
 {
-    if (transportBusy_) {
+    switch (activity()) {
+    case Activity::Playing:
+    case Activity::Recording:
+    case Activity::Paused:
+        // A run ends through its end handling, which runs while this waits.
+        stop();
+        while (activity() != Activity::Idle)
+            pumpFor(10);
+        break;
+    case Activity::Starting:
+    case Activity::Ending:
+    case Activity::Transport:
+    case Activity::WritingIds: {
+        // The window thread is inside that work (this request came while it served events):
+        // it cannot be waited for here. Closing anyway asks a start or an end to stop.
         ++closeAttempts_;
         const Answer a = view_.ask(app::unableToCloseText(closeAttempts_), Buttons::Ok);
         if (!a.shift)
             return false;
-    }
-    if (state_.running.load() || state_.paused.load() || state_.playState.load() != kStateStopped ||
-        state_.recState.load() != kStateStopped) {
         stop();
-        while (state_.running.load() || state_.playState.load() != kStateStopped ||
-               state_.recState.load() != kStateStopped || !subThread_->idle() || soundRun_)
-            pumpFor(10);
+        break;
+    }
+    case Activity::Idle:
+    case Activity::Polling:
+        break;
     }
     return abortQuery();
 }
@@ -275,11 +292,47 @@ bool Deck::abortQuery()
     return scsi::runAbortDialog(*drive_, dialog);
 }
 
-bool Deck::idle() const
+bool Deck::enter(Activity next)
 {
-    return state_.playState.load() == kStateStopped && state_.recState.load() == kStateStopped &&
-           !state_.running.load() && !state_.paused.load() && subThread_->idle() &&
-           !transportBusy_ && !soundRun_;
+    const Activity from = activity();
+    bool allowed = false;
+    switch (from) {
+    case Activity::Idle:
+        allowed = next == Activity::Polling || next == Activity::Transport ||
+                  next == Activity::WritingIds || next == Activity::Starting;
+        break;
+    case Activity::Polling:
+    case Activity::WritingIds:
+        allowed = next == Activity::Idle;
+        break;
+    case Activity::Transport:
+        allowed = next == Activity::Idle;
+        break;
+    case Activity::Starting:
+        // A first start that fails goes back to idle; a restart that fails, to the end
+        // handling that asked for it.
+        allowed = next == Activity::Playing || next == Activity::Recording ||
+                  next == Activity::Paused || next == Activity::Idle || next == Activity::Ending;
+        break;
+    case Activity::Playing:
+    case Activity::Recording:
+        allowed = next == Activity::Paused || next == Activity::Ending;
+        break;
+    case Activity::Paused:
+        allowed =
+            next == Activity::Playing || next == Activity::Recording || next == Activity::Ending;
+        break;
+    case Activity::Ending:
+        // Restarts (format change, skip, the next file of a list) start again from here.
+        allowed = next == Activity::Idle || next == Activity::Starting;
+        break;
+    }
+    if (!allowed)
+        return false;
+    state_.activity = next;
+    state_.running = next == Activity::Playing || next == Activity::Recording;
+    state_.paused = next == Activity::Paused;
+    return true;
 }
 
 // --- SoundOwner ------------------------------------------------------------------------------
@@ -430,8 +483,9 @@ void Deck::statusPoll()
             setTransportEnabled(true);
         } else {
             setTransportEnabled(false);
-            // Recording can be set up without a tape (it waits for one).
-            recEnabled_ = checked || status == dat::kUnitTapeNone;
+            // Recording can be set up without a tape (it waits for one), never while the drive
+            // is busy.
+            recEnabled_ = (checked && status != dat::kUnitBusy) || status == dat::kUnitTapeNone;
             view_.setEnabled(Control::RecButton, recEnabled_);
             if (!checked) {
                 resetTimeDisplay();
@@ -453,11 +507,11 @@ void Deck::motionWait()
 
 void Deck::playLoop()
 {
+    // The deck set PlayState before it issued the loop: a Stop that came since stays.
     ui_.invoke([this] {
         stopEnabled_ = true;
         view_.setEnabled(Control::StopButton, true);
         view_.setEnabled(Control::PauseButton, true);
-        state_.playState = kStateRunning;
     });
     // The loop turns as fast as the drive gives frames; the counters follow a few times a
     // second (a window-thread hand-off per frame would cost more than the copy).
@@ -467,9 +521,11 @@ void Deck::playLoop()
         if (ps == kStateStopped)
             break;
         if (ps == kStatePaused) {
+            loopParked_.store(true, std::memory_order_release);
             sleepMs(5);
             continue;
         }
+        loopParked_.store(false, std::memory_order_relaxed);
         if (pipeline_->fileTurn() == 0)
             break;
         const auto now = std::chrono::steady_clock::now();
@@ -497,7 +553,7 @@ int Deck::displayTurn()
     const int ps = state_.playState.load();
     if (ps == kStatePaused)
         return 50;
-    const bool fetch = ps == kStateRunning && soundRun_;
+    const bool fetch = ps == kStateRunning && playPath_.load() == PlayPath::Sound;
     const bool refreshOnly = state_.recState.load() == kStatePaused || ps == kStateStarting;
     if (!fetch && !refreshOnly)
         return interval;
@@ -544,12 +600,17 @@ void Deck::startTimer(int ms)
     });
 }
 
-void Deck::stopTimer()
+void Deck::disarmTimer()
 {
     timerArmed_ = false;
     if (timerScheduled_)
         ui_.cancel(timerId_);
     timerScheduled_ = false;
+}
+
+void Deck::stopTimer()
+{
+    disarmTimer();
     // A poll or motion wait in progress finishes first (the loops are stopped by their owner).
     while (subThread_->command() == SubCommand::StatusPoll ||
            subThread_->command() == SubCommand::MotionWait)
@@ -567,14 +628,14 @@ void Deck::pollNow()
 
 void Deck::timerTick()
 {
-    if (d_ >= 0 && !state_.paused.load() && !state_.running.load() && !state_.pollBusy.load() &&
-        !transportBusy_ && subThread_->idle()) {
-        state_.pollBusy = true;
+    // Only an idle deck is polled: a run, its start and its end, and the window thread's own
+    // drive work all keep the drive to themselves.
+    if (d_ >= 0 && subThread_->idle() && enter(Activity::Polling)) {
         runSubCommand(SubCommand::StatusPoll, 50);
+        enter(Activity::Idle);
         // A read that met a never recorded tape (here or in the last playback).
         if (state_.leadInNeeded.exchange(false) && leadInOffer_)
             leadInOffer_();
-        state_.pollBusy = false;
     }
     if (timerArmed_ && !timerScheduled_) {
         timerScheduled_ = true;

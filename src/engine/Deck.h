@@ -16,6 +16,7 @@
 #include "sound/SoundOwner.h"
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -151,7 +152,9 @@ public:
 
     // State for views and tests.
     const EngineState& state() const { return state_; }
-    bool idle() const;
+    Activity activity() const { return state_.activity.load(); }
+    // Nothing runs: a run, a transport command or an ID write may start.
+    bool idle() const { return activity() == Activity::Idle; }
     bool tapeChecked() const { return state_.tapeChecked.load(); }
     // The deck shows its transport as usable (idle with a checked tape).
     bool transportEnabled() const { return transportEnabled_; }
@@ -242,6 +245,9 @@ private:
     void playLoop();
     int displayTurn();
     void timerTick();
+    // The one place the activity changes; false (and nothing changed) for a transition the
+    // deck does not make.
+    bool enter(Activity next);
 
     // Controls and displays.
     void setTransportEnabled(bool enabled);
@@ -256,8 +262,8 @@ private:
     void refreshMeterCopy();
     void applyPlaySettings();
 
-    // Transport.
-    bool beginTransport(const MessagePair& label);
+    // Transport (`kind`: Transport, or WritingIds for the tape ID operations).
+    bool beginTransport(const MessagePair& label, Activity kind = Activity::Transport);
     void endTransport();
     bool waitForMotion(std::uint8_t status);
     void reportDriveError(const char* text = nullptr);
@@ -268,14 +274,17 @@ private:
     bool stepProgram(bool previous, Modifiers modifiers);
     bool abortQuery();
 
-    // Playback.
-    void startPlayback(Modifiers modifiers, bool restart);
+    // Playback. `start` says whether this is a run's first start or one of its restarts
+    // (from the end handling); true when the run is playing.
+    bool startPlayback(Modifiers modifiers, bool toFile, PlayStart start);
     void oneFrameStep(Modifiers modifiers);
     bool startSound();
+    void stopPlayback();
     void playEnd();
     void showPlayStop();
     void returnToIdle();
-    void failedStart();
+    void failedStart(PlayStart start);
+    void disarmTimer();
 
     UiThread& ui_;
     DeckView& view_;
@@ -322,14 +331,16 @@ private:
     int meterPositionSeconds_ = 0;
     dat::IdTable meterIds_;
     int closeAttempts_ = 0;
-    bool transportBusy_ = false;
 
-    // Playback.
-    bool playToFileRequest_ = false;
-    bool fileOutputActive_ = false;
-    bool fileOnlyRun_ = false;
+    // Playback: what carries the run (the display thread reads it), and whether its frames
+    // also go to the play-to-file output (from its set-up to its finish).
+    enum class PlayPath { None, Sound, FileLoop };
+    std::atomic<PlayPath> playPath_{PlayPath::None};
+    // The file loop waits in a pause (set by the loop; the window reads it before it touches
+    // what the loop reads).
+    std::atomic<bool> loopParked_{false};
+    bool playToFile_ = false;
     bool lastRunFailed_ = false;
-    bool soundRun_ = false;
     std::uint64_t playEnds_ = 0;
     PlayToFileController* fileController_ = nullptr;
     std::function<void()> leadInOffer_;
@@ -342,6 +353,7 @@ private:
     void recordLoop();
     void recordPause();
     void recordStop();
+    void wakeRecordWaits();
     void enterRecordPause();
     int recordDisplayTurn();
     void showRecordCounters();

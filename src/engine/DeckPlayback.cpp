@@ -15,45 +15,54 @@ using formats::stringPrintf;
 
 void Deck::play(Modifiers modifiers)
 {
-    startPlayback(modifiers, false);
+    startPlayback(modifiers, false, PlayStart::Fresh);
 }
 
 void Deck::playToFile(Modifiers modifiers)
 {
-    playToFileRequest_ = true;
-    startPlayback(modifiers, false);
+    startPlayback(modifiers, true, PlayStart::Fresh);
 }
 
-void Deck::startPlayback(Modifiers modifiers, bool restart)
+bool Deck::startPlayback(Modifiers modifiers, bool toFile, PlayStart start)
 {
     if (d_ < 0 || !pipeline_)
-        return;
-    if (!restart && (!idle() || !state_.tapeChecked.load())) {
-        playToFileRequest_ = false;
-        return;
+        return false;
+    // A restart comes from the end handling of its run; a new run only from idle.
+    if (start == PlayStart::Fresh) {
+        if (!idle() || !state_.tapeChecked.load())
+            return false;
+        if (modifiers.shift) {
+            oneFrameStep(modifiers);
+            return false;
+        }
     }
-    const bool toFile = playToFileRequest_;
-    playToFileRequest_ = false;
+    if (!enter(Activity::Starting))
+        return false;
+    // The run goes on in its output (the next file): after a format change, and after a skip
+    // while playing to files. A skip without files starts afresh.
+    const bool restart =
+        start == PlayStart::FormatChange || (start == PlayStart::Skip && playToFile_);
     stopTimer();
     drive_->setVirtualIdMode(d_, virtualIdMode());
-    pipeline_->prepareStart(restart);
-    state_.stopRequested = false;
+    pipeline_->prepareStart(restart ? start : PlayStart::Fresh);
+    // A restart is asked for only while no Stop has come; one that comes during it stays.
+    if (start == PlayStart::Fresh)
+        state_.stopRequested = false;
     lastRunFailed_ = false;
-
-    if (modifiers.shift && !restart) {
-        oneFrameStep(modifiers);
-        return;
-    }
     setTransportEnabled(false);
 
-    if (restart && fileOutputActive_) {
-        const bool peer = fileController_->output() != nullptr && fileController_->output()->peer();
-        if (!peer && !fileController_->restart()) {
+    if (restart) {
+        const bool peer = fileController_ != nullptr && fileController_->output() != nullptr &&
+                          fileController_->output()->peer();
+        if (playToFile_ && !peer && !fileController_->restart()) {
             lastRunFailed_ = true;
-            failedStart();
-            return;
+            failedStart(start);
+            return false;
         }
-    } else if (!restart) {
+        // The run's status text again: nothing shown during the end handling stays.
+        view_.setText(Control::RunningStatusStaticText,
+                      playToFile_ ? fileController_->runningText() : tr(msg::kPlay));
+    } else {
         view_.setText(Control::RunningStatusStaticText, tr(msg::kPlay));
         pipeline_->setEndIdMode(0);
         pipeline_->buildOutputFormat();
@@ -68,12 +77,12 @@ void Deck::startPlayback(Modifiers modifiers, bool restart)
         pipeline_->setMem2(mem2);
     }
 
-    if (toFile) {
+    if (toFile && start == PlayStart::Fresh) {
         if (fileController_ == nullptr || !fileController_->setUp(modifiers)) {
-            failedStart();
-            return;
+            failedStart(start);
+            return false;
         }
-        fileOutputActive_ = true;
+        playToFile_ = true;
         pipeline_->setOutput(fileController_->output());
         pipeline_->setFramesWritten(0);
     }
@@ -89,21 +98,24 @@ void Deck::startPlayback(Modifiers modifiers, bool restart)
     }
 
     bool fileLoop = false;
-    if (fileOutputActive_) {
+    if (playToFile_) {
         if (!restart)
             view_.setText(Control::RunningStatusStaticText, fileController_->runningText());
         PlayOutput* out = fileController_->output();
         if (out != nullptr && out->peer() && !fileController_->waitForPeer()) {
             fileController_->abandon();
-            fileOutputActive_ = false;
+            playToFile_ = false;
             pipeline_->setOutput(nullptr);
-            failedStart();
-            return;
+            failedStart(start);
+            return false;
         }
         fileLoop = fileController_->fileOnly() || (out != nullptr && out->image());
     }
     if (fileLoop) {
-        fileOnlyRun_ = true;
+        // PlayState is set before the loop is issued; the loop never sets it, so a Stop from
+        // here on is not overwritten.
+        playPath_ = PlayPath::FileLoop;
+        loopParked_ = false;
         state_.playState = kStateRunning;
         subThread_->issue(SubCommand::PlayLoop);
         view_.notify(DeckEvent::FilePlayActive, 1);
@@ -113,22 +125,26 @@ void Deck::startPlayback(Modifiers modifiers, bool restart)
                                            player_->getErrorText().c_str()),
                               MessageIcon::Warning);
             pipeline_->resetTapeFormat();
-            if (fileOutputActive_) {
+            if (playToFile_) {
                 fileController_->abandon();
-                fileOutputActive_ = false;
+                playToFile_ = false;
                 pipeline_->setOutput(nullptr);
             }
             lastRunFailed_ = true;
-            failedStart();
-            return;
+            failedStart(start);
+            return false;
         }
         view_.notify(DeckEvent::PlayActive, 1);
     }
-    state_.paused = false;
-    state_.running = true;
+    enter(Activity::Playing);
     view_.notify(DeckEvent::DeckBusy, 1);
     refreshCount_ = 0;
     startTimer(1000);
+    // A Stop while the run was being set up (its dialog, positioning or the device) ends it
+    // now, through the usual end.
+    if (state_.stopRequested.load())
+        stopPlayback();
+    return true;
 }
 
 bool Deck::startSound()
@@ -140,28 +156,49 @@ bool Deck::startSound()
     formats::WaveFormat source = f;
     if (player_->setSource({}, source))
         return false;
-    soundRun_ = true;
+    playPath_ = PlayPath::Sound;
     if (!player_->start(settings_.PlayDeviceNum, settings_.ASIO_PlayChNum)) {
-        soundRun_ = false;
+        playPath_ = PlayPath::None;
         return false;
     }
     return true;
 }
 
-void Deck::failedStart()
+void Deck::failedStart(PlayStart start)
 {
     setTransportEnabled(false);
+    if (start != PlayStart::Fresh) {
+        // The end handling that asked for the restart finishes the run.
+        enter(Activity::Ending);
+        return;
+    }
+    enter(Activity::Idle);
     startTimer(200);
 }
 
 void Deck::oneFrameStep(Modifiers modifiers)
 {
+    if (!enter(Activity::Transport))
+        return;
+    stopTimer();
+    drive_->setVirtualIdMode(d_, virtualIdMode());
+    pipeline_->prepareStart(PlayStart::Fresh);
+    state_.stopRequested = false;
+    lastRunFailed_ = false;
     pipeline_->setSingleStep(true);
-    std::array<std::uint8_t, dat::kAudioBytes> buffer{};
+    // The output format follows the tape format last seen (a long-play tape decodes its
+    // frames); a frame of another format is held and the step taken again in its format.
+    pipeline_->buildOutputFormat();
+    std::array<std::uint8_t, 2 * dat::kAudioBytes> buffer{};
     std::uint32_t n = pipeline_->playStep(buffer.data(), pipeline_->frameAudioBytes());
     if (n == 0 && pipeline_->heldFrame()) {
         pipeline_->buildOutputFormat();
         n = pipeline_->playStep(buffer.data(), pipeline_->frameAudioBytes());
+    }
+    // A long-play frame holds two output blocks: the step plays the whole frame.
+    if (n != 0 && pipeline_->tapeFormat().longPlay) {
+        const std::uint32_t second = pipeline_->playStep(buffer.data() + n, n);
+        n += second;
     }
     showCounters();
     const dat::DatFrame& frame = pipeline_->currentFrame();
@@ -171,6 +208,7 @@ void Deck::oneFrameStep(Modifiers modifiers)
         view_.showSubcodeWindow(2, dat::buildSubcodeDump(frame), false);
     if (n == 0) {
         showPlayStop();
+        enter(Activity::Idle);
         startTimer(200);
         return;
     }
@@ -186,57 +224,91 @@ void Deck::oneFrameStep(Modifiers modifiers)
         r.drawWaveform = true;
         view_.showDisplays(r);
     }
+    enter(Activity::Idle);
     startTimer(200);
 }
 
 void Deck::pause()
 {
+    const Activity a = activity();
+    if (a != Activity::Playing && a != Activity::Recording && a != Activity::Paused)
+        return;
     if (recording()) {
         recordPause();
         return;
     }
-    const int ps = state_.playState.load();
-    if (ps != kStateRunning && ps != kStatePaused)
-        return;
-    if (fileOnlyRun_) {
-        const bool pausing = ps == kStateRunning;
-        state_.playState = pausing ? kStatePaused : kStateRunning;
-        state_.paused = pausing;
-        setPauseDown(pausing);
-    } else if (soundRun_) {
-        player_->togglePause();
-        state_.paused = state_.playState.load() == kStatePaused;
-        setPauseDown(state_.paused.load());
-    }
-    refreshCount_ = 0;
-    const bool paused = state_.paused.load();
-    if (paused) {
-        timerArmed_ = false;
-        if (timerScheduled_)
-            ui_.cancel(timerId_);
-        timerScheduled_ = false;
-    } else {
-        startTimer(1000);
-    }
-    state_.running = !paused;
-    view_.notify(DeckEvent::DeckBusy, paused ? 0 : 1);
-    if (!paused)
+    const bool pausing = a == Activity::Playing;
+    if (!pausing) {
+        // The tables are prepared while the run still waits (the loop reads them at once);
+        // the file loop has parked first, after its last frame.
+        while (playPath_.load() == PlayPath::FileLoop &&
+               !loopParked_.load(std::memory_order_acquire) &&
+               state_.playState.load() == kStatePaused && !subThread_->idle())
+            pumpFor(1);
+        if (activity() != Activity::Paused)
+            return;
         drive_->setVirtualIdMode(d_, virtualIdMode());
+    }
+    bool paused = pausing;
+    if (playPath_.load() == PlayPath::FileLoop) {
+        state_.playState = pausing ? kStatePaused : kStateRunning;
+    } else {
+        player_->togglePause();
+        paused = state_.playState.load() == kStatePaused;
+    }
+    setPauseDown(paused);
+    enter(paused ? Activity::Paused : Activity::Playing);
+    refreshCount_ = 0;
+    if (paused)
+        disarmTimer();
+    else
+        startTimer(1000);
+    view_.notify(DeckEvent::DeckBusy, paused ? 0 : 1);
 }
 
 void Deck::stop()
 {
-    if (recording()) {
-        recordStop();
+    switch (activity()) {
+    case Activity::Starting:
+    case Activity::Ending:
+        // Taken when the start or the end goes on: the run ends instead of starting or
+        // restarting. A wait for the other instance wakes up.
+        state_.stopRequested = true;
+        if (recording())
+            wakeRecordWaits();
+        else if (fileController_ != nullptr && playToFile_)
+            fileController_->stopRequested();
+        return;
+    case Activity::Playing:
+    case Activity::Recording:
+    case Activity::Paused:
+        if (recording())
+            recordStop();
+        else
+            stopPlayback();
+        return;
+    case Activity::Idle:
+    case Activity::Polling:
+    case Activity::Transport:
+    case Activity::WritingIds:
         return;
     }
+}
+
+void Deck::stopPlayback()
+{
     state_.stopRequested = true;
-    if (fileController_ != nullptr && fileOutputActive_)
+    if (fileController_ != nullptr && playToFile_)
         fileController_->stopRequested();
-    if (fileOnlyRun_) {
+    switch (playPath_.load()) {
+    case PlayPath::FileLoop:
         state_.playState = kStateStopped;
-    } else if (soundRun_) {
+        break;
+    case PlayPath::Sound:
         player_->stop();
+        break;
+    case PlayPath::None:
+        break;
     }
 }
 
@@ -306,23 +378,24 @@ void Deck::showPlayStop()
 
 void Deck::playEnd()
 {
-    const bool soundRun = soundRun_;
-    soundRun_ = false;
-    fileOnlyRun_ = false;
-    state_.running = false;
+    // Posted once by the run's loop or sound output when it has ended.
+    const Activity a = activity();
+    if (a != Activity::Playing && a != Activity::Paused)
+        return;
+    enter(Activity::Ending);
+    const PlayPath path = playPath_.exchange(PlayPath::None);
     // The file loop posts this just before it returns: let it finish.
     while (!subThread_->idle())
         pumpFor(5);
     // A device that failed mid-run has shown "Stopped! ..." already.
-    if (soundRun && !player_->getErrorText().empty())
+    if (path == PlayPath::Sound && !player_->getErrorText().empty())
         lastRunFailed_ = true;
     pauseWithEvents(100);
 
     if (pipeline_->heldFrame() && !state_.stopRequested.load() && !lastRunFailed_) {
         pipeline_->buildOutputFormat();
         pauseWithEvents(100);
-        startPlayback({}, true);
-        if (state_.running.load())
+        if (!state_.stopRequested.load() && startPlayback({}, playToFile_, PlayStart::FormatChange))
             return;
     } else if (pipeline_->skipPending() && !state_.stopRequested.load()) {
         view_.clearDisplays();
@@ -330,22 +403,19 @@ void Deck::playEnd()
         dat::IdEntry entry;
         const bool virtualIds = virtualIdMode();
         const int n = drive_->nextPrevPNo(d_, false, virtualIds, &entry);
-        transportBusy_ = true;
         const bool found = n > 0 && programSearch(n, virtualIds ? &entry : nullptr);
-        transportBusy_ = false;
-        if (found) {
+        if (found && !state_.stopRequested.load()) {
             stopTimer();
             drive_->setVirtualIdMode(d_, virtualIds);
-            startPlayback({}, fileOutputActive_);
-            if (state_.running.load())
+            if (startPlayback({}, playToFile_, PlayStart::Skip))
                 return;
         }
     }
 
     showPlayStop();
-    if (fileOutputActive_) {
+    if (playToFile_) {
         fileController_->finish();
-        fileOutputActive_ = false;
+        playToFile_ = false;
         pipeline_->setOutput(nullptr);
     }
     returnToIdle();
@@ -355,8 +425,6 @@ void Deck::playEnd()
 
 void Deck::returnToIdle()
 {
-    state_.running = false;
-    state_.paused = false;
     view_.notify(DeckEvent::DeckBusy, 0);
     setTransportEnabled(false);
     setPauseDown(false);
@@ -365,6 +433,7 @@ void Deck::returnToIdle()
     stopEnabled_ = false;
     view_.setVisible(Control::AutoIdReadyMark, false);
     view_.setStatusColours(StatusColours::Normal);
+    enter(Activity::Idle);
     startTimer(200);
 }
 

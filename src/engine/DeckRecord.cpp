@@ -120,7 +120,10 @@ RecordProgress Deck::recordProgress() const
     RecordProgress p;
     p.active = recording();
     p.sourceName = rec_->sourceName;
-    p.frames = rec_->framesBefore + (rec_->recorder ? rec_->recorder->framesQueued() : 0);
+    // The writer runs through the whole run (every file of a list): what it has written is
+    // what the drive accepted.
+    p.frames = writeThread_->takenCount();
+    p.queued = writeThread_->putCount();
     p.ringFill = writeThread_->ringFill();
     p.ringSlots = WriteRing::kSlots;
     return p;
@@ -137,21 +140,24 @@ void Deck::record(Modifiers modifiers)
         writeLeadIn(false, false);
         return;
     }
-    askVirtualIdQuestion();
+    if (!enter(Activity::Starting))
+        return;
+    state_.stopRequested = false;
     rec_->kind = RecordKind::Input;
+    askVirtualIdQuestion();
     startRecording(false);
 }
 
 void Deck::recordFromFile(const RecordFromFileRequest& request)
 {
-    if (d_ < 0 || !idle() || recording())
+    if (d_ < 0 || recording() || !enter(Activity::Starting))
         return;
+    state_.stopRequested = false;
     DeckRecording& r = *rec_;
     if (request.disableAutoId) {
         setAutoIdChecked(false);
         view_.setDown(Control::AutoID_CheckBox, false); // the box is unchecked
     }
-    askVirtualIdQuestion();
     if (request.mode == RecordFromFileRequest::Mode::Image) {
         r.imagePath = request.imagePath;
         r.imageHere = request.imageHere;
@@ -161,6 +167,7 @@ void Deck::recordFromFile(const RecordFromFileRequest& request)
         r.pendingPreSilenceSec = request.preSilenceSec;
         r.kind = request.withSound ? RecordKind::WaveSound : RecordKind::WaveDirect;
     }
+    askVirtualIdQuestion();
     startRecording(false);
 }
 
@@ -207,17 +214,17 @@ void Deck::startRecording(bool continuation)
     record::Recorder& recorder = *r.recorder;
     record::RecordSetup setup;
 
-    // 1.
-    if (!continuation) {
+    // 1. A first start has entered Starting already; the next file of a list comes from the
+    // end handling. A Stop asked for since the run began is kept: it ends the run once started.
+    if (continuation) {
+        enter(Activity::Starting);
+    } else {
         stopTimer();
-        transportBusy_ = true;
         setTransportEnabled(false);
         r.lastFailed = false;
         r.imageFromStart = false;
-        r.framesBefore = 0;
         r.loopRun = !input && kind != RecordKind::WaveSound;
     }
-    state_.stopRequested = false;
     recorder.clearMute();
 
     // 2. The sound input takes its format from the settings.
@@ -302,7 +309,7 @@ void Deck::startRecording(bool continuation)
         }
         r.owner.output = false;
         const int count = settings_.RecBufFrames / (setup.format.datRate <= 48000 ? 4 : 2);
-        r.input->setBuffers(count, 4 * setup.format.sourceBytesPerFrame());
+        r.input->setBuffers(count, setup.format.sourceBytesPerBlock(4));
         if (r.input->setTarget({}, setup.format.source, false, settings_.RecDeviceNum, true,
                                settings_.RecMonitorOn)) {
             const formats::WaveFormat& f = setup.format.source;
@@ -355,9 +362,13 @@ void Deck::startRecording(bool continuation)
             }
         }
         writeThread_->start();
-        // 5. Right after a recording the ABS time runs on from the last frame written.
-        if (drive_->lastTransferKind(d_) == dat::TransferKind::Write)
-            startAbs = recorder.nextAbs();
+        // 5. Right after a write the ABS time runs on from the last frame the drive object saw
+        // written, whoever wrote it (a recording, an image, or an ID span or lead-in that
+        // failed part way: the recorder's own frame would be stale then).
+        if (drive_->lastTransferKind(d_) == dat::TransferKind::Write) {
+            const dat::TimeCode last = drive_->getPosition(d_)->absTime;
+            startAbs = anyNoValueByte(last) ? last : dat::nextFrame(last);
+        }
         if (startAbs && anyNoValueByte(*startAbs))
             startAbs = dat::TimeCode{0, 0, 0, 0};
     }
@@ -474,8 +485,7 @@ void Deck::startRecording(bool continuation)
             formats::WaveFormat f;
             bool failed = player_->setSource(e.name, f);
             if (!failed) {
-                player_->setBuffers(settings_.PlayBufFrames / 2,
-                                    4 * e.format.sourceBytesPerFrame());
+                player_->setBuffers(settings_.PlayBufFrames / 2, e.format.sourceBytesPerBlock(4));
                 player_->setSilencePadding(e.preSilenceBytes, e.postSilenceBytes);
                 failed = !player_->start(settings_.PlayDeviceNum, settings_.ASIO_PlayChNum);
             }
@@ -503,20 +513,21 @@ void Deck::startRecording(bool continuation)
         view_.setEnabled(Control::PlayButton, false);
         view_.notify(DeckEvent::RecActive, 1);
     }
+    enter(pauseDown ? Activity::Paused : Activity::Recording);
     if (!continuation) {
-        state_.paused = pauseDown;
-        state_.running = !pauseDown;
         view_.notify(DeckEvent::DeckBusy, 1);
         view_.setStatusColours(pauseDown ? StatusColours::Paused : StatusColours::Recording);
         refreshCount_ = 0;
         refreshesPerSecond_ = 0;
         r.autoId.setUpdatesPerSecond(0);
-        transportBusy_ = false;
         if (pauseDown)
             stopTimer();
         else
             startTimer(1000);
     }
+    // A Stop while the run was being set up ends it now, through the usual end.
+    if (state_.stopRequested.load())
+        recordStop();
 }
 
 void Deck::failedRecordStart(bool continuation)
@@ -547,9 +558,7 @@ void Deck::failedRecordStart(bool continuation)
     }
     r.lastFailed = true;
     ++r.ends;
-    transportBusy_ = false;
-    state_.running = false;
-    state_.paused = false;
+    enter(Activity::Idle);
     if (r.loopRun)
         state_.recState = kStateStopped;
     setPauseDown(false);
@@ -605,8 +614,11 @@ void Deck::recordEnd()
 {
     DeckRecording& r = *rec_;
     const RecordKind kind = r.kind.load();
-    if (kind == RecordKind::None)
+    // Posted once by the run's producer when it has ended.
+    const Activity a = activity();
+    if (kind == RecordKind::None || (a != Activity::Recording && a != Activity::Paused))
         return;
+    enter(Activity::Ending);
     // The producer has finished: the loop returns right after posting this; a device's
     // thread is joined.
     while (!subThread_->idle())
@@ -645,7 +657,6 @@ void Deck::recordEnd()
         r.sourceName.clear();
     } else if (kind == RecordKind::WaveDirect || kind == RecordKind::WaveSound) {
         if (r.waveList.openNext(false, 0, kind == RecordKind::WaveDirect)) {
-            r.framesBefore += r.recorder->framesQueued();
             startRecording(true);
             if (r.kind.load() != RecordKind::None)
                 return;
@@ -724,7 +735,7 @@ void Deck::recordEnd()
 void Deck::recordPause()
 {
     DeckRecording& r = *rec_;
-    const bool pausing = !state_.paused.load();
+    const bool pausing = activity() == Activity::Recording;
     switch (r.kind.load()) {
     case RecordKind::Input:
         r.recorder->setPauseDown(pausing);
@@ -742,15 +753,11 @@ void Deck::recordPause()
         view_.setVisible(Control::AutoIdReadyMark, r.readyShown);
     }
     setPauseDown(pausing);
-    state_.paused = pausing;
-    state_.running = !pausing;
+    enter(pausing ? Activity::Paused : Activity::Recording);
     refreshCount_ = 0;
     view_.setStatusColours(pausing ? StatusColours::Paused : StatusColours::Recording);
     if (pausing) {
-        timerArmed_ = false;
-        if (timerScheduled_)
-            ui_.cancel(timerId_);
-        timerScheduled_ = false;
+        disarmTimer();
     } else {
         startTimer(1000);
     }
@@ -763,16 +770,11 @@ void Deck::enterRecordPause()
     if (!recording())
         return;
     // The producer has stopped taking audio already (the mute's end).
-    if (!state_.paused.load()) {
+    if (enter(Activity::Paused)) {
         setPauseDown(true);
-        state_.paused = true;
-        state_.running = false;
         refreshCount_ = 0;
         view_.setStatusColours(StatusColours::Paused);
-        timerArmed_ = false;
-        if (timerScheduled_)
-            ui_.cancel(timerId_);
-        timerScheduled_ = false;
+        disarmTimer();
         view_.notify(DeckEvent::DeckBusy, 0);
     }
     r.autoId.refreshArming();
@@ -790,7 +792,7 @@ void Deck::mute()
     if (!r.recorder->startMute(static_cast<std::uint32_t>(frames)))
         return;
     // From record-pause the silence starts at once.
-    if (state_.paused.load())
+    if (activity() == Activity::Paused)
         recordPause();
 }
 
@@ -800,14 +802,20 @@ void Deck::setMuteTime(int seconds)
     settings_.RecMuteTime = rec_->muteSeconds;
 }
 
+void Deck::wakeRecordWaits()
+{
+    DeckRecording& r = *rec_;
+    r.peer->wake();
+    if (r.peerSource != nullptr)
+        r.peerSource->wake();
+}
+
 void Deck::recordStop()
 {
     DeckRecording& r = *rec_;
     state_.stopRequested = true;
     r.recorder->requestStop(record::RecordStop::Stopped);
-    r.peer->wake();
-    if (r.peerSource != nullptr)
-        r.peerSource->wake();
+    wakeRecordWaits();
     switch (r.kind.load()) {
     case RecordKind::Input:
         r.input->stop();

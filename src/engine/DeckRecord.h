@@ -84,7 +84,6 @@ struct DeckRecording : private record::TapeOpHost {
     bool withSound = false;
     std::atomic<int> delayCount{0}; // the record loop's extra 20 ms pauses
     std::atomic<bool> idChanged{false};
-    std::uint32_t framesBefore = 0; // frames of the run's earlier files
     bool lastFailed = false;
     std::uint64_t ends = 0;
     bool playerReconfigured = false;
@@ -102,7 +101,7 @@ struct DeckRecording : private record::TapeOpHost {
     record::WaveListSource waveList;
     record::ImageSource image;
     ForwardReplies peerReplies;
-    std::unique_ptr<record::PeerSource> peer; // blocks handed over through Deck::peerBlock
+    std::unique_ptr<record::PeerSource> peer;   // blocks handed over through Deck::peerBlock
     record::RecordSource* peerSource = nullptr; // the run's blocks: `peer` or the link's
     std::unique_ptr<sound::WaveRecorder> input;
     std::unique_ptr<record::TapeIdWriter> idWriter;

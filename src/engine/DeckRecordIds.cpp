@@ -80,10 +80,9 @@ bool Deck::writeLeadIn(bool newTape, bool quiet)
     // Before an image the recording's start owns the deck already.
     if (quiet)
         return writer.writeLeadIn(newTape, true);
-    if (!idle() || recording())
+    if (recording() || !enter(Activity::WritingIds))
         return false;
     stopTimer();
-    transportBusy_ = true;
     setTransportEnabled(false);
     view_.notify(DeckEvent::DeckBusy, 1);
     const bool ok = writer.writeLeadIn(newTape, false);
@@ -132,7 +131,8 @@ bool DeckRecording::idEdit(int idKind, int pNo)
         return false;
     record::TapeIdWriter& writer = idWriterFor(d);
     if (!d.beginTransport(idKind != record::kPendingNone ? record::msg::kWriteIdStatus
-                                                         : record::msg::kEraseIdStatus))
+                                                         : record::msg::kEraseIdStatus,
+                          Activity::WritingIds))
         return false;
     view_.notify(DeckEvent::DeckBusy, 1);
     record::VirtualIdEdit edit;
@@ -220,17 +220,18 @@ bool Deck::peerStartRequest(bool wholeFrames, record::PeerReplies& replies,
                             record::RecordSource* blocks)
 {
     DeckRecording& r = *rec_;
-    if (d_ < 0 || !transportEnabled_ || !idle() || recording()) {
+    if (d_ < 0 || !transportEnabled_ || recording() || !enter(Activity::Starting)) {
         replies.reply(link::PeerState::Refused);
         return false;
     }
+    state_.stopRequested = false;
     r.peerReplies.target = &replies;
     replies.reply(link::PeerState::Preparing);
     r.peer->begin(wholeFrames);
     r.peerSource = blocks != nullptr ? blocks : r.peer.get();
     r.wholeFramePeer = wholeFrames;
-    askVirtualIdQuestion();
     r.kind = RecordKind::Peer;
+    askVirtualIdQuestion();
     startRecording(false);
     return recording();
 }

@@ -20,14 +20,11 @@ bool endOfRecordedArea(const dat::DatDrive& drive)
 
 } // namespace
 
-bool Deck::beginTransport(const MessagePair& label)
+bool Deck::beginTransport(const MessagePair& label, Activity kind)
 {
-    if (d_ < 0 || transportBusy_ || state_.running.load() || state_.paused.load() ||
-        state_.playState.load() != kStateStopped || state_.recState.load() != kStateStopped ||
-        soundRun_)
+    if (d_ < 0 || !enter(kind))
         return false;
     stopTimer();
-    transportBusy_ = true;
     setTransportEnabled(false);
     view_.setText(Control::RunningStatusStaticText, tr(label));
     return true;
@@ -35,7 +32,7 @@ bool Deck::beginTransport(const MessagePair& label)
 
 void Deck::endTransport()
 {
-    transportBusy_ = false;
+    enter(Activity::Idle);
     startTimer(200);
 }
 
@@ -106,10 +103,9 @@ bool Deck::locateAndWait(int kind, std::uint8_t a, std::uint8_t b, std::uint8_t 
 
 bool Deck::finishSearch(bool ok)
 {
-    transportBusy_ = false;
+    enter(Activity::Idle);
     if (ok && playAfterSearch_) {
         playAfterSearch_ = false;
-        playToFileRequest_ = false;
         play({});
         return ok;
     }
@@ -206,6 +202,8 @@ bool Deck::nextPNo(Modifiers modifiers)
     return stepProgram(false, modifiers);
 }
 
+// Both run inside a start (the deck is Starting): events that come while the tape moves find
+// the deck busy.
 bool Deck::positionToAbs(const dat::TimeCode& abs, const std::string& label)
 {
     view_.setText(Control::RunningStatusStaticText, label);

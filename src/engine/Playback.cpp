@@ -60,18 +60,28 @@ PlaybackPipeline::PlaybackPipeline(dat::DatDrive& drive, int d, const PlaySettin
     buildOutputFormat();
 }
 
-void PlaybackPipeline::prepareStart(bool restart)
+void PlaybackPipeline::prepareStart(PlayStart start)
 {
     skipPending_ = false;
     singleStep_ = false;
     stop_ = PlayStop::None;
     pairSync_ = false;
     frameCounter_ = 0;
-    if (!restart) {
-        // A restart after a format change plays the held frame with the phase just rebuilt.
+    switch (start) {
+    case PlayStart::Fresh:
         heldFrame_ = false;
         lpPhase_ = 0;
         endIdMode_ = 0;
+        break;
+    case PlayStart::FormatChange:
+        // The held frame plays first, with the phase just rebuilt.
+        break;
+    case PlayStart::Skip:
+        // The second half still pending belongs to the frame before the jump.
+        heldFrame_ = false;
+        if (lpPhase_ != 0)
+            lpPhase_ = 1;
+        break;
     }
 }
 

@@ -78,6 +78,13 @@ TapeFormat decodeMainId(std::uint8_t mainId0, std::uint8_t mainId1, bool extende
 // Audio bytes of one frame at a rate (rates above 48 kHz are halved first).
 std::uint32_t frameAudioBytesOf(int rate);
 
+// How a start of the pipeline relates to the run before it.
+enum class PlayStart {
+    Fresh,        // a new run
+    FormatChange, // a restart with the held frame that changed the format
+    Skip,         // a restart after the search past a SKIP ID (the files go on)
+};
+
 // Why the last run of PlayStep returned 0.
 enum class PlayStop {
     None,
@@ -118,9 +125,14 @@ public:
 
     PlaybackPipeline(dat::DatDrive& drive, int d, const PlaySettings& settings);
 
-    // Start of a run (not a restart): clears the flags, the counts and the error list. On a
-    // restart (`restart`), the held frame and the long-play phase stay.
-    void prepareStart(bool restart);
+    // Start of a run: clears the flags. After a format change the held frame and the
+    // long-play phase just rebuilt stay; after a skip the half of a long-play frame read
+    // before the jump is dropped.
+    void prepareStart(PlayStart start);
+    void prepareStart(bool restart)
+    {
+        prepareStart(restart ? PlayStart::FormatChange : PlayStart::Fresh);
+    }
     // Builds the output format from the tape format and the settings, prepares de-emphasis.
     void buildOutputFormat();
     // Back to 48 kHz 16-bit after a failed start.

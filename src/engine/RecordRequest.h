@@ -51,7 +51,8 @@ inline RecordFromFileRequest fileRequest(const record::RecFileDecision& decision
 struct RecordProgress {
     bool active = false;
     std::string sourceName;   // the file being recorded ("" for the sound input)
-    std::uint32_t frames = 0; // frames queued for the tape in this run
+    std::uint32_t frames = 0; // frames of this run the drive has taken (written to tape)
+    std::uint32_t queued = 0; // frames of this run handed to the writer (written or waiting)
     std::uint32_t ringFill = 0;
     std::uint32_t ringSlots = 0;
 };

@@ -39,11 +39,17 @@ dat::TimeCode SearchEdits::memTime(int mem) const
 
 void SearchEdits::capture(int mem, const std::string& absText)
 {
-    // " HHhMMmSSsFF"
-    if (absText.size() < 12 || absText[0] == '-')
+    // " HHhMMmSSsFF"; the lead-in shows "-HH...", no time " --h--m--s--": the edits stay.
+    if (absText.size() < 12 || absText[0] != ' ')
+        return;
+    for (std::size_t at : {1u, 2u, 4u, 5u, 7u, 8u, 10u, 11u})
+        if (!std::isdigit(static_cast<unsigned char>(absText[at])))
+            return;
+    // The hours edit holds one digit: a tape's hours end at 9.
+    if (absText[1] != '0')
         return;
     auto& e = mem == 1 ? mem1 : mem2;
-    e = {absText.substr(1, 2), absText.substr(4, 2), absText.substr(7, 2), absText.substr(10, 2)};
+    e = {absText.substr(2, 1), absText.substr(4, 2), absText.substr(7, 2), absText.substr(10, 2)};
 }
 
 KeyAction searchEditKey(char key)

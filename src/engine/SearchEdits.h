@@ -26,8 +26,9 @@ struct SearchEdits {
     // A memory's time: each edit read as a hexadecimal number, so that the decimal digits
     // typed become the BCD bytes (an empty edit is 0).
     dat::TimeCode memTime(int mem) const;
-    // Copies a time display text (" 01h23m45s12") into a memory's edits; nothing happens for
-    // a text beginning with "-" (no time, or the lead-in).
+    // Copies a time display text (" 01h23m45s12") into a memory's edits, the hours as one
+    // digit ("1"); nothing happens for a text without a time (" --h--m--s--") or in the
+    // lead-in ("-00h...").
     void capture(int mem, const std::string& absText);
 };
 

@@ -22,14 +22,28 @@ std::uint32_t RecordFormat::sourceBytesPerFrame() const
 {
     if (longPlay())
         return 2 * frameAudioBytes;
-    if (extended()) // a pair of frames carries frameAudioBytes / 4 source samples
-        return frameAudioBytes / 8 * source.blockAlign;
+    if (extended()) // a pair of frames carries frameAudioBytes / 4 sample pairs
+        return frameAudioBytes / 4 * source.blockAlign / 2;
     return frameAudioBytes;
+}
+
+std::uint32_t RecordFormat::sourceBytesPerBlock(std::uint32_t frames) const
+{
+    // 24-bit audio fills frames in pairs: a block of whole pairs never leaves a pair half
+    // filled (at 44.1 kHz a pair holds 1323 sample pairs, an odd number).
+    if (extended())
+        return (frames + 1) / 2 * (frameAudioBytes / 4 * source.blockAlign);
+    return frames * sourceBytesPerFrame();
 }
 
 std::uint32_t RecordFormat::silenceBytes(int frames) const
 {
-    return frames <= 0 ? 0 : static_cast<std::uint32_t>(frames) * sourceBytesPerFrame();
+    if (frames <= 0)
+        return 0;
+    // Whole sample pairs: half a 44.1 kHz frame pair is not.
+    if (extended())
+        return static_cast<std::uint32_t>(frames) * (frameAudioBytes / 4) / 2 * source.blockAlign;
+    return static_cast<std::uint32_t>(frames) * sourceBytesPerFrame();
 }
 
 RecordFormat formatFromSettings(const app::Settings& s)

@@ -26,9 +26,12 @@ struct RecordFormat {
     bool extended() const { return bitLength == 24; }
     // The rate the Main ID is built from: doubled for 24-bit frame pairs.
     int subcodeRate() const { return extended() ? datRate * 2 : datRate; }
-    // Source bytes that make one tape frame (a 24-bit block of one frame's worth of words
-    // makes two frames).
+    // Source bytes that make one tape frame on average (a 24-bit block of one frame's worth
+    // of words makes two frames; at 44.1 kHz that is not a whole number of sample pairs).
     std::uint32_t sourceBytesPerFrame() const;
+    // The size of a buffer handed to the recorder that makes `frames` tape frames: for 24-bit
+    // audio whole frame pairs (rounded up), so that no frame of a pair is left short.
+    std::uint32_t sourceBytesPerBlock(std::uint32_t frames) const;
     // Source bytes of `frames` tape frames of silence.
     std::uint32_t silenceBytes(int frames) const;
 

@@ -22,9 +22,15 @@ bool WaveListSource::openNext(bool first, int preSilenceSec, bool keepOpen)
     current_.pNo = entry->pno;
     const bool endEntry = !entry->path.empty() && entry->path[0] == ' ';
     std::optional<RecordFormat> format;
-    if (reader_.readHeader(entry->path))
-        format =
-            formatFromWave(reader_.format(), entry->longPlay, entry->emphasis, entry->copyBits);
+    if (reader_.readHeader(entry->path)) {
+        // The END ID's silence goes on in the format of the entry before it (rate, bits,
+        // emphasis, copy bits): the END ID belongs to that recording.
+        if (endEntry && !first && lastFormat_)
+            format = lastFormat_;
+        else
+            format =
+                formatFromWave(reader_.format(), entry->longPlay, entry->emphasis, entry->copyBits);
+    }
     if (!format) {
         reader_.close();
         failedName_ = entry->path;
@@ -32,6 +38,7 @@ bool WaveListSource::openNext(bool first, int preSilenceSec, bool keepOpen)
         return false;
     }
     current_.format = *format;
+    lastFormat_ = *format;
     fileEntry_ = !endEntry;
     const int preFrames =
         endEntry ? kEndIdEntryFrames : (first ? framesForSeconds(preSilenceSec, *format) : 0);

@@ -66,7 +66,8 @@ private:
     std::string failedName_;
     std::string failure_;
     int lastPNo_ = 0;
-    bool fileEntry_ = false; // a real file (not the END ID silence)
+    std::optional<RecordFormat> lastFormat_; // of the entry opened before
+    bool fileEntry_ = false;                 // a real file (not the END ID silence)
 };
 
 class ImageSource final : public RecordSource {

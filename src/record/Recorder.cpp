@@ -334,6 +334,8 @@ void Recorder::muteOrPlaceId()
     const std::uint32_t mute = mute_.load(std::memory_order_acquire);
     if (mute != 0) {
         frame_.audio.fill(0);
+    } else if (drive_.recSubcodeState().idRunFramesLeft != 0) {
+        // An ID run is never cut short: an ID asked for during one waits for its end.
     } else if (const std::uint32_t p = pending_.exchange(0, std::memory_order_acq_rel); p != 0) {
         // An ID asked for during a mute or pre-silence waits for the first frame after it.
         const int kind = static_cast<int>(p >> 16);

@@ -9,6 +9,7 @@
 #include "sound/NullAudioBackend.h"
 #include "support/TempDir.h"
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -24,6 +25,32 @@
 // that records everything the deck shows and answers its questions from a script.
 namespace tarnvel::engine::test {
 
+inline const char* eventName(DeckEvent e)
+{
+    switch (e) {
+    case DeckEvent::DeckBusy:
+        return "DeckBusy";
+    case DeckEvent::PlayActive:
+        return "PlayActive";
+    case DeckEvent::FilePlayActive:
+        return "FilePlayActive";
+    case DeckEvent::RecActive:
+        return "RecActive";
+    case DeckEvent::IdListSelect:
+        return "IdListSelect";
+    case DeckEvent::FileRecActive:
+        return "FileRecActive";
+    case DeckEvent::TapeIdListChanged:
+        return "TapeIdListChanged";
+    case DeckEvent::VirtualIdListChanged:
+        return "VirtualIdListChanged";
+    case DeckEvent::VirtualIdMode:
+        return "VirtualIdMode";
+    }
+    return "?";
+}
+
+// Every text and event the deck shows, in order (`history`).
 class RecordingView : public DeckView {
 public:
     void setEnabled(Control c, bool enabled) override { enabled_[c] = enabled; }
@@ -60,7 +87,11 @@ public:
         return a;
     }
     void beep() override { ++beeps; }
-    void notify(DeckEvent e, int value) override { events.emplace_back(e, value); }
+    void notify(DeckEvent e, int value) override
+    {
+        events.emplace_back(e, value);
+        history.push_back("notify " + std::string(eventName(e)) + "=" + std::to_string(value));
+    }
 
     bool enabled(Control c) const
     {
@@ -133,17 +164,22 @@ public:
     void start(int pNo) { dat::startIdRun(frame_.subcode, state_, dat::kIdControlStart, pNo); }
     void skip() { dat::startIdRun(frame_.subcode, state_, dat::kIdControlSkip, dat::kIdCodeNone); }
     void end() { dat::startIdRun(frame_.subcode, state_, dat::kIdControlNone, dat::kIdCodeEnd); }
+    // Fills the audio of the frame at a tape index instead of the sample pattern.
+    std::function<void(std::int64_t index, dat::DatFrame& frame)> audio;
+
     void frames(int n)
     {
         const std::size_t words = (rate_ == 44100 ? dat::kAudioBytes44k : dat::kAudioBytes) / 2;
         std::string error;
         for (int i = 0; i < n; ++i) {
             frame_.audio.fill(0);
-            for (std::size_t k = 0; k < words; ++k) {
+            for (std::size_t k = 0; k < words && !audio; ++k) {
                 const auto v = static_cast<std::uint16_t>(tapeSample(next_, k));
                 frame_.audio[2 * k] = static_cast<std::uint8_t>(v);
                 frame_.audio[2 * k + 1] = static_cast<std::uint8_t>(v >> 8);
             }
+            if (audio)
+                audio(next_, frame_);
             ASSERT_TRUE(c_.writeFrame(next_, frame_.data(), error)) << error;
             ++next_;
             dat::advanceRecSubcode(frame_.subcode, state_);
@@ -184,6 +220,41 @@ private:
     int rate_ = 48000;
 };
 
+// The simulated drive as the deck reaches it, with a hand on the WRITE(6) commands: after
+// `writesLeft` more writes every write fails with a write error (the tape is not touched), as
+// a drive with a bad stretch or a full tape does; -1 lets every write through.
+class WriteGate : public scsi::ScsiTarget {
+public:
+    explicit WriteGate(std::shared_ptr<scsi::ScsiTarget> target) : target_(std::move(target)) {}
+    std::uint8_t hostAdapter() const override { return target_->hostAdapter(); }
+    std::uint8_t targetId() const override { return target_->targetId(); }
+    scsi::TargetReply command(const std::uint8_t* cdb, std::size_t cdbLength,
+                              scsi::DataDirection direction, std::uint8_t* buffer,
+                              std::uint32_t length) override
+    {
+        if (cdbLength > 0 && cdb[0] == 0x0A) {
+            int left = writesLeft.load();
+            while (left > 0 && !writesLeft.compare_exchange_weak(left, left - 1)) {
+            }
+            if (left == 0) {
+                scsi::TargetReply r;
+                r.status = scsi::kTargetCheckCondition;
+                r.sense[0] = 0x70;
+                r.sense[2] = 0x03; // medium error
+                r.sense[7] = 10;
+                r.sense[12] = 0x0C; // write error
+                return r;
+            }
+        }
+        return target_->command(cdb, cdbLength, direction, buffer, length);
+    }
+    scsi::AbortAnswer abort() override { return target_->abort(); }
+    std::atomic<int> writesLeft{-1};
+
+private:
+    std::shared_ptr<scsi::ScsiTarget> target_;
+};
+
 class DeckFixture : public ::testing::Test {
 protected:
     tarnvel::test::TempDir dir;
@@ -192,6 +263,7 @@ protected:
     RecordingView view;
     app::Settings settings;
     std::shared_ptr<sim::SimulatedDrive> simDrive;
+    WriteGate* writeGate = nullptr; // owned by the deck's drive object
     std::unique_ptr<Deck> deck;
     // Every output block of the null sound device, as the device received it.
     std::mutex tapMutex;
@@ -229,8 +301,10 @@ protected:
             if (!sim)
                 return std::unique_ptr<dat::DatDrive>{};
             simDrive = std::shared_ptr<sim::SimulatedDrive>(std::move(sim));
+            auto gate = std::make_shared<WriteGate>(simDrive);
+            writeGate = gate.get();
             auto drive = std::make_unique<dat::DatDrive>(false, nullptr);
-            drive->addTarget(simDrive);
+            drive->addTarget(gate);
             drive->scanDevices(scsi::kTypeSequentialAccess);
             return drive;
         };

@@ -175,6 +175,34 @@ TEST_F(DeckTest, DirectEntryAbove799SearchesForTheLastNumber)
     EXPECT_EQ(e.memTime(1), (dat::TimeCode{0x01, 0x02, 0x00, 0x33}));
 }
 
+TEST(SearchEditsTest, TimeCaptureTakesATimeOnlyWhereThereIsOne)
+{
+    struct Case {
+        const char* shown;
+        std::array<std::string, 4> edits;
+    };
+    const std::array<std::string, 4> before{"2", "10", "20", "30"};
+    const Case cases[] = {
+        {" 01h23m45s12", {"1", "23", "45", "12"}},
+        {" 00h00m00s00", {"0", "00", "00", "00"}},
+        {" --h--m--s--", before}, // no ABS time: the edits stay
+        {"-00h00m01s20", before}, // the lead-in
+        {" 10h00m00s00", before}, // not a tape's time
+        {"", before},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shown);
+        for (int mem : {1, 2}) {
+            SearchEdits e;
+            e.mem1 = before;
+            e.mem2 = before;
+            e.capture(mem, c.shown);
+            EXPECT_EQ(mem == 1 ? e.mem1 : e.mem2, c.edits);
+            EXPECT_EQ(mem == 1 ? e.mem2 : e.mem1, before);
+        }
+    }
+}
+
 TEST_F(DeckTest, EscapeOffersToAbortAHangingCommandAndNoKeepsTheProgramOpen)
 {
     makeTape([](sim::Cassette& c) {

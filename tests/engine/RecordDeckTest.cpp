@@ -74,7 +74,7 @@ TEST_F(RecordDeckTest, PreSilenceEndIdAndFrameSizes)
         bool endId;
     };
     const Case cases[] = {{"48 kHz, 2 s pre-silence, END ID", 48000, 5760, 2, true},
-                          {"44.1 kHz", 44100, 5292, 0, false},
+                          {"44.1 kHz, END ID", 44100, 5292, 0, true},
                           {"32 kHz", 32000, 3840, 0, false}};
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
@@ -104,8 +104,11 @@ TEST_F(RecordDeckTest, PreSilenceEndIdAndFrameSizes)
         }
         const std::int64_t end = kProgramStart + silent + 40;
         if (k.endId) {
-            // 300 silent frames under PRIORITY with 0xEE, then the run stopped by itself.
+            // 300 silent frames under PRIORITY with 0xEE in the file's format, then the run
+            // stopped by itself.
             EXPECT_EQ(t->recordedEnd(), end + 300);
+            EXPECT_EQ(subOf(*t, end).mainId(0), subOf(*t, end - 1).mainId(0));
+            EXPECT_EQ(subOf(*t, end).mainId(1), subOf(*t, end - 1).mainId(1));
             EXPECT_EQ(subOf(*t, end).subIdFlags(), dat::kSubIdPriority);
             EXPECT_EQ(subOf(*t, end).subId(2), 0xEE);
             EXPECT_EQ(subOf(*t, end + 299).subId(2), 0xEE);
@@ -140,6 +143,34 @@ TEST_F(RecordDeckTest, TwentyFourBitAndLongPlayRecordingsPlayBack)
         const auto d =
             static_cast<std::int16_t>(programs[2].audio[k] | programs[2].audio[k + 1] << 8);
         ASSERT_EQ(d, longPlayExpand(record::longPlayCode(s))) << k;
+    }
+}
+
+TEST_F(RecordDeckTest, TwentyFourBitFilesRecordedWithSoundKeepEverySampleAtEveryRate)
+{
+    // The sound output hands the recorder buffers of whole frame pairs (at 44.1 kHz a pair
+    // holds 1323 sample pairs, an odd number).
+    struct Case {
+        std::uint32_t rate;
+        int bits;
+        std::size_t pairsPerFramePair;
+    };
+    for (const Case k : {Case{44100, 24, 1323}, Case{44100, 32, 1323}, Case{48000, 24, 1440}}) {
+        SCOPED_TRACE(std::to_string(k.rate) + " Hz " + std::to_string(k.bits) + "-bit");
+        deck.reset();
+        simDrive.reset();
+        std::filesystem::remove(cassettePath);
+        blankTapeWithLeadIn();
+        EntryList list;
+        const std::string x = wav("x.wav", k.rate, k.bits, 40 * k.pairsPerFramePair, 23);
+        list.entries = {{x, 1, false, false, 0, 0}};
+        recordList(list, true);
+        ASSERT_FALSE(deck->lastRecordFailed()) << ::testing::PrintToString(view.messages);
+        deck.reset();
+        simDrive.reset();
+        const std::vector<Program> programs = playBack(cassettePath, k.bits);
+        ASSERT_EQ(programs.size(), 2u);
+        EXPECT_EQ(programs[1].audio, fileBytes(x)); // bit-exact
     }
 }
 
@@ -184,6 +215,61 @@ TEST_F(RecordDeckTest, ASecondRecordingContinuesTheAbsTimeOfTheFirst)
         ASSERT_EQ(absAt(*t, kProgramStart + i), dat::framesToAbs(66 + i)) << i;
     EXPECT_EQ(subOf(*t, kProgramStart + 20).subIdFlags(), 0xC0);
     EXPECT_EQ(subOf(*t, kProgramStart + 20).subIdDigits(), 0x002);
+}
+
+TEST_F(RecordDeckTest, ARecordingAfterAFailedIdWriteRunsOnFromTheLastFrameWritten)
+{
+    blankTapeWithLeadIn();
+    EntryList first;
+    first.entries = {{wav("a.wav", 48000, 16, 800 * 1440, 20), 1, false, false, 0, 0}};
+    recordList(first);
+    waitForTape();
+    ASSERT_TRUE(deck->searchAbs(TimeCode{0, 0, 0x10, 0}, {}));
+    waitForTape();
+    // The ID's span begins 33 frames before it, at ABS frame 300; its 21st write fails.
+    writeGate->writesLeft = 20;
+    view.answers.push_back({true, false}); // the noise warning
+    deck->setWriteIdKind(0);
+    deck->setWriteIdText("5");
+    EXPECT_FALSE(deck->writeIdButton());
+    writeGate->writesLeft = -1;
+    ASSERT_FALSE(view.messages.empty());
+    EXPECT_EQ(view.messages.back(), "Write/Erase ID failed.");
+    waitForTape();
+    EntryList second;
+    const std::string b = wav("b.wav", 48000, 16, 50 * 1440, 21);
+    second.entries = {{b, 2, false, false, 0, 0}};
+    recordList(second);
+    EXPECT_FALSE(deck->lastRecordFailed()) << ::testing::PrintToString(view.messages);
+    auto t = tape();
+    // Written where the tape stood, behind the last frame of the span, with the ABS time
+    // running on from it.
+    const std::int64_t at = 108 + 300 + 20;
+    const auto bytes = fileBytes(b);
+    for (std::int64_t i = 0; i < 50; ++i) {
+        ASSERT_EQ(absAt(*t, at + i), dat::framesToAbs(320 + i)) << i;
+        ASSERT_EQ(std::memcmp(frameAt(*t, at + i).audio.data(), bytes.data() + i * 5760, 5760), 0)
+            << i;
+    }
+    EXPECT_EQ(absAt(*t, at - 1), dat::framesToAbs(319));
+}
+
+TEST_F(RecordDeckTest, FramesRecordedCountWhatTheDriveTook)
+{
+    blankTapeWithLeadIn();
+    writeGate->writesLeft = 50; // then every write fails (a bad stretch of tape)
+    EntryList list;
+    const std::string a = wav("a.wav", 48000, 16, 300 * 1440, 22);
+    list.entries = {{a, 1, false, false, 0, 0}};
+    recordList(list);
+    EXPECT_TRUE(deck->lastRecordFailed());
+    EXPECT_EQ(deck->recordProgress().frames, 50u);
+    EXPECT_GT(deck->recordProgress().queued, 50u);
+    EXPECT_EQ(view.text(Control::RunningStatusStaticText), " Stopped or Error");
+    auto t = tape();
+    EXPECT_EQ(std::memcmp(frameAt(*t, kProgramStart + 49).audio.data(),
+                          fileBytes(a).data() + 49 * 5760, 5760),
+              0);
 }
 
 TEST_F(RecordDeckTest, WriteIdAndEraseIdWhileIdle)
@@ -373,8 +459,9 @@ TEST_F(RecordDeckTest, RecordMuteWritesSilenceThenPauses)
     deck->record({});
     deck->mute(); // from record-pause the silence starts at once
     ASSERT_TRUE(loop.runUntil(
-        [&] { return deck->state().paused.load() && deck->recordProgress().frames > 0; }, 20000));
-    EXPECT_EQ(deck->recordProgress().frames, 33u);
+        [&] { return deck->state().paused.load() && deck->recordProgress().queued > 0; }, 20000));
+    EXPECT_EQ(deck->recordProgress().queued, 33u);
+    ASSERT_TRUE(loop.runUntil([&] { return deck->recordProgress().frames == 33u; }, 20000));
     deck->stop();
     ASSERT_TRUE(loop.runUntil([&] { return !deck->recording() && deck->idle(); }, 20000));
     auto t = tape();

@@ -51,6 +51,22 @@ TEST(RecordCommands, ANewTapeIsNotRecordedWithoutItsLeadIn)
     EXPECT_EQ(cli("record --wav a.wav --image b.tvi").exitCode, 2);
 }
 
+TEST(RecordCommands, FramesRecordedCountsWhatReachedTheTape)
+{
+    TempDir dir;
+    WavFixture a;
+    a.rate = 48000;
+    a.withFrames(1440 * 200);
+    a.write(dir.file("a.wav"));
+    const std::string tape = dir.file("t.tvs");
+    ASSERT_EQ(cli("sim new " + tape + " --minutes 1").exitCode, 0);
+    // The program begins at frame 174, after the lead-in: 126 frames fit before the bad spot.
+    ASSERT_EQ(cli("sim damage " + tape + " --write-fail-at 300").exitCode, 0);
+    const CliRun r = cli("--yes --drive sim:" + tape + " record --wav " + dir.file("a.wav"));
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_NE(r.out.find("\n126 frames recorded\n"), std::string::npos) << r.out;
+}
+
 TEST(RecordCommands, VirtualIdsAreAddedErasedAndRenumbered)
 {
     TempDir dir;

@@ -81,6 +81,38 @@ TEST_F(WaveListSourceTest, ProgramNumbersGiveIdsOnlyWhereTheyChange)
     EXPECT_TRUE(source.failedName().empty());
 }
 
+TEST_F(WaveListSourceTest, TheEndIdEntryTakesTheFormatOfTheEntryBeforeIt)
+{
+    struct Case {
+        const char* name;
+        std::uint32_t rate;
+        std::uint16_t bits;
+        RecFileEntry entry;
+        std::uint32_t endSilenceBytes;
+    };
+    const Case cases[] = {
+        {"44.1 kHz 24-bit, emphasis, copy prohibited",
+         44100,
+         24,
+         {"", 1, false, true, 2, 0},
+         150 * 1323 * 6},
+        {"32 kHz long play, copy once", 32000, 16, {"", 4, true, false, 3, 0}, 300 * 7680},
+        {"48 kHz 16-bit", 48000, 16, {"", 2, false, false, 0, 0}, 300 * 5760},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecFileEntry file = c.entry;
+        file.path = wav("a.wav", c.rate, c.bits, 1000);
+        useList({file, {kEndIdEntryName, dat::kIdCodeEnd, false, false, 0, 0}});
+        ASSERT_TRUE(source.openNext(true, 0, true));
+        const RecordFormat before = source.current().format;
+        ASSERT_TRUE(source.openNext(false, 0, true));
+        EXPECT_EQ(source.current().format, before);
+        EXPECT_EQ(source.current().idKind, kPendingEnd);
+        EXPECT_EQ(source.current().preSilenceBytes, c.endSilenceBytes);
+    }
+}
+
 TEST_F(WaveListSourceTest, SilencesFrameTheFileAndReadsFillWholeFrames)
 {
     const std::string a = wav("a.wav", 44100, 16, 1000); // 4000 bytes

@@ -35,6 +35,20 @@ TEST(RecordFormatTest, FramesForSecondsAndSilenceBytes)
     EXPECT_EQ(lp.silenceBytes(33), 33u * 7680);
     EXPECT_EQ(x24.silenceBytes(framesForSeconds(2, x24)) / 6, 132u * 720);
     EXPECT_EQ(pcm16(44100).silenceBytes(1), 5292u);
+
+    // Buffers of four frames hold whole frame pairs of 24-bit audio at every rate (a 44.1 kHz
+    // pair holds 1323 sample pairs).
+    for (const std::uint32_t rate : {44100u, 48000u, 32000u, 88200u, 96000u}) {
+        for (const std::uint16_t bits : {24, 32}) {
+            const RecordFormat x = *formatFromWave(
+                formats::WaveFormat::make(formats::kWaveFormatPcm, 2, rate, bits), false, false, 0);
+            const std::uint32_t pair = x.frameAudioBytes / 4 * x.source.blockAlign;
+            EXPECT_EQ(x.sourceBytesPerBlock(4), 2 * pair) << rate << " " << bits;
+            EXPECT_EQ(x.silenceBytes(300) % x.source.blockAlign, 0u) << rate << " " << bits;
+        }
+    }
+    EXPECT_EQ(f48.sourceBytesPerBlock(4), 4u * 5760);
+    EXPECT_EQ(lp.sourceBytesPerBlock(4), 4u * 7680);
 }
 
 TEST(RecordFormatTest, FormatsOfFilesAndOfTheSoundInput)
@@ -212,6 +226,38 @@ TEST(RecorderTest, PendingIdGoesOnTheNextFrameAndWaitsForThePreSilence)
     EXPECT_EQ(frames[366].subcode.subIdFlags(), 0);
     EXPECT_EQ(r.drive.getTable(0, false)->count, 1);
     EXPECT_EQ(r.drive.getTable(0, false)->entries[0].frames, 66);
+}
+
+TEST(RecorderTest, AnIdAskedForDuringAnIdRunWaitsForItsEnd)
+{
+    struct Case {
+        const char* name;
+        int kind;
+        int pNo;
+        std::uint8_t flags;
+        std::uint16_t digits;
+    };
+    const Case cases[] = {{"SKIP", kPendingSkip, 0, 0x20, 0x0AA},
+                          {"START 7", kPendingStart, 7, 0xC0, 0x007}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecorderRig r;
+        r.begin(pcm16(48000));
+        std::vector<std::uint8_t> audio = ramp16(1440, 3);
+        r.rec.setPendingId(kPendingStart, 5);
+        for (int i = 0; i < 10; ++i)
+            ASSERT_EQ(r.rec.recordFrame(audio.data(), 5760), 5760u);
+        // Asked for ten frames into the START run (Write ID just after an Auto ID).
+        r.rec.setPendingId(c.kind, c.pNo);
+        for (int i = 0; i < 400; ++i)
+            ASSERT_EQ(r.rec.recordFrame(audio.data(), 5760), 5760u);
+        const auto& frames = r.sink.frames;
+        EXPECT_EQ(frames[299].subcode.subIdFlags(), 0xC0);
+        EXPECT_EQ(frames[299].subcode.subIdDigits(), 0x005);
+        EXPECT_EQ(frames[300].subcode.subIdFlags(), c.flags);
+        EXPECT_EQ(frames[300].subcode.subIdDigits(), c.digits);
+        EXPECT_EQ(r.rec.pendingKind(), kPendingNone);
+    }
 }
 
 TEST(RecorderTest, APreSilenceOfNoFramesLeavesTheRecordingAlone)
