@@ -67,19 +67,19 @@ std::shared_ptr<sound::AudioBackendProvider> audioFor(const PlayOptions& opt, in
 
 int play(const CliContext& ctx, const PlayOptions& opt)
 {
+    // The options are checked before anything is said about the devices.
+    std::optional<int> deviceNumber;
+    if (!opt.device.empty() && opt.device != "null") {
+        const std::size_t digits = opt.device.find_first_not_of("0123456789");
+        if (digits != std::string::npos || opt.device.size() > 9)
+            return fail("--device must be a device number or null.", 2);
+        deviceNumber = std::stoi(opt.device);
+    }
     int exitCode = 0;
     int driverType = 0;
     auto audio = audioFor(opt, driverType, exitCode);
     if (!audio)
         return exitCode;
-    std::optional<int> deviceNumber;
-    if (!opt.device.empty() && opt.device != "null") {
-        try {
-            deviceNumber = std::stoi(opt.device);
-        } catch (...) {
-            return fail("--device must be a device number or null.", 2);
-        }
-    }
     DeckSession s(ctx);
     if (!s.open(audio, exitCode, [&](app::Settings& settings) {
             settings.PlayRecDriverType = std::max(driverType, 0);
