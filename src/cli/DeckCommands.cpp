@@ -1,5 +1,6 @@
 #include "cli/CliContext.h"
 #include "cli/CliDeckView.h"
+#include "cli/CliInterrupt.h"
 #include "cli/CliSupport.h"
 #include "cli/DeckSession.h"
 #include "dat/DatMessages.h"
@@ -105,6 +106,8 @@ int play(const CliContext& ctx, const PlayOptions& opt)
         s.view->finish();
         return s.deck->lastRunFailed() ? 1 : 0;
     }
+    // Caught from before the start: a Ctrl-C as the run starts stops it like any other.
+    InterruptScope interrupt;
     const std::uint64_t ends = s.deck->playEnds();
     s.deck->play({});
     if (!s.deck->state().running.load() && s.deck->playEnds() == ends)

@@ -12,8 +12,6 @@
 #include "sound/DeviceCatalog.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <unistd.h>

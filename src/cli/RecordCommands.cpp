@@ -164,8 +164,8 @@ int tapeOperationEnd(bool ok)
 {
     if (!interrupted())
         return ok ? 0 : 1;
-    std::cerr << (ok ? "Interrupted: the tape was written to the end of the operation first.\n"
-                     : "Interrupted.\n");
+    if (ok)
+        std::cerr << "Interrupted: the writing on tape was completed first.\n";
     return interruptExitCode();
 }
 
@@ -197,7 +197,10 @@ int runFileRecording(DeckSession& s, const engine::RecordFromFileRequest& reques
     if (!s.deck->recording())
         return 1; // the start failed and said why
     const int result = followRecording(s, ends, std::nullopt);
-    return interrupted() ? interruptExitCode() : result;
+    if (!interrupted())
+        return result;
+    std::cerr << "Interrupted: the recording was stopped before its end.\n";
+    return interruptExitCode();
 }
 
 int recordList(const CliContext& ctx, const RecordOptions& opt)

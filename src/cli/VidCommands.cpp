@@ -152,6 +152,8 @@ int vidCopyFromTape(const CliContext& ctx, const VidOptions& opt)
     nullDevice.realTime = false;
     if (!s.open(std::make_shared<sound::NullBackendProvider>(nullDevice), exitCode))
         return exitCode;
+    // Caught from before the rewind, so that a Ctrl-C at any moment writes no list.
+    InterruptScope interrupt;
     s.deck->setVirtualIdMode(false);
     s.deck->rewind();
     s.settle();
