@@ -7,6 +7,7 @@
 #include "engine/EngineMessages.h"
 #include "engine/LinkPeerSender.h"
 #include "engine/PlayToFile.h"
+#include "formats/PosixIo.h"
 #include "formats/StringPrintf.h"
 #include "sound/AudioBackend.h"
 #include "sound/NullAudioBackend.h"
@@ -14,9 +15,11 @@
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <unistd.h>
 
 // The archivist's commands: a tape to WAV files with their cue list and a verifiable report,
 // a tape to an image file, and the check of an archive made earlier.
@@ -281,6 +284,12 @@ int copyToPeer(const CliContext& ctx, bool image, bool fromHere)
 
 int verify(const std::string& report)
 {
+    // Why a name is not a report file is said first (a folder, a FIFO, a missing file).
+    formats::OpenFailure failure;
+    const int fd = formats::openRegularFile(report, O_RDONLY, failure);
+    if (fd < 0)
+        return failWith(printable(report) + ": " + failure.text(), 1);
+    ::close(fd);
     std::string error;
     const engine::ArchiveVerification v = engine::verifyArchiveReport(report, error);
     if (!v.readable)

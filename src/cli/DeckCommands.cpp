@@ -1,5 +1,6 @@
 #include "cli/CliContext.h"
 #include "cli/CliDeckView.h"
+#include "cli/CliInterrupt.h"
 #include "cli/CliSupport.h"
 #include "cli/DeckSession.h"
 #include "dat/DatMessages.h"
@@ -67,19 +68,19 @@ std::shared_ptr<sound::AudioBackendProvider> audioFor(const PlayOptions& opt, in
 
 int play(const CliContext& ctx, const PlayOptions& opt)
 {
+    // The options are checked before anything is said about the devices.
+    std::optional<int> deviceNumber;
+    if (!opt.device.empty() && opt.device != "null") {
+        const std::size_t digits = opt.device.find_first_not_of("0123456789");
+        if (digits != std::string::npos || opt.device.size() > 9)
+            return fail("--device must be a device number or null.", 2);
+        deviceNumber = std::stoi(opt.device);
+    }
     int exitCode = 0;
     int driverType = 0;
     auto audio = audioFor(opt, driverType, exitCode);
     if (!audio)
         return exitCode;
-    std::optional<int> deviceNumber;
-    if (!opt.device.empty() && opt.device != "null") {
-        try {
-            deviceNumber = std::stoi(opt.device);
-        } catch (...) {
-            return fail("--device must be a device number or null.", 2);
-        }
-    }
     DeckSession s(ctx);
     if (!s.open(audio, exitCode, [&](app::Settings& settings) {
             settings.PlayRecDriverType = std::max(driverType, 0);
@@ -105,6 +106,8 @@ int play(const CliContext& ctx, const PlayOptions& opt)
         s.view->finish();
         return s.deck->lastRunFailed() ? 1 : 0;
     }
+    // Caught from before the start: a Ctrl-C as the run starts stops it like any other.
+    InterruptScope interrupt;
     const std::uint64_t ends = s.deck->playEnds();
     s.deck->play({});
     if (!s.deck->state().running.load() && s.deck->playEnds() == ends)

@@ -52,6 +52,13 @@ int fail(const std::string& text)
     return 1;
 }
 
+// A command line that cannot be carried out as given.
+int usage(const std::string& text)
+{
+    std::cerr << text << "\n";
+    return 2;
+}
+
 // " %s %s %s": command name, status name, and the caller's text or the sense summary.
 int driveError(const dat::DatDrive& drive, const char* text = nullptr)
 {
@@ -106,8 +113,13 @@ int onDeck(const CliContext& ctx, bool needTape, const std::function<int(Deck&)>
 {
     Deck deck;
     deck.selected = sim::selectDrive(requestOf(ctx));
-    if (!deck.selected.drive)
-        return fail(deck.selected.error);
+    if (!deck.selected.drive) {
+        fail(deck.selected.error);
+        // No tape device at all: the simulated drive is how to try the program.
+        if (ctx.driveSpec.empty() && deck.selected.error == tr(msg::kTapeDriveNotFound))
+            std::cerr << tr(msg::kCliNoDriveHint) << "\n";
+        return 1;
+    }
     warnIfLogOff(ctx, deck.drive());
     deck.poller = std::make_unique<dat::StatusPoller>(deck.drive(), deck.d());
     // Each run continues where the last one left the tape, as one deck would; only a tape that
@@ -220,9 +232,9 @@ int locate(const CliContext& ctx, const DriveOptions& opt)
     } else if (!opt.pno && !opt.abs.empty()) {
         target = dat::locateAbsText(opt.abs);
         if (!target)
-            return fail(stringPrintf(tr(msg::kCliBadAbsTime), opt.abs.c_str()));
+            return usage(stringPrintf(tr(msg::kCliBadAbsTime), opt.abs.c_str()));
     } else {
-        return fail(tr(msg::kCliLocateWhat));
+        return usage(tr(msg::kCliLocateWhat));
     }
     return onDeck(ctx, true, [&](Deck& deck) {
         dat::DatDrive& drive = deck.drive();

@@ -2,6 +2,32 @@
 #include "cli/CliSupport.h"
 
 #include <CLI/CLI.hpp>
+#include <iostream>
+
+namespace {
+
+// The exit status of a command line that cannot be carried out as given.
+constexpr int kExitUsage = 2;
+
+// A required name that begins with "-" is read as an option ("verify -x.log" reports the name
+// as missing): say how to give it.
+void hintAtDoubleDash(CLI::App& app, const CLI::ParseError& error)
+{
+    if (error.get_name() != "RequiredError")
+        return;
+    for (CLI::App* level = &app; level != nullptr;) {
+        for (const std::string& word : level->remaining())
+            if (word.size() > 1 && word[0] == '-' && word[1] != '-') {
+                std::cerr << "A name that begins with \"-\" goes after \"--\", for example: -- "
+                          << word << "\n";
+                return;
+            }
+        const auto subs = level->get_subcommands();
+        level = subs.empty() ? nullptr : subs.front();
+    }
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -43,7 +69,12 @@ int main(int argc, char** argv)
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return reportParseError(app, e);
+        const int code = reportParseError(app, e);
+        if (code == 0)
+            return 0; // --help
+        hintAtDoubleDash(app, e);
+        // One status for every mistake in the command line, whatever the parser calls it.
+        return kExitUsage;
     }
     return ctx.exitCode;
 }

@@ -8,6 +8,7 @@
 #include "support/WavFixture.h"
 
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace tarnvel::cli::test {
@@ -97,6 +98,7 @@ TEST(CommandLine, ExistingFilesAreReplacedOnlyWithYes)
 {
     TempDir dir;
     WavFixture().withFrames(4410).write(dir.file("a.wav"));
+    ASSERT_EQ(runCli(dir, words("sim demo tape.tvs")).exitCode, 0);
     const struct {
         const char* file;
         const char* args;
@@ -104,6 +106,8 @@ TEST(CommandLine, ExistingFilesAreReplacedOnlyWithYes)
         {"out.TVI", "image make-sample out.TVI --frames 10"},
         {"CUE.TVC", "cue make CUE.TVC a.wav"},
         {"take.WAV", "record-wav take.WAV --driver null --seconds 0.1"},
+        {"copy.WAV",
+         "--drive sim:tape.tvs record --input --driver null --seconds 1 --wav-copy copy.WAV"},
     };
     for (const auto& c : cases) {
         std::ofstream(dir.file(c.file)) << "keep";
@@ -121,6 +125,91 @@ TEST(CommandLine, ExistingFilesAreReplacedOnlyWithYes)
         EXPECT_EQ(r.exitCode, 0) << c.args << "\n" << r.err;
         EXPECT_NE(slurp(dir.file(c.file)), "keep") << c.args;
     }
+}
+
+// What is wrong is said, before anything else is said or done.
+TEST(CommandLine, WhatIsWrongIsSaidPlainly)
+{
+    TempDir dir;
+    WavFixture zeroAlign;
+    zeroAlign.blockAlign = 0;
+    zeroAlign.withFrames(4410).write(dir.file("align.wav"));
+    fs::create_directory(dir.file("folder.log"));
+    const std::string autoId =
+        "--auto-id LEVEL must be -36, -42, -48, -54, -60 or -66 (dB) and SECONDS 1 to 8.\n";
+    const std::string noDrive =
+        "Tape drive not found.\nTo try the program without a drive: tarnvel-cli sim demo "
+        "demo.tvs, then use --drive sim:demo.tvs with any drive command.\n";
+    const struct {
+        const char* args;
+        int exitCode;
+        std::string err;
+    } cases[] = {
+        {"play --device abc", 2, "--device must be a device number or null.\n"},
+        {"record --input --driver null --device 99", 1,
+         "There is no record device 99 (tarnvel-cli devices lists them).\n"},
+        {"record --input --driver null --bits 12", 2,
+         "--bits 12 (long play) needs --rate 32000.\n"},
+        {"record --input --driver null --auto-id -999,99999", 2, autoId},
+        {"record --input --driver null --auto-id -40,2", 2, autoId},
+        {"record --input --driver null --auto-id -42,9", 2, autoId},
+        {"record --wav align.wav", 1,
+         "Unsupported format.\n [block size 0, not 4]\n\n" + dir.file("align.wav") + "\n"},
+        {"verify folder.log", 1, "folder.log: is a directory\n"},
+        {"verify -x.log", 2,
+         "REPORT is required\n" + kRunHelp +
+             "A name that begins with \"-\" goes after \"--\", for example: -- -x.log\n"},
+        {"locate", 2, "Give --pno N or --abs HH:MM:SS:FF.\n"},
+        {"status", 1, noDrive},
+        {"rew", 1, noDrive},
+    };
+    for (const auto& c : cases) {
+        const CliResult r = runCli(dir, words(c.args));
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.args;
+        EXPECT_EQ(r.err, c.err) << c.args;
+    }
+
+    // A cassette in use elsewhere: the reason alone.
+    TempDir other;
+    ASSERT_EQ(runCli(dir, words("sim demo held.tvs")).exitCode, 0);
+    const std::string held = dir.file("held.tvs");
+    CliProcess holder(other, {"--realtime", "--drive", "sim:" + held, "play", "--device", "null"});
+    ASSERT_TRUE(
+        waitFor([&] { return slurp(other.file("out.txt")).find("[Play]") != std::string::npos; }));
+    for (const char* command : {"status", "rew"}) {
+        const CliResult r = runCli(dir, {"--drive", "sim:" + held, command});
+        EXPECT_EQ(r.exitCode, 1) << command;
+        EXPECT_EQ(r.err, "The cassette " + held + " is held by another drive or program.\n")
+            << command;
+    }
+}
+
+// Settings given to the run (--ini, --set, before or after the subcommand) are the ones shown.
+TEST(CommandLine, SettingsShowTakesTheSettingsOfTheRun)
+{
+    TempDir dir;
+    std::ofstream(dir.file("run.INI")) << "[Setting0]\nPlayBufFrames=20\n";
+    const struct {
+        const char* args;
+        const char* line;
+    } cases[] = {
+        {"--ini run.INI settings show", "\nPlayBufFrames=20\n"},
+        {"settings show --ini run.INI", "\nPlayBufFrames=20\n"},
+        {"--ini run.INI settings show --set PlayBufFrames=40", "\nPlayBufFrames=40\n"},
+        {"--set PlayBufFrames=40 settings show --ini run.INI", "\nPlayBufFrames=40\n"},
+    };
+    for (const auto& c : cases) {
+        const CliResult r = runCli(dir, words(c.args));
+        EXPECT_EQ(r.exitCode, 0) << c.args << "\n" << r.err;
+        EXPECT_NE(r.out.find(c.line), std::string::npos) << c.args;
+    }
+    CliResult r = runCli(dir, words("--ini missing.INI settings show"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "The settings file does not exist:\n\nmissing.INI\n");
+    EXPECT_EQ(r.out, "");
+    r = runCli(dir, words("settings show --set PlayBufFrames=abc"));
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "");
 }
 
 TEST(CommandLine, RecordingThatFailsToStartLeavesTheFileAsItWas)
