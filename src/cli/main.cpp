@@ -35,6 +35,7 @@ int main(int argc, char** argv)
     lineBufferedWhenPiped();
     CLI::App app{"tarnvel-cli: a DAT deck on an audio-capable DDS tape drive"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", TARNVEL_VERSION);
     // Global options may follow the subcommand: `tarnvel-cli play --set KEY=VALUE`,
     // `tarnvel-cli image make-sample X.TVI --yes`.
     app.fallthrough();
