@@ -26,10 +26,16 @@ void onSignal(int signal)
     gInterrupted.store(true, std::memory_order_relaxed);
 }
 
+// Scopes nest (a command's scope around a deck run's): only the outermost one clears the flag
+// and installs and restores the handlers, so a signal caught inside stays seen outside.
+int gDepth = 0;
+
 } // namespace
 
 InterruptScope::InterruptScope()
 {
+    if (gDepth++ > 0)
+        return;
     gInterrupted.store(false);
     gSignal.store(0);
     struct sigaction action {};
@@ -44,6 +50,8 @@ InterruptScope::InterruptScope()
 
 InterruptScope::~InterruptScope()
 {
+    if (--gDepth > 0)
+        return;
     sigaction(SIGINT, &gPreviousInt, nullptr);
     sigaction(SIGTERM, &gPreviousTerm, nullptr);
 }

@@ -20,7 +20,7 @@
 // so an interrupted file's header always matches its data. System calls are restarted, so an
 // interruption never turns into a failed write. A second signal ends the process at once, for a
 // run stuck where it cannot look at the flag. Commands without a scope keep the default action.
-// One scope at a time, on the main thread.
+// Scopes may nest (only the outermost acts); on the main thread.
 namespace tarnvel::cli {
 
 class InterruptScope {

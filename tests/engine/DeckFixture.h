@@ -10,6 +10,7 @@
 #include "support/TempDir.h"
 
 #include <chrono>
+#include <ctime>
 #include <deque>
 #include <functional>
 #include <gtest/gtest.h>
@@ -133,6 +134,20 @@ public:
     void start(int pNo) { dat::startIdRun(frame_.subcode, state_, dat::kIdControlStart, pNo); }
     void skip() { dat::startIdRun(frame_.subcode, state_, dat::kIdControlSkip, dat::kIdCodeNone); }
     void end() { dat::startIdRun(frame_.subcode, state_, dat::kIdControlNone, dat::kIdCodeEnd); }
+    // The recording date every frame carries from here on (20yy-mm-dd hh:mm:ss); noDate():
+    // none.
+    void date(int yy, int mm, int dd, int hh, int mi, int ss)
+    {
+        std::tm t{};
+        t.tm_year = 100 + yy;
+        t.tm_mon = mm - 1;
+        t.tm_mday = dd;
+        t.tm_hour = hh;
+        t.tm_min = mi;
+        t.tm_sec = ss;
+        dat::setDatePack(frame_.subcode, true, t);
+    }
+    void noDate() { dat::setDatePack(frame_.subcode, false); }
     void frames(int n)
     {
         const std::size_t words = (rate_ == 44100 ? dat::kAudioBytes44k : dat::kAudioBytes) / 2;
