@@ -247,6 +247,7 @@ bool PlayToFile::setUp(Modifiers modifiers)
     sink_->clear();
     extendedPairs_ = false;
     alternations_ = 0;
+    lastFrameLowByte_ = false;
     if (dialog_ && !dialog_(modifiers, request_))
         return false;
     switch (request_.destination) {
