@@ -179,7 +179,7 @@ OutputName outputName(const std::string& given, std::initializer_list<const char
     for (const char* ext : extensions) {
         const std::size_t n = std::strlen(ext);
         if (file.size() > n && strcasecmp(file.c_str() + file.size() - n, ext) == 0) {
-            name.resize(name.size() - n);
+            name.erase(name.size() - n);
             break;
         }
     }
