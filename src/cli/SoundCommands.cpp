@@ -255,7 +255,7 @@ int recordWav(const SoundOptions& opt, const CliContext& ctx)
     std::cerr << "\n";
     const formats::WaveFileWriter& writer = recorder.writer();
     const bool audioWritten =
-        writer.splitCount() > 0 || writer.bytesWritten() > formats::WaveFileWriter::kHeaderBytes;
+        writer.splitCount() > 0 || writer.bytesWritten() > writer.headerBytes();
     if (audioWritten &&
         !staged.commit(std::min(writer.splitCount(), formats::WaveFileWriter::kMaxSplits)))
         return 1;

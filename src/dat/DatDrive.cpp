@@ -445,6 +445,14 @@ std::uint32_t DatDrive::readAheadPeek(int d, int k) const
     return (*dr->ring)[(dr->aheadRead + k) % kAheadSlots].programNumber;
 }
 
+const DatFrame* DatDrive::readAheadFrame(int d, int k) const
+{
+    const Drive* dr = drive(d);
+    if (!dr || !dr->ring || k < 0 || k >= dr->aheadCount)
+        return nullptr;
+    return &(*dr->ring)[(dr->aheadRead + k) % kAheadSlots].frame;
+}
+
 void DatDrive::resetReadAhead(int d)
 {
     if (Drive* dr = drive(d)) {

@@ -77,6 +77,9 @@ public:
     // Program number starting in the frame k places after the next one to be consumed (0:
     // none, or not buffered).
     std::uint32_t readAheadPeek(int d, int k) const;
+    // The frame k places ahead in the read-ahead ring (0 = the next one to be taken), or null
+    // when the ring does not hold it yet. The playback thread only (the ring is its own).
+    const DatFrame* readAheadFrame(int d, int k) const;
     void resetReadAhead(int d);
 
     // The tape arrival sequence: audio mode (30 tries), " Loading..." through `showLoading`,

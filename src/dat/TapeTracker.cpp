@@ -201,6 +201,10 @@ int TapeTracker::nextPrevPNo(bool previous, bool virtualIds, IdEntry* entry) con
         if (units(position_.pNoDigits) < 10)
             p -= 1;
     } else {
+        // Nothing follows the END ID: the number there is the last program's, or none at all
+        // when the tape was found standing in the END area.
+        if (units(position_.pNoDigits) == kUnitsEnd)
+            return 0;
         p += 1;
     }
     return p < 0 ? 0 : p;

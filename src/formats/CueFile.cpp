@@ -172,9 +172,12 @@ bool writeCueFile(const std::string& path, int preSilenceSec, const std::vector<
             return false;
         }
     }
-    std::FILE* f = std::fopen(path.c_str(), "wb");
+    OpenFailure failure;
+    std::FILE* f = createRegularStream(path, failure);
     if (f == nullptr) {
-        showWithPath(sink, msg::kUnableToCreate, path);
+        sink.showMessage(stringPrintf("%s  (%s)\n\n%s", tr(msg::kUnableToCreate),
+                                      failure.text().c_str(), path.c_str()),
+                         MessageIcon::Warning);
         return false;
     }
     auto put = [f](const std::string& line) {

@@ -30,9 +30,18 @@ ImageWriter::~ImageWriter()
         finalise(false);
 }
 
-void ImageWriter::fail(const MessagePair& message)
+void ImageWriter::fail(const MessagePair& message, const std::string& reason)
 {
-    sink_.showMessage(messageWithDetail(message, fileName_), MessageIcon::Warning);
+    // The reason (a full disk, a missing folder, not a regular file) follows the message.
+    std::string text = messageWithDetail(message, fileName_);
+    if (!reason.empty())
+        text.insert(std::string(tr(message)).size(), "  (" + reason + ")");
+    sink_.showMessage(text, MessageIcon::Warning);
+}
+
+void ImageWriter::failWithErrno(const MessagePair& message, int error)
+{
+    fail(message, error != 0 ? std::string(std::strerror(error)) : std::string());
 }
 
 void ImageWriter::closeFile()
@@ -62,19 +71,18 @@ bool ImageWriter::create(const std::string& fileName, const std::string& comment
                 std::min(comment.size(), kImageCommentBytes));
     putId(&header_[kImageOffDataId], "data");
 
-    fd_ = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    OpenFailure failure;
+    fd_ = createRegularFile(fileName, true, failure);
     if (fd_ < 0) {
-        fail(kMsgImageCreateFailed);
+        fail(kMsgImageCreateFailed, failure.text());
         return false;
     }
+    errno = 0;
     if (writeAll(fd_, header_.data(), header_.size()) != header_.size()) {
-        // Remove the broken file, but never a device or anything else that is not ours.
-        struct stat st {};
-        const bool regular = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+        const int error = errno;
         closeFile();
-        fail(kMsgImageWriteFailed);
-        if (regular)
-            ::unlink(fileName.c_str());
+        failWithErrno(kMsgImageWriteFailed, error);
+        ::unlink(fileName.c_str()); // a regular file of ours: the broken start goes
         return false;
     }
     nextCheck_ = kImageHeaderBytes + limits_.checkInterval;
@@ -101,13 +109,15 @@ std::size_t ImageWriter::append(const std::uint8_t* frame, std::size_t n)
                           ? freeBytes - kImageFreeReserve
                           : limits_.checkInterval;
     }
+    errno = 0;
     if (writeAll(fd_, frame, n) != n) {
+        const int error = errno;
         // Cut back to the last whole frame and bring the header up to date, so that the image
         // holds every frame written so far and still opens.
         if (::ftruncate(fd_, static_cast<off_t>(bytesWritten_)) == 0)
             writeHeader();
         closeFile();
-        fail(kMsgImageWriteFailed);
+        failWithErrno(kMsgImageWriteFailed, error);
         return 0;
     }
     bytesWritten_ += n;

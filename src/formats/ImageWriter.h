@@ -61,7 +61,8 @@ public:
     const std::string& fileName() const { return fileName_; }
 
 private:
-    void fail(const MessagePair& message);
+    void fail(const MessagePair& message, const std::string& reason = {});
+    void failWithErrno(const MessagePair& message, int error);
     void closeFile();
     bool writeHeader();
 

@@ -292,9 +292,13 @@ TEST(CueFile, WriterFailures)
         EXPECT_FALSE(writeCueFile(dir.file("bad.TVC"), 0, {good, e}, sink));
     }
     EXPECT_FALSE(std::filesystem::exists(dir.file("bad.TVC")));
-    ASSERT_EQ(sink.messages.size(), 5u);
-    EXPECT_EQ(sink.messages[0].text,
-              "Unable to create file.\n\n" + dir.file("no/such/folder/CUE.TVC"));
+    const std::string fifoOut = dir.file("out.TVC");
+    ASSERT_EQ(mkfifo(fifoOut.c_str(), 0600), 0);
+    EXPECT_FALSE(writeCueFile(fifoOut, 0, {good}, sink)); // refused, not waited on
+    ASSERT_EQ(sink.messages.size(), 6u);
+    EXPECT_EQ(sink.messages[5].text, "Unable to create file.  (not a regular file)\n\n" + fifoOut);
+    EXPECT_EQ(sink.messages[0].text, "Unable to create file.  (No such file or directory)\n\n" +
+                                         dir.file("no/such/folder/CUE.TVC"));
     EXPECT_EQ(sink.messages[1].text, "This file name cannot be stored in a cue file.\n\n lead.wav");
 
     CueReader reader;
