@@ -114,13 +114,12 @@ bool DeckSession::open(std::shared_ptr<sound::AudioBackendProvider> audio, int& 
         return false;
     if (adjust)
         adjust(settings);
-    settings.DatLog = ctx_.log;
+    settings.DatLog = ctx_.log || ctx_.logFull;
     view = std::make_unique<CliDeckView>(ctx_.assumeYes, ::isatty(STDOUT_FILENO) == 1);
     engine::DeckOptions o;
     o.instance = ctx_.instance;
-    sim::DriveRequest request;
-    request.spec = ctx_.driveSpec;
-    request.realtime = ctx_.realtime;
+    sim::DriveRequest request = driveRequestOf(ctx_);
+    request.logFile.clear(); // the deck opens it at its first activation
     o.openDrive = [request](std::string& error) { return sim::openDriveObject(request, error); };
     o.explicitDrive = !ctx_.driveSpec.empty();
     if (!sim::isSimulatedSpec(ctx_.driveSpec))
@@ -154,6 +153,9 @@ bool DeckSession::waitForTape(int& exitCode)
         const auto status = static_cast<dat::UnitStatus>(deck->state().lastUnitStatus.load());
         if (i > 0 && !deck->tapeChecked() && !dat::isTransientStatus(status) &&
             status != dat::kUnitReady)
+            break;
+        // A replayed drive that stopped answering from its recording will not become ready.
+        if (ctx_.replayDiffered->load())
             break;
         loop.pumpFor(kTapeWaitPollMs);
     }

@@ -572,6 +572,7 @@ void ScsiTransport::setFullLog(bool on)
 void ScsiTransport::setExchangeCapture(std::FILE* file)
 {
     captureSink_ = {};
+    captureClockUs_ = 0;
     if (file != nullptr)
         startSink(captureSink_, file);
 }
@@ -631,10 +632,12 @@ void ScsiTransport::recordExchange(int device, const ScsiCommand& command, const
         if (sink->file == nullptr)
             continue;
         const bool replayed = result.recordedTookUs >= 0;
-        writeExchangeCommand(sink->file, ++sink->count, device,
-                             replayed ? result.recordedAtUs : startUs - sink->epochUs,
-                             replayed ? result.recordedTookUs : endUs - startUs, command, received,
-                             result, problem.c_str(), waiting);
+        const std::int64_t at = replayed ? result.recordedAtUs : startUs - sink->epochUs;
+        const std::int64_t took = replayed ? result.recordedTookUs : endUs - startUs;
+        writeExchangeCommand(sink->file, ++sink->count, device, at, took, command, received, result,
+                             problem.c_str(), waiting);
+        if (sink == &captureSink_)
+            captureClockUs_ = at + took;
         if (sink == &fullLogSink_)
             std::fflush(sink->file);
     }

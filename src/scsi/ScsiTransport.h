@@ -153,6 +153,10 @@ public:
     ExchangeSession exchangeSession() const;
     // The session a replay back-end answers from; null for other devices.
     const ExchangeSession* recordedSession() const;
+    // When the last command recorded into the capture ended, in microseconds since the capture
+    // began (a replayed command's as recorded): the clock a drive check times motions by, so
+    // that its replay shows the same times.
+    std::int64_t captureClockUs() const { return captureClockUs_; }
 
 protected:
     // Names the command about to be executed; an abort from now on applies to it.
@@ -230,6 +234,7 @@ private:
     bool fullLog_ = false;
     ExchangeSink fullLogSink_;
     ExchangeSink captureSink_;
+    std::int64_t captureClockUs_ = 0;
     std::string driveSpec_;
 };
 
