@@ -173,6 +173,25 @@ inline constexpr MessagePair kRestoreLine{"", "MODE SELECT density 0x00 (data mo
 inline constexpr MessagePair kRestoreNothing{"", "The drive was not switched to audio mode."};
 inline constexpr MessagePair kAudioModeForDeck{"", "Audio mode set again for the deck: %s"};
 
+// The desktop program: Help → "Check the drive...".
+inline constexpr MessagePair kUserManualMenu{"", "User manual"};
+inline constexpr MessagePair kCheckDriveMenu{"", "Check the drive..."};
+inline constexpr MessagePair kWindowTitle{"", "Check the drive"};
+inline constexpr MessagePair kWindowIntro{
+    "", "The check tests the drive step by step: its device and rights, its answers, audio mode, "
+        "the tape (load, position, reading 100 frames, searches, winding), and puts the drive "
+        "back in audio mode for the deck at the end. It does not record. Put in a recorded tape "
+        "first. Save the report and send it with a bug report."};
+inline constexpr MessagePair kStart{"", "Start"};
+inline constexpr MessagePair kStop{"", "Stop"};
+inline constexpr MessagePair kSaveReport{"", "Save report..."};
+inline constexpr MessagePair kClose{"", "Close"};
+inline constexpr MessagePair kRunningStep{"", "Checking: %s..."};
+inline constexpr MessagePair kStopping{"", "Stopping after this step..."};
+inline constexpr MessagePair kFinished{"", "Done: %d passed, %d failed, %d skipped."};
+inline constexpr MessagePair kDeckBusy{"", "Stop the deck first: the check needs the drive."};
+inline constexpr MessagePair kReportFiles{"", "Text files (*.txt)"};
+
 // The command line.
 inline constexpr MessagePair kWriteNeedsYes{
     "", "--write records on the tape in the drive: give --yes as well to confirm."};
