@@ -7,7 +7,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
-// `drive-check`, `--log-full` and `--drive replay:` as a user runs them.
+// `drive-check`, `--log-full` and `--drive replay:` as a user runs them (the TARNVEL_CLI program).
 namespace tarnvel::diag {
 namespace {
 
