@@ -256,6 +256,31 @@ TEST_F(Replay, TheFirstCommandThatDiffersStopsTheReplay)
     }
 }
 
+TEST_F(Replay, ADeviceTheRecordingNeverUsedIsPassedOver)
+{
+    // Two drives; the recorded run used only the second.
+    {
+        ScsiTransport live(true, nullptr);
+        live.addTarget(std::make_shared<ScriptTarget>());
+        live.addTarget(std::make_shared<ScriptTarget>());
+        ASSERT_EQ(live.scanDevices(kTypeSequentialAccess), 2);
+        std::FILE* capture = std::fopen(recording.c_str(), "w");
+        live.setExchangeCapture(capture);
+        live.runCommand("TST_U_RDY", 1, DataDirection::None, kTur, 6, nullptr, 0);
+        live.setExchangeCapture(nullptr);
+        std::fclose(capture);
+    }
+    std::unique_ptr<ScsiTransport> t = replay(recording);
+    ASSERT_TRUE(t);
+    ASSERT_EQ(t->deviceCount(), 2);
+    // A selection that tries the first drive first gets nowhere there, and the replay goes on.
+    EXPECT_EQ(t->runCommand("TST_U_RDY", 0, DataDirection::None, kTur, 6, nullptr, 0), kSsErr);
+    EXPECT_STREQ(t->senseSummary(), "Device not in the recording");
+    EXPECT_EQ(t->runCommand("TST_U_RDY", 1, DataDirection::None, kTur, 6, nullptr, 0), kSsErr);
+    EXPECT_STREQ(t->senseSummary(), "Unit Atten. 29 00");
+    EXPECT_TRUE(messages.empty());
+}
+
 TEST_F(Replay, KernelDevicesComeBackWithTheirProblemsGroupsAndStatusCodes)
 {
     using test::FakeKernel;
