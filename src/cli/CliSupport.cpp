@@ -301,7 +301,7 @@ void StderrSink::showMessage(const std::string& text, MessageIcon, const std::st
 
 void warnIfLogOff(const CliContext& ctx, const dat::DatDrive& drive)
 {
-    if (ctx.log && !drive.logging())
+    if ((ctx.log || ctx.logFull) && !drive.logging())
         std::cerr << tr(msg::kLogNotWritable) << "\n";
 }
 

@@ -134,13 +134,12 @@ bool DeckSession::open(std::shared_ptr<sound::AudioBackendProvider> audio, int& 
         return false;
     if (adjust)
         adjust(settings);
-    settings.DatLog = ctx_.log;
+    settings.DatLog = ctx_.log || ctx_.logFull;
     view = std::make_unique<CliDeckView>(ctx_.assumeYes, ::isatty(STDOUT_FILENO) == 1);
     engine::DeckOptions o;
     o.instance = ctx_.instance;
-    sim::DriveRequest request;
-    request.spec = ctx_.driveSpec;
-    request.realtime = ctx_.realtime;
+    sim::DriveRequest request = driveRequestOf(ctx_);
+    request.logFile.clear(); // the deck opens it at its first activation
     // Opened here, so that a drive that cannot be served (a cassette held elsewhere, a device
     // that does not exist) is reported with its reason alone.
     std::string error;
@@ -185,6 +184,9 @@ bool DeckSession::waitForTape(int& exitCode)
         const auto status = static_cast<dat::UnitStatus>(deck->state().lastUnitStatus.load());
         if (i > 0 && !deck->tapeChecked() && !dat::isTransientStatus(status) &&
             status != dat::kUnitReady)
+            break;
+        // A replayed drive that stopped answering from its recording will not become ready.
+        if (ctx_.replayDiffered->load())
             break;
         loop.pumpFor(kTapeWaitPollMs);
     }

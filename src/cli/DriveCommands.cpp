@@ -23,7 +23,6 @@ namespace {
 using formats::stringPrintf;
 namespace msg = dat::msg;
 
-constexpr char kLogFileName[] = "TVDAT.LOG";
 // The command line polls faster than the idle loop's second so that a run starts quickly.
 constexpr int kSettlePolls = 100;
 constexpr int kSettleIntervalMs = 200;
@@ -38,12 +37,7 @@ struct DriveOptions {
 
 sim::DriveRequest requestOf(const CliContext& ctx)
 {
-    sim::DriveRequest r;
-    r.spec = ctx.driveSpec;
-    r.realtime = ctx.realtime;
-    if (ctx.log)
-        r.logFile = kLogFileName;
-    return r;
+    return driveRequestOf(ctx);
 }
 
 int fail(const std::string& text)

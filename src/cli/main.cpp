@@ -42,8 +42,13 @@ int main(int argc, char** argv)
     CliContext ctx;
     app.add_option(
         "--drive", ctx.driveSpec,
-        "Drive to use: /dev/sgN, /dev/nstN or sim:CASSETTE (default: first audio drive)");
+        "Drive to use: /dev/sgN, /dev/nstN, sim:CASSETTE or replay:LOG (default: first audio "
+        "drive)");
     app.add_flag("--log", ctx.log, "Write the SCSI command log TVDAT.LOG");
+    app.add_flag("--log-full", ctx.logFull,
+                 "Write TVDAT.LOG with the whole command exchange (data in hex, for a replay)");
+    app.add_flag("--fast-replay", ctx.fastReplay,
+                 "A replay:FILE drive answers at once instead of taking the recorded times");
     app.add_flag("--realtime", ctx.realtime, "Run simulated drives at deck speed");
     app.add_flag("-y,--yes", ctx.assumeYes,
                  "Answer Yes to every question; replace existing output files");
@@ -66,6 +71,7 @@ int main(int argc, char** argv)
     addArchiveCommands(app, ctx);
     addRecordCommands(app, ctx);
     addVidCommands(app, ctx);
+    addDriveCheckCommands(app, ctx);
 
     try {
         app.parse(argc, argv);
@@ -77,5 +83,7 @@ int main(int argc, char** argv)
         // One status for every mistake in the command line, whatever the parser calls it.
         return kExitUsage;
     }
+    if (ctx.replayDiffered->load() && ctx.exitCode == 0)
+        ctx.exitCode = 1;
     return ctx.exitCode;
 }

@@ -59,6 +59,12 @@ DatDrive::DatDrive(bool forceAspi, std::shared_ptr<scsi::SgIo> kernel)
         d = std::make_unique<Drive>(rec_, virtualIdMode_);
 }
 
+DatDrive::DatDrive(std::unique_ptr<scsi::ScsiBackend> backend) : ScsiTransport(std::move(backend))
+{
+    for (auto& d : drives_)
+        d = std::make_unique<Drive>(rec_, virtualIdMode_);
+}
+
 DatDrive::~DatDrive() = default;
 
 void DatDrive::setSleepFunction(std::function<void(int)> sleep)

@@ -31,6 +31,8 @@ public:
 
     DatDrive(bool forceAspi, std::shared_ptr<scsi::SgIo> kernel);
     explicit DatDrive(bool forceAspi) : DatDrive(forceAspi, scsi::linuxSgIo()) {}
+    // The devices of one back-end (a replay) in place of the kernel's.
+    explicit DatDrive(std::unique_ptr<scsi::ScsiBackend> backend);
     ~DatDrive() override;
 
     // Waits of the retry loops go through this (tests make them instant).

@@ -1,6 +1,7 @@
 #include "sim/DriveSelect.h"
 
 #include "dat/DatMessages.h"
+#include "scsi/ReplayBackend.h"
 #include "scsi/ScsiStatus.h"
 #include "sim/SimulatedDrive.h"
 
@@ -11,6 +12,7 @@ namespace tarnvel::sim {
 namespace {
 
 constexpr char kSimPrefix[] = "sim:";
+constexpr char kReplayPrefix[] = "replay:";
 
 std::string format(const MessagePair& message, const std::string& argument)
 {
@@ -52,13 +54,34 @@ void giveUp(SelectedDrive& selected, std::string error, int only = -1)
 
 bool isSimulatedSpec(const std::string& spec)
 {
-    return startsWith(spec, kSimPrefix);
+    return startsWith(spec, kSimPrefix) || isReplaySpec(spec);
+}
+
+bool isReplaySpec(const std::string& spec)
+{
+    return startsWith(spec, kReplayPrefix);
+}
+
+std::string selectionSpec(const std::string& spec, const dat::DatDrive& drive)
+{
+    if (isReplaySpec(spec) && drive.recordedSession() != nullptr)
+        return drive.recordedSession()->drive;
+    return spec;
 }
 
 std::unique_ptr<dat::DatDrive> openDriveObject(const DriveRequest& request, std::string& error)
 {
     std::unique_ptr<dat::DatDrive> drive;
-    if (isSimulatedSpec(request.spec)) {
+    if (isReplaySpec(request.spec)) {
+        scsi::ReplayBackend::Options options;
+        options.fast = request.fastReplay;
+        options.differs = request.replayDiffers;
+        auto replay = scsi::ReplayBackend::open(request.spec.substr(sizeof kReplayPrefix - 1),
+                                                std::move(options), error);
+        if (!replay)
+            return nullptr;
+        drive = std::make_unique<dat::DatDrive>(std::move(replay));
+    } else if (startsWith(request.spec, kSimPrefix)) {
         SimOptions options;
         options.realtime = request.realtime;
         std::unique_ptr<SimulatedDrive> sim =
@@ -81,6 +104,8 @@ std::unique_ptr<dat::DatDrive> openDriveObject(const DriveRequest& request, std:
         }
     }
     drive->scanDevices(scsi::kTypeSequentialAccess);
+    drive->setDriveSpec(request.spec);
+    drive->setFullLog(request.fullLog);
     if (!request.logFile.empty())
         drive->setLogFile(request.logFile.c_str());
     return drive;
@@ -93,14 +118,15 @@ SelectedDrive selectDrive(const DriveRequest& request)
     if (!selected.drive)
         return selected;
     dat::DatDrive& drive = *selected.drive;
+    const std::string spec = selectionSpec(request.spec, drive);
     if (drive.deviceCount() == 0) {
-        selected.error = request.spec.empty() || isSimulatedSpec(request.spec)
+        selected.error = spec.empty() || isSimulatedSpec(spec)
                              ? tr(dat::msg::kTapeDriveNotFound)
-                             : format(dat::msg::kNoSuchDevice, request.spec);
+                             : format(dat::msg::kNoSuchDevice, spec);
         selected.drive.reset();
         return selected;
     }
-    if (request.spec.empty() || isSimulatedSpec(request.spec)) {
+    if (spec.empty() || isSimulatedSpec(spec)) {
         for (int d = 0; d < drive.deviceCount(); ++d) {
             // A device that cannot be opened is not tried (its problem goes in the error).
             if (drive.deviceProblem(d).empty() && drive.identify(d)) {
@@ -112,7 +138,7 @@ SelectedDrive selectDrive(const DriveRequest& request)
         return selected;
     }
     for (int d = 0; d < drive.deviceCount(); ++d) {
-        if (drive.devicePath(d) != request.spec)
+        if (drive.devicePath(d) != spec)
             continue;
         if (drive.deviceProblem(d).empty() && drive.identify(d)) {
             selected.index = d;
@@ -120,12 +146,12 @@ SelectedDrive selectDrive(const DriveRequest& request)
         }
         // A device that cannot be used is named by its problem line alone.
         giveUp(selected,
-               drive.deviceProblem(d).empty() ? format(dat::msg::kNotAudioCapable, request.spec)
+               drive.deviceProblem(d).empty() ? format(dat::msg::kNotAudioCapable, spec)
                                               : std::string(),
                d);
         return selected;
     }
-    giveUp(selected, format(dat::msg::kNoSuchDevice, request.spec));
+    giveUp(selected, format(dat::msg::kNoSuchDevice, spec));
     return selected;
 }
 

@@ -3,21 +3,32 @@
 #include "dat/DatDrive.h"
 #include "scsi/SgIo.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
 // Turning a drive specification into a drive object: a kernel device node, a simulated
-// drive with a cassette, or the first audio-capable drive found.
+// drive with a cassette, a replay of a recorded command exchange, or the first audio-capable
+// drive found.
 namespace tarnvel::sim {
 
 struct DriveRequest {
     // "/dev/sgN" (ASPI mode), "/dev/nstN" (SPTI mode), "sim:CASSETTE" (a simulated drive
-    // holding that cassette file), or empty: the first audio-capable tape drive (SPTI mode).
+    // holding that cassette file), "replay:FILE" (the drive of a command log written with the
+    // full exchange, or of a drive check's report), or empty: the first audio-capable tape
+    // drive (SPTI mode).
     std::string spec;
     bool realtime = false; // simulated drives run at deck speed
     // Non-empty: the command log file, opened after the scan and before the drive is
     // identified (as at start-up).
     std::string logFile;
+    // The command log (whenever it opens) gets the whole exchange as well.
+    bool fullLog = false;
+    // A replay answers as fast as it can instead of taking each command's recorded time.
+    bool fastReplay = false;
+    // Called once when a replay stops at a command that differs from the recording, with the
+    // message that says where (the command then fails with "Replay differs").
+    std::function<void(const std::string& message)> replayDiffers;
     // The kernel interface for device nodes; null: the real one.
     std::shared_ptr<scsi::SgIo> kernel;
 };
@@ -37,7 +48,12 @@ struct SelectedDrive {
 // is back in data mode, and the error names the devices that could not be used, and why.
 SelectedDrive selectDrive(const DriveRequest& request);
 
-// True when the text is a "sim:" specification.
+// True when the specification names no device node: a simulated drive ("sim:") or a replayed
+// one ("replay:").
 bool isSimulatedSpec(const std::string& spec);
+bool isReplaySpec(const std::string& spec);
+// The specification a selection goes by: a replay's is the recorded run's (so that the drive
+// it chose is chosen again); anything else is the request's own.
+std::string selectionSpec(const std::string& spec, const dat::DatDrive& drive);
 
 } // namespace tarnvel::sim
