@@ -13,6 +13,9 @@ packages=(
   # Desktop program: Qt 6 Widgets (with QTest and the offscreen platform), a font for the
   # offscreen tests, and a virtual X server for the screenshots.
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core xvfb xauth
+  # Quality-control page of an archive: loudness and true peak, the spectrogram's FFT, the
+  # pictures; ffmpeg as an independent loudness meter and Chromium to load the page in tests.
+  libebur128-dev libfftw3-dev libcairo2-dev ffmpeg chromium
 )
 
 missing=()

@@ -34,5 +34,6 @@ void addArchiveCommands(CLI::App& app, CliContext& ctx); // ArchiveCommands.cpp
 void addRecordCommands(CLI::App& app, CliContext& ctx);  // RecordCommands.cpp
 // Adds to the "vid" command of FormatCommands.cpp: register after it.
 void addVidCommands(CLI::App& app, CliContext& ctx); // VidCommands.cpp
+void addQcCommands(CLI::App& app, CliContext& ctx);  // QcCommands.cpp
 
 } // namespace tarnvel::cli

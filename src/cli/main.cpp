@@ -39,6 +39,7 @@ int main(int argc, char** argv)
     addArchiveCommands(app, ctx);
     addRecordCommands(app, ctx);
     addVidCommands(app, ctx);
+    addQcCommands(app, ctx);
 
     try {
         app.parse(argc, argv);
