@@ -54,12 +54,13 @@ std::string figuresLine(const qc::ArchivedFile& file, const qc::FileAnalysis& a)
     line +=
         qc::loudnessText(f.loudness) + stringPrintf("  LRA %.1f LU  true peak", f.loudnessRange);
     std::uint64_t clipped = 0;
-    for (std::size_t c = 0; c < f.channels.size(); ++c) {
-        line +=
-            " " + qc::levelText(f.channels[c].truePeak, c + 1 < f.channels.size() ? "" : "dBTP");
-        clipped += f.channels[c].clipRuns;
+    const int n = static_cast<int>(f.channels.size());
+    for (int c = 0; c < n; ++c) {
+        const qc::ChannelFigures& ch = f.channels[static_cast<std::size_t>(c)];
+        line += " " + qc::channelName(c, n) + " " + qc::levelText(ch.truePeak, "dBTP");
+        clipped += ch.clipRuns;
     }
-    return line + stringPrintf("  clipped %llu  silences %u",
+    return line + stringPrintf("  clipped runs %llu  silences %u",
                                static_cast<unsigned long long>(clipped), f.silenceCount);
 }
 

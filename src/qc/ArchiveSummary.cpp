@@ -229,6 +229,22 @@ ArchivedFile describeWrittenFile(const engine::WrittenFile& file, const dat::IdT
     return a;
 }
 
+ArchiveSummary summarizeRun(const engine::ArchiveRun& run,
+                            const std::vector<engine::WrittenFile>& files, const dat::IdTable& ids)
+{
+    ArchiveSummary s;
+    s.label = run.label;
+    s.program = run.program;
+    s.drive = run.drive;
+    s.started = run.started;
+    s.ended = run.ended;
+    s.outcome = run.outcome;
+    s.cueFile = run.cueFile;
+    for (const engine::WrittenFile& f : files)
+        s.files.push_back(describeWrittenFile(f, ids));
+    return s;
+}
+
 std::vector<std::string> reportLines(const ArchivedFile& file, const AudioFigures* figures)
 {
     std::vector<std::string> lines;

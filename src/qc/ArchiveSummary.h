@@ -81,6 +81,10 @@ std::string absFramesText(int frames);
 // lie within it.
 ArchivedFile describeWrittenFile(const engine::WrittenFile& file, const dat::IdTable& ids);
 
+// The run that just ended: its report's header and every file written, with the IDs of `ids`.
+ArchiveSummary summarizeRun(const engine::ArchiveRun& run,
+                            const std::vector<engine::WrittenFile>& files, const dat::IdTable& ids);
+
 // The lines the report adds to a file's entry: its IDs, and its figures when measured.
 std::vector<std::string> reportLines(const ArchivedFile& file, const AudioFigures* figures);
 
