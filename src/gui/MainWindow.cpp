@@ -25,6 +25,7 @@
 #include "gui/WaveDisplayWidget.h"
 #include "gui/WindowPlace.h"
 #include "link/PeerLink.h"
+#include "qc/PlayToFileCheck.h"
 #include "record/LinkPeerSource.h"
 #include "sound/WavePlayer.h"
 #include "sound/WaveRecorder.h"
@@ -191,7 +192,17 @@ MainWindow::MainWindow(engine::UiThread& ui, app::Settings& settings, MainWindow
                                                                    deck_->state().stopRequested);
         }
     }
-    deck_->setPlayToFileController(playToFile_.get());
+    // After a playback to WAV files, its quality-control page is made behind the window.
+    playToFileCheck_ = std::make_unique<qc::PlayToFileCheck>(*playToFile_, *deck_, ui_);
+    playToFileCheck_->setPageReady([this](const std::string& page, const std::string& error) {
+        qcPageButton_->setEnabled(!page.empty());
+        qcPageButton_->setToolTip(page.empty() ? qtext(msg::kQcPageTip)
+                                               : qtext(msg::kQcPageTip) + "\n" + qstr(page));
+        if (!error.empty() && error != "interrupted")
+            showMessage(formats::stringPrintf(tarnvel::tr(msg::kQcPageFailed), error.c_str()),
+                        MessageIcon::Warning, {});
+    });
+    deck_->setPlayToFileController(playToFileCheck_.get());
 }
 
 MainWindow::~MainWindow()
@@ -203,6 +214,7 @@ MainWindow::~MainWindow()
     peerServer_.reset();
     // The deck's threads may still hand work to the window: it goes before the widgets.
     deck_.reset();
+    playToFileCheck_.reset();
     playToFile_.reset();
 }
 
@@ -464,12 +476,16 @@ QWidget* MainWindow::buildSideButtons()
     connect(idList, &QPushButton::clicked, this, [this] { openIdList(QCursor::pos()); });
     auto* setup = button("SetupButton", msg::kSetup, msg::kSetupTip);
     connect(setup, &QPushButton::clicked, this, [this] { showSetup(); });
+    qcPageButton_ = button("QcPageButton", msg::kQcPage, msg::kQcPageTip);
+    qcPageButton_->setEnabled(false);
+    connect(qcPageButton_, &QPushButton::clicked, this, [this] { openQcPage(); });
     auto* help = button("HelpButton", msg::kHelp, msg::kHelpTip);
     connect(help, &QPushButton::clicked, this, [this] { openHelp({}); });
     g->addWidget(toFile, 0, 0);
     g->addWidget(fromFile, 0, 1);
     g->addWidget(idList, 1, 0);
     g->addWidget(setup, 1, 1);
+    g->addWidget(qcPageButton_, 2, 0);
     g->addWidget(help, 2, 1);
     g->setRowStretch(3, 1);
     return box;
@@ -977,6 +993,18 @@ void MainWindow::openHelp(const std::string& topic)
     QUrl url = QUrl::fromLocalFile(qstr(options_.manualPath));
     if (!topic.empty())
         url.setFragment(qstr(topic));
+    const bool opened = options_.openUrl ? options_.openUrl(url) : QDesktopServices::openUrl(url);
+    if (!opened)
+        showMessage(formats::stringPrintf(tarnvel::tr(msg::kBrowserFailed),
+                                          url.toString().toStdString().c_str()),
+                    MessageIcon::Warning, {});
+}
+
+void MainWindow::openQcPage()
+{
+    if (playToFileCheck_ == nullptr || playToFileCheck_->page().empty())
+        return;
+    const QUrl url = QUrl::fromLocalFile(qstr(playToFileCheck_->page()));
     const bool opened = options_.openUrl ? options_.openUrl(url) : QDesktopServices::openUrl(url);
     if (!opened)
         showMessage(formats::stringPrintf(tarnvel::tr(msg::kBrowserFailed),
