@@ -32,6 +32,8 @@ figure{margin:.8em 0}
 .plot img{display:block;width:100%;height:auto}
 .axis{position:relative;height:1.45em;overflow:hidden;font-size:12px;color:#555}
 .axis span{position:absolute;top:.2em;transform:translateX(-50%);white-space:nowrap}
+.axis span.first{transform:none}
+.axis span.last{transform:translateX(-100%)}
 .ids span{position:absolute;top:0;padding:0 .3em;font-size:11px;line-height:1.35;color:#fff;white-space:nowrap}
 .ids .start{background:#1a7f37}
 .ids .skip{background:#b35c00}
@@ -47,6 +49,8 @@ dl.facts,dl.figures{grid-template-columns:minmax(0,1fr);gap:0}
 dd{margin:0 0 .4em .8em}
 .axis span:nth-child(even){display:none}
 .ids span,.freq span{font-size:9px}
+.plot img.wave{height:150px}
+.plot img.spectrum{height:120px}
 })";
 
 std::string hex(std::uint32_t rgb)
@@ -137,8 +141,13 @@ std::string perChannel(const AudioFigures& f,
 void axis(std::string& out, const std::vector<Tick>& ticks)
 {
     out += "<div class=\"axis\" aria-hidden=\"true\">";
+    // Labels at the very edges stand inside the picture instead of centred on their mark.
     for (const Tick& t : ticks)
-        out += "<span style=\"left:" + percent(t.at) + "\">" + htmlEscaped(t.label) + "</span>";
+        out += std::string("<span") +
+               (t.at < 0.06   ? " class=\"first\""
+                : t.at > 0.94 ? " class=\"last\""
+                              : "") +
+               " style=\"left:" + percent(t.at) + "\">" + htmlEscaped(t.label) + "</span>";
     out += "</div>\n";
 }
 
@@ -153,7 +162,8 @@ void fileSection(std::string& out, const PageFile& p, std::size_t index)
     const FileTimeline timeline{file.startAbs, file.frames, f ? f->sampleFrames : 0};
 
     if (!p.waveImage.empty()) {
-        out += "<figure>\n<div class=\"plot\"><img src=\"" + htmlEscaped(p.waveImage) +
+        out += "<figure>\n<div class=\"plot\"><img class=\"wave\" src=\"" +
+               htmlEscaped(p.waveImage) +
                stringPrintf("\" width=\"%d\" height=\"%d\" alt=\"", p.wave.width,
                             p.wave.height(std::max(1, p.analysis->overview.channels))) +
                htmlEscaped("Waveform of " + name + ", error frames and IDs marked") +
@@ -167,7 +177,8 @@ void fileSection(std::string& out, const PageFile& p, std::size_t index)
         out += "</figure>\n";
     }
     if (!p.spectrumImage.empty()) {
-        out += "<figure>\n<div class=\"plot\"><img src=\"" + htmlEscaped(p.spectrumImage) +
+        out += "<figure>\n<div class=\"plot\"><img class=\"spectrum\" src=\"" +
+               htmlEscaped(p.spectrumImage) +
                stringPrintf("\" width=\"%d\" height=\"%d\" alt=\"", p.spectrum.width,
                             p.spectrum.height) +
                htmlEscaped("Spectrogram of " + name + ", 0 Hz at the bottom") +
