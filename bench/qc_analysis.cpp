@@ -2,16 +2,18 @@
 // of real time (goal: at least 300): decoding and every figure and picture of the analysis
 // (loudness, loudness range and true peak by libebur128, peaks, clipping, silence, DC offset,
 // waveform overview, spectrogram), fed from memory in the blocks the file reader uses; and
-// the same for an hour-long WAV file read from disk (page cache warm after the first run).
+// the same for an hour-long WAV file read from disk (page cache warm after the first run); and
+// libebur128 alone on the same audio, with and without its true-peak meter, for its share.
 // Usage: bench_qc_analysis [--benchmark_filter=...]; TARNVEL_BENCH_DIR for the file's folder.
-#include "formats/WaveFileWriter.h"
 #include "common/MessageSink.h"
+#include "formats/WaveFileWriter.h"
 #include "qc/WaveAnalysis.h"
 
 #include <benchmark/benchmark.h>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <ebur128.h>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -61,8 +63,8 @@ void BM_AnalyseHourFromMemory(benchmark::State& state)
         while (done < kHourFrames) {
             const std::size_t n = std::min<std::size_t>(
                 {kBlockFrames, kLoopFrames - at, static_cast<std::size_t>(kHourFrames - done)});
-            qc::decodeSamples(reinterpret_cast<const std::uint8_t*>(loop.data() + 2 * at), n, format,
-                              samples.data());
+            qc::decodeSamples(reinterpret_cast<const std::uint8_t*>(loop.data() + 2 * at), n,
+                              format, samples.data());
             analysis.add(samples.data(), n);
             done += n;
             at = (at + n) % kLoopFrames;
@@ -76,11 +78,40 @@ void BM_AnalyseHourFromMemory(benchmark::State& state)
 }
 BENCHMARK(BM_AnalyseHourFromMemory)->Unit(benchmark::kSecond)->Iterations(1);
 
+void BM_LoudnessMeterAlone(benchmark::State& state)
+{
+    const std::vector<std::int16_t> loop = music();
+    std::vector<float> samples(loop.size());
+    for (std::size_t i = 0; i < loop.size(); ++i)
+        samples[i] = static_cast<float>(loop[i]) / 32768.0f;
+    int mode = EBUR128_MODE_I | EBUR128_MODE_LRA;
+    if (state.range(0) != 0)
+        mode |= EBUR128_MODE_TRUE_PEAK;
+    for (auto _ : state) {
+        ebur128_state* meter = ebur128_init(2, kRate, mode);
+        for (std::uint64_t done = 0; done < kHourFrames; done += kLoopFrames)
+            ebur128_add_frames_float(meter, samples.data(), kLoopFrames);
+        double loudness = 0;
+        ebur128_loudness_global(meter, &loudness);
+        benchmark::DoNotOptimize(loudness);
+        ebur128_destroy(&meter);
+    }
+    state.counters["x_real_time"] =
+        benchmark::Counter(3600.0, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_LoudnessMeterAlone)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("true_peak")
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
+
 void BM_AnalyseHourFile(benchmark::State& state)
 {
     const char* dir = std::getenv("TARNVEL_BENCH_DIR");
     const std::string path =
-        (std::filesystem::path(dir != nullptr ? dir : std::filesystem::temp_directory_path().c_str()) /
+        (std::filesystem::path(dir != nullptr ? dir
+                                              : std::filesystem::temp_directory_path().c_str()) /
          "tarnvel-qc-bench.WAV")
             .string();
     {
