@@ -16,6 +16,9 @@ packages=(
   # The Debian package (tools/package.sh) and its install test in a clean root: icons rendered
   # from the SVG, dpkg-shlibdeps, and the checkers of the package and its desktop files.
   dpkg-dev librsvg2-bin debootstrap lintian appstream desktop-file-utils man-db
+  # Quality-control page of an archive: loudness and true peak, the spectrogram's FFT, the
+  # pictures; ffmpeg as an independent loudness meter and Chromium to load the page in tests.
+  libebur128-dev libfftw3-dev libcairo2-dev ffmpeg chromium
 )
 
 missing=()

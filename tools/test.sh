@@ -21,10 +21,10 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 900
 
 # Suites whose code runs threads (drive motion, sound, engine, the link, the command line's
-# recordings and signals) again under TSan.
-threaded_labels="sim|sound|engine|record|app|link|cli"
+# recordings and signals, the quality check's measuring threads) again under TSan.
+threaded_labels="sim|sound|engine|record|app|link|cli|qc"
 targets=()
-for d in sim sound engine record app link cli; do
+for d in sim sound engine record app link cli qc; do
   [ -d "tests/$d" ] && targets+=("test_$d")
 done
 if [ ${#targets[@]} -gt 0 ]; then

@@ -4,12 +4,14 @@
 #include "cli/CliInterrupt.h"
 #include "cli/CliSupport.h"
 #include "cli/DeckSession.h"
+#include "cli/QcCommands.h"
 #include "engine/ArchiveReport.h"
 #include "engine/EngineMessages.h"
 #include "engine/LinkPeerSender.h"
 #include "engine/PlayToFile.h"
 #include "formats/PosixIo.h"
 #include "formats/StringPrintf.h"
+#include "qc/QualityCheck.h"
 #include "sound/AudioBackend.h"
 #include "sound/NullAudioBackend.h"
 
@@ -39,6 +41,8 @@ struct ArchiveOptions {
     bool fromHere = false;
     bool bwf = false;
     bool noReport = false;
+    bool noQc = false;
+    std::string label;
 };
 
 struct ImageOptions {
@@ -217,6 +221,8 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
     const std::string reportName = base + ".log";
     if (!opt.noReport && !mayReplace(ctx, names.given + ".log"))
         return 1;
+    if (!opt.noQc && !mayReplace(ctx, names.given + ".html"))
+        return 1;
     // A signal stops the run as the Stop button does; the exit status still says so.
     InterruptScope interrupt;
     int exitCode = 0;
@@ -279,7 +285,7 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
               << stringPrintf("Archived in %.2f s (%.0f times real time)", took,
                               took > 0 ? ptf.audioSeconds() / took : 0.0)
               << "\n";
-    if (opt.noReport)
+    if (opt.noReport && opt.noQc)
         return rc;
 
     engine::ArchiveRun run;
@@ -306,12 +312,46 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
     run.ended = localTime();
     run.cueFile = ptf.cueName();
     run.outcome = outcomeOf(s, ptf);
-    std::string error;
-    if (!engine::writeArchiveReport(reportName, run, ptf.writtenFiles(), error)) {
-        std::cerr << printable(error) << "\n";
-        return rc != 0 ? rc : 1;
+    run.label = opt.label;
+
+    // The quality check of the closed files, and the IDs the run met for the report and page.
+    const qc::ArchiveSummary summary =
+        qc::summarizeRun(run, ptf.writtenFiles(),
+                         *s.deck->drive()->getTable(s.deck->driveIndex(), s.deck->virtualIdMode()));
+    std::vector<qc::FileAnalysis> analyses;
+    bool qcInterrupted = false;
+    if (!opt.noQc) {
+        InterruptScope interrupt; // Ctrl-C ends the check, not the report
+        const auto q0 = std::chrono::steady_clock::now();
+        analyses = measureArchive(summary);
+        qcInterrupted = interrupted();
+        std::cout
+            << stringPrintf(
+                   "Checked in %.2f s",
+                   std::chrono::duration<double>(std::chrono::steady_clock::now() - q0).count())
+            << "\n";
     }
-    std::cout << "Report " << reportName << "\n";
+    for (std::size_t i = 0; i < summary.files.size(); ++i)
+        run.fileNotes.push_back(qc::reportLines(
+            summary.files[i],
+            i < analyses.size() && analyses[i].ok ? &analyses[i].figures : nullptr));
+
+    std::string error;
+    if (!opt.noReport) {
+        if (!engine::writeArchiveReport(reportName, run, ptf.writtenFiles(), error)) {
+            std::cerr << printable(error) << "\n";
+            return rc != 0 ? rc : 1;
+        }
+        std::cout << "Report " << reportName << "\n";
+    }
+    if (qcInterrupted) {
+        std::cerr << "Quality check interrupted: no page"
+                  << (opt.noReport ? "" : " (tarnvel-cli qc " + reportName + " makes it)") << "\n";
+        return interruptExitCode();
+    }
+    if (!opt.noQc && !writeQcPageOf(base, opt.noReport ? std::string() : baseName(reportName),
+                                    summary, analyses))
+        return 1;
     return rc;
 }
 
@@ -409,8 +449,9 @@ void addArchiveCommands(CLI::App& app, CliContext& ctx)
 {
     auto a = std::make_shared<ArchiveOptions>();
     auto* archiveCmd = app.add_subcommand(
-        "archive", "Copy the tape to WAV files (BASE01.WAV, ...), a cue list BASE.TVC and a "
-                   "report BASE.log with a SHA-256 of every file");
+        "archive", "Copy the tape to WAV files (BASE01.WAV, ...), a cue list BASE.TVC, a "
+                   "report BASE.log with a SHA-256 of every file and a quality-control page "
+                   "BASE.html");
     archiveCmd
         ->add_option("BASE", a->base,
                      "Base of the file names (relative: from here; a .WAV, .TVC or .log ending "
@@ -434,6 +475,9 @@ void addArchiveCommands(CLI::App& app, CliContext& ctx)
     archiveCmd->add_flag("--from-here", a->fromHere, "Start where the tape stands (no rewind)");
     archiveCmd->add_flag("--bwf", a->bwf, "Write Broadcast Wave files (a bext chunk)");
     archiveCmd->add_flag("--no-report", a->noReport, "Write no BASE.log report");
+    archiveCmd->add_flag("--no-qc", a->noQc,
+                         "Write no quality-control page BASE.html (and no figures in the report)");
+    archiveCmd->add_option("--label", a->label, "The tape's label, for the report and the page");
     archiveCmd->callback([&ctx, a] { ctx.exitCode = archive(ctx, *a); });
 
     auto i = std::make_shared<ImageOptions>();

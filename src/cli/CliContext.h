@@ -55,5 +55,6 @@ void addRecordCommands(CLI::App& app, CliContext& ctx);  // RecordCommands.cpp
 void addVidCommands(CLI::App& app, CliContext& ctx); // VidCommands.cpp
 // DriveCheckCommands.cpp
 void addDriveCheckCommands(CLI::App& app, CliContext& ctx);
+void addQcCommands(CLI::App& app, CliContext& ctx);  // QcCommands.cpp
 
 } // namespace tarnvel::cli

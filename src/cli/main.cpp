@@ -72,6 +72,7 @@ int main(int argc, char** argv)
     addRecordCommands(app, ctx);
     addVidCommands(app, ctx);
     addDriveCheckCommands(app, ctx);
+    addQcCommands(app, ctx);
 
     try {
         app.parse(argc, argv);

@@ -185,6 +185,13 @@ bool writeArchiveReport(const std::string& path, const ArchiveRun& run,
                         const std::vector<WrittenFile>& files, std::string& error)
 {
     std::string text = std::string(kTitle) + "\n";
+    if (!run.label.empty()) {
+        std::string label = run.label;
+        for (char& c : label) // one line, whatever was typed
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+                c = ' ';
+        text += "Label: " + label + "\n";
+    }
     text += "Program: " + run.program + "\n";
     text += "Drive: " + run.drive + "\n";
     text += "Settings:";
@@ -198,7 +205,8 @@ bool writeArchiveReport(const std::string& path, const ArchiveRun& run,
     text += "Written in: " + folderOf(path) + "\n";
     text += "Cue file: " + baseName(run.cueFile) + "\n";
     std::uint64_t errorFrames = 0;
-    for (const WrittenFile& f : files) {
+    for (std::size_t index = 0; index < files.size(); ++index) {
+        const WrittenFile& f = files[index];
         for (std::size_t part = 0; part < f.parts.size(); ++part) {
             const std::string& name = f.parts[part];
             std::string whole;
@@ -235,6 +243,9 @@ bool writeArchiveReport(const std::string& path, const ArchiveRun& run,
                     text += "\n";
                 }
                 errorFrames += f.errorFrames.size();
+                if (index < run.fileNotes.size())
+                    for (const std::string& note : run.fileNotes[index])
+                        text += note + "\n";
             }
             // The whole file first (a changed header is a change too), then the audio data,
             // which ends the entry as in reports written before the whole-file hash.

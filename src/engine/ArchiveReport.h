@@ -22,6 +22,10 @@ struct ArchiveRun {
     std::string ended;
     std::string cueFile;
     std::string outcome; // how the run ended (" End of Tape", an error text, ...)
+    std::string label;   // the tape's label, when given
+    // Lines added to each file's entry, in the order of the files (the quality check's IDs
+    // and figures); may be shorter than the list of files.
+    std::vector<std::vector<std::string>> fileNotes;
 };
 
 // The SHA-256 of a WAV file as a whole and of its samples (its "data" chunk payload), in one

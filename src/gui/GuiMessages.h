@@ -44,6 +44,11 @@ inline constexpr MessagePair kSetupTip{
 inline constexpr MessagePair kIdList{"", "ID List"};
 inline constexpr MessagePair kIdListTip{
     "", "The IDs of the tape and the virtual IDs (Ctrl+L, or a right click on the meter)"};
+inline constexpr MessagePair kQcPage{"", "QC page"};
+inline constexpr MessagePair kQcPageTip{
+    "", "The quality-control page of the last playback to WAV files, in the browser"};
+inline constexpr MessagePair kQcPageChecking{"", "Checking the files of the last playback..."};
+inline constexpr MessagePair kQcPageFailed{"", "No quality-control page: %s"};
 inline constexpr MessagePair kHelp{"", "Help"};
 inline constexpr MessagePair kHelpTip{"", "The user manual (F1)"};
 

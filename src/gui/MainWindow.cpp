@@ -27,6 +27,7 @@
 #include "gui/WaveDisplayWidget.h"
 #include "gui/WindowPlace.h"
 #include "link/PeerLink.h"
+#include "qc/PlayToFileCheck.h"
 #include "record/LinkPeerSource.h"
 #include "sound/WavePlayer.h"
 #include "sound/WaveRecorder.h"
@@ -194,7 +195,17 @@ MainWindow::MainWindow(engine::UiThread& ui, app::Settings& settings, MainWindow
                                                                    deck_->state().stopRequested);
         }
     }
-    deck_->setPlayToFileController(playToFile_.get());
+    // After a playback to WAV files, its quality-control page is made behind the window.
+    playToFileCheck_ = std::make_unique<qc::PlayToFileCheck>(*playToFile_, *deck_, ui_);
+    playToFileCheck_->setPageReady([this](const std::string& page, const std::string& error) {
+        qcPageButton_->setEnabled(!page.empty());
+        qcPageButton_->setToolTip(page.empty() ? qtext(msg::kQcPageTip)
+                                               : qtext(msg::kQcPageTip) + "\n" + qstr(page));
+        if (!error.empty() && error != "interrupted")
+            showMessage(formats::stringPrintf(tarnvel::tr(msg::kQcPageFailed), error.c_str()),
+                        MessageIcon::Warning, {});
+    });
+    deck_->setPlayToFileController(playToFileCheck_.get());
 }
 
 MainWindow::~MainWindow()
@@ -206,6 +217,7 @@ MainWindow::~MainWindow()
     peerServer_.reset();
     // The deck's threads may still hand work to the window: it goes before the widgets.
     deck_.reset();
+    playToFileCheck_.reset();
     playToFile_.reset();
 }
 
@@ -467,6 +479,9 @@ QWidget* MainWindow::buildSideButtons()
     connect(idList, &QPushButton::clicked, this, [this] { openIdList(QCursor::pos()); });
     auto* setup = button("SetupButton", msg::kSetup, msg::kSetupTip);
     connect(setup, &QPushButton::clicked, this, [this] { showSetup(); });
+    qcPageButton_ = button("QcPageButton", msg::kQcPage, msg::kQcPageTip);
+    qcPageButton_->setEnabled(false);
+    connect(qcPageButton_, &QPushButton::clicked, this, [this] { openQcPage(); });
     auto* help = button("HelpButton", msg::kHelp, msg::kHelpTip);
     auto* helpMenu = new QMenu(help);
     helpMenu->addAction(qtext(diag::msg::kUserManualMenu), this, [this] { openHelp({}); });
@@ -480,6 +495,7 @@ QWidget* MainWindow::buildSideButtons()
     g->addWidget(fromFile, 0, 1);
     g->addWidget(idList, 1, 0);
     g->addWidget(setup, 1, 1);
+    g->addWidget(qcPageButton_, 2, 0);
     g->addWidget(help, 2, 1);
     g->setRowStretch(3, 1);
     return box;
@@ -987,6 +1003,18 @@ void MainWindow::openHelp(const std::string& topic)
     QUrl url = QUrl::fromLocalFile(qstr(options_.manualPath));
     if (!topic.empty())
         url.setFragment(qstr(topic));
+    const bool opened = options_.openUrl ? options_.openUrl(url) : QDesktopServices::openUrl(url);
+    if (!opened)
+        showMessage(formats::stringPrintf(tarnvel::tr(msg::kBrowserFailed),
+                                          url.toString().toStdString().c_str()),
+                    MessageIcon::Warning, {});
+}
+
+void MainWindow::openQcPage()
+{
+    if (playToFileCheck_ == nullptr || playToFileCheck_->page().empty())
+        return;
+    const QUrl url = QUrl::fromLocalFile(qstr(playToFileCheck_->page()));
     const bool opened = options_.openUrl ? options_.openUrl(url) : QDesktopServices::openUrl(url);
     if (!opened)
         showMessage(formats::stringPrintf(tarnvel::tr(msg::kBrowserFailed),

@@ -31,6 +31,9 @@ class PlayToFile;
 namespace tarnvel::link {
 class PeerServer;
 }
+namespace tarnvel::qc {
+class PlayToFileCheck;
+}
 namespace tarnvel::record {
 class LinkPeerSource;
 class LinkReplies;
@@ -121,6 +124,8 @@ public:
     void beep() override;
     void notify(engine::DeckEvent event, int value) override;
     void openHelp(const std::string& topic) override;
+    // Opens the page of the last playback to WAV files in the browser.
+    void openQcPage();
 
     // The recording functions of the deck are called from these (the recording pipeline
     // adds them to the Deck): Rec, Mute, Write ID, Erase ID, and the start of a recording
@@ -186,6 +191,9 @@ private:
     std::unique_ptr<app::SetupForm> setupForm_;
     std::unique_ptr<engine::LinkPeerSender> peerSender_;
     std::unique_ptr<engine::PlayToFile> playToFile_;
+    // Checks the WAV files of each playback to file and writes their page.
+    std::unique_ptr<qc::PlayToFileCheck> playToFileCheck_;
+    QPushButton* qcPageButton_ = nullptr;
     std::unique_ptr<link::PeerServer> peerServer_;
     // The receiving side of a copy from the other instance.
     std::unique_ptr<record::LinkReplies> peerReplies_;

@@ -17,6 +17,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
 #include <functional>
 
 namespace tarnvel::gui::test {
@@ -388,6 +389,33 @@ TEST_F(DialogsTest, PlayToFileAsksForANameAndCancelLeavesTheDeckIdle)
     EXPECT_EQ(boxes.texts[0], "Please input file name.");
     ASSERT_TRUE(pumpUntil([&] { return deck().transportEnabled(); }));
     EXPECT_FALSE(deck().state().running.load());
+}
+
+TEST_F(DialogsTest, APlayToWaveFilesOffersItsQualityControlPage)
+{
+    makeDemoTape();
+    openWindow();
+    waitForTransport();
+    auto* qcPage = find<QPushButton>("QcPageButton");
+    ASSERT_NE(qcPage, nullptr);
+    EXPECT_FALSE(qcPage->isEnabled()); // nothing checked yet
+    QTimer::singleShot(100, [&] {
+        auto* d = qobject_cast<PlayToFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(d, nullptr);
+        d->findChild<QRadioButton*>("CreateWaveFileRadioButton")->click();
+        d->findChild<QCheckBox*>("WithSoundCheckBox")->setChecked(false);
+        d->findChild<QLineEdit*>("WaveFileNameBaseEdit")
+            ->setText(QString::fromStdString(dir.file("take")));
+        d->findChild<QPushButton*>("OkButton")->click();
+    });
+    QTest::mouseClick(control(Control::PlayToFileButton), Qt::LeftButton);
+    ASSERT_TRUE(pumpUntil([&] { return qcPage->isEnabled(); }, 120000));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("take.html")));
+    EXPECT_TRUE(qcPage->toolTip().contains(QString::fromStdString(dir.file("take.html"))));
+    QTest::mouseClick(qcPage, Qt::LeftButton);
+    ASSERT_FALSE(openedUrls.empty());
+    EXPECT_EQ(openedUrls.back(),
+              QUrl::fromLocalFile(QString::fromStdString(dir.file("take.html"))));
 }
 
 TEST_F(DialogsTest, IdListEditingIsDisabledWhileTheDeckIsBusy)
