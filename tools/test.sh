@@ -7,16 +7,22 @@ cd "$(dirname "$0")/.."
 ./tools/setup.sh
 
 jobs=$(nproc)
+# Each stage's time, so that a slow CI run shows where its minutes went.
+stage() { echo "== $(date -u +%H:%M:%S) after ${SECONDS}s: $*"; }
 configure() { cmake -S . -B "$1" -G Ninja -DTARNVEL_WERROR=ON "${@:2}" >/dev/null; }
 
+stage "normal build"
 configure build
 cmake --build build -j "$jobs"
+stage "normal tests"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600
 
 # The desktop program is built and tested in the normal build only: Qt is not instrumented,
 # and the threads behind its window are the engine suites' business.
+stage "AddressSanitizer build"
 configure build-asan -DTARNVEL_SANITIZE=address -DTARNVEL_BUILD_BENCH=OFF -DTARNVEL_BUILD_GUI=OFF
 cmake --build build-asan -j "$jobs"
+stage "AddressSanitizer tests"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 900
 
@@ -28,13 +34,18 @@ for d in sim sound engine record app link cli qc; do
   [ -d "tests/$d" ] && targets+=("test_$d")
 done
 if [ ${#targets[@]} -gt 0 ]; then
+  stage "ThreadSanitizer build"
   configure build-tsan -DTARNVEL_SANITIZE=thread -DTARNVEL_BUILD_BENCH=OFF -DTARNVEL_BUILD_GUI=OFF
   cmake --build build-tsan -j "$jobs" --target tarnvel-cli "${targets[@]}"
+  stage "ThreadSanitizer tests"
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
     ctest --test-dir build-tsan --output-on-failure -j "$jobs" --timeout 900 -L "$threaded_labels"
 fi
 
 # The Debian package from one Release build, installed with apt into a clean Debian 12 root
 # and run there; lintian and the desktop file validators on it.
+stage "package"
 deb=$(./tools/package.sh)
+stage "package install test"
 ./tools/package-test.sh "$deb"
+stage "done"
