@@ -184,14 +184,15 @@ TEST_F(ArchiveCommandLine, VerifyChecksTheFilesBesideTheReport)
     // report read whole would add its 192 MiB.
     const auto peakKiB = [&](const std::string& report) {
         const std::string rssFile = dir.file("rss.txt");
-        EXPECT_NE(std::system(("/usr/bin/time -f 'peak %M' -o '" + rssFile + "' '" TARNVEL_CLI
-                               "' verify '" + report + "' >/dev/null 2>&1")
+        EXPECT_NE(std::system(("/usr/bin/time -f 'peak %M' -o '" + rssFile +
+                               "' '" TARNVEL_CLI "' verify '" + report + "' >/dev/null 2>&1")
                                   .c_str()),
                   -1);
         const std::string rss = readFile(rssFile);
         EXPECT_NE(rss.find("peak "), std::string::npos) << rss;
-        return rss.find("peak ") == std::string::npos ? 0L
-                                                      : std::stol(rss.substr(rss.find("peak ") + 5));
+        return rss.find("peak ") == std::string::npos
+                   ? 0L
+                   : std::stol(rss.substr(rss.find("peak ") + 5));
     };
     const long small = peakKiB((earlier / "take.log").string());
     EXPECT_LT(peakKiB(dir.file("huge.log")) - small, 64L * 1024) << "kilobytes above " << small;
