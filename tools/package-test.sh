@@ -4,14 +4,21 @@
 # the installed programs there; checks the package with lintian and its desktop files with
 # their validators.
 #   tools/package-test.sh [PACKAGE.deb]     (default: build-release/tarnvel_*.deb)
+#   tools/package-test.sh --prepare         only makes the clean root (tools/test.sh runs this
+#                                           beside the builds)
 set -euo pipefail
 # debootstrap, chroot and the /proc mount need root.
 [ "$(id -u)" -eq 0 ] || exec sudo "$0" "$@"
+prepare_only=false
+if [ "${1:-}" = "--prepare" ]; then
+  prepare_only=true
+  shift
+fi
 deb=${1:+$(realpath "$1")}
 cd "$(dirname "$0")/.."
 ./tools/setup.sh >&2
 
-deb=${deb:-$(realpath build-release/tarnvel_*.deb)}
+$prepare_only || deb=${deb:-$(realpath build-release/tarnvel_*.deb)}
 work=$PWD/build-pkgtest
 root=$work/root
 cache=$work/clean-root.tar
@@ -59,10 +66,14 @@ if [ ! -s "$cache" ]; then
   unmount
   tar -C "$root" -cf "$cache.part" .
   mv "$cache.part" "$cache"
-else
-  fresh_folder "$root"
-  tar -C "$root" -xf "$cache"
 fi
+if $prepare_only; then
+  rm -rf --one-file-system "$root"
+  exit 0
+fi
+# Every test starts from the clean root as cached.
+fresh_folder "$root"
+tar -C "$root" -xf "$cache"
 mount -t proc proc "$root/proc"
 cp "$deb" "$root/tmp/"
 in_root env DEBIAN_FRONTEND=noninteractive \
