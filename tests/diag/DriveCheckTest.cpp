@@ -191,7 +191,10 @@ TEST_F(DriveCheckOnSim, RecordingIsAskedForAndReadBack)
     for (const CheckStep& s : c->steps())
         EXPECT_EQ(s.result, StepResult::Pass) << DriveCheck::stepText(s, 0);
     EXPECT_TRUE(contains(joined(find(*c, "Read back")->data), "Compared 333 frames: 0 differ"));
-    EXPECT_TRUE(contains(joined(find(*c, "Record 10 seconds")->data), "as program 4"))
+    // Numbered after the programs the wind saw pass (the demo tape's third can pass between two
+    // polls on a busy machine): after the first one at least.
+    const std::string recorded = joined(find(*c, "Record 10 seconds")->data);
+    EXPECT_TRUE(contains(recorded, "as program 3") || contains(recorded, "as program 4"))
         << c->report().substr(0, 4000);
     const std::string report = c->report();
     EXPECT_TRUE(contains(report, "Writes: 10 seconds of a tone"));
