@@ -321,7 +321,7 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
     std::vector<qc::FileAnalysis> analyses;
     bool qcInterrupted = false;
     if (!opt.noQc) {
-        InterruptScope interrupt; // Ctrl-C ends the check, not the report
+        // Ctrl-C (the run's scope) ends the check, not the report.
         const auto q0 = std::chrono::steady_clock::now();
         analyses = measureArchive(summary);
         qcInterrupted = interrupted();
