@@ -356,7 +356,7 @@ std::vector<std::string> statusLines(const ShelfState& state)
 
 std::string statusJson(const ShelfState& state)
 {
-    using nlohmann::json;
+    using json = nlohmann::ordered_json;
     json doc = json::parse(toJson(state));
     const ShelfTotals t = totalsOf(state);
     doc["total"] = {{"tapes", t.tapes}, {"done", t.done},       {"failed", t.failed},

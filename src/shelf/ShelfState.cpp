@@ -67,29 +67,32 @@ const TapeRecord* ShelfState::find(std::string_view label) const
 
 std::string toJson(const ShelfState& state)
 {
-    json tapes = json::array();
+    // In this order in the file, the label first, for a reader.
+    using ordered = nlohmann::ordered_json;
+    ordered tapes = ordered::array();
     for (const TapeRecord& t : state.tapes) {
-        json o = {{"label", t.label},
-                  {"state", stateName(t.state)},
-                  {"reason", t.reason},
-                  {"host", t.host},
-                  {"pid", t.pid},
-                  {"started", t.started},
-                  {"ended", t.ended},
-                  {"attempts", t.attempts},
-                  {"programs", t.programs},
-                  {"seconds", t.seconds},
-                  {"errorFrames", t.errorFrames},
-                  {"errorsLeft", t.errorsLeft},
-                  {"errorsRight", t.errorsRight},
-                  {"errorsAbs", t.errorsAbs},
-                  {"folder", t.folder},
-                  {"notes", t.notes}};
+        ordered o = {{"label", t.label},
+                     {"state", stateName(t.state)},
+                     {"reason", t.reason},
+                     {"host", t.host},
+                     {"pid", t.pid},
+                     {"started", t.started},
+                     {"ended", t.ended},
+                     {"attempts", t.attempts},
+                     {"programs", t.programs},
+                     {"seconds", t.seconds},
+                     {"errorFrames", t.errorFrames},
+                     {"errorsLeft", t.errorsLeft},
+                     {"errorsRight", t.errorsRight},
+                     {"errorsAbs", t.errorsAbs},
+                     {"folder", t.folder},
+                     {"notes", t.notes}};
         tapes.push_back(std::move(o));
     }
     // Labels, hosts and notes are ASCII or UTF-8 of our own; anything else is replaced rather
     // than refused, so that a state is always written.
-    return json{{"tapes", std::move(tapes)}}.dump(2, ' ', false, json::error_handler_t::replace) +
+    return ordered{{"tapes", std::move(tapes)}}.dump(2, ' ', false,
+                                                     ordered::error_handler_t::replace) +
            "\n";
 }
 
