@@ -1,9 +1,11 @@
 // A shelf of simulated cassettes archived by two processes, one of them killed in the middle of
 // a tape and started again.
 #include "cli/CliRunner.h"
+#include "shelf/ShelfState.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <random>
 #include <regex>
 
 namespace tarnvel::cli::test {
@@ -154,6 +156,48 @@ TEST_F(ShelfCommandLine, TwoDrivesOneKilledEveryTapeArchivedOnce)
     EXPECT_EQ(count(redo.out, "Tape T4 done"), 1) << redo.out;
     EXPECT_TRUE(fs::exists(shelf / "T4.previous-1" / "T4.log"));
     EXPECT_EQ(cli("verify " + (shelf / "T4" / "T4.log").string()).exitCode, 0);
+}
+
+// Killed at random moments again and again, a shelf is never left with a state file that does
+// not read or with a done tape whose archive does not verify, and it still ends with every tape
+// done once.
+TEST_F(ShelfCommandLine, KilledAtAnyMomentTheStateAndTheArchivesStayIntact)
+{
+    std::ofstream(shelf / "shelf.txt") << "T1\nT2\nT3\n";
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> moment(0, 4000);
+    const std::string run = "shelf run " + shelf.string() + " --cassettes " + tapes.string();
+    const auto checkIntact = [&] {
+        shelf::ShelfState state;
+        std::string error;
+        ASSERT_TRUE(shelf::readStateFile((shelf / "shelf.json").string(), state, error)) << error;
+        for (const shelf::TapeRecord& t : state.tapes)
+            if (t.state == shelf::TapeState::Done) {
+                const CliResult v =
+                    cli("verify " + (shelf / t.label / (t.label + ".log")).string());
+                EXPECT_EQ(v.exitCode, 0) << t.label << "\n" << v.out << v.err;
+            }
+    };
+    for (int i = 0; i < 5; ++i) {
+        CliProcess p(first, words(run));
+        std::this_thread::sleep_for(std::chrono::milliseconds(moment(random)));
+        p.signal(SIGKILL);
+        p.wait();
+        checkIntact();
+    }
+    const CliResult last = runCli(first, words(run));
+    EXPECT_EQ(last.exitCode, 0) << last.out << last.err;
+    checkIntact();
+    shelf::ShelfState state;
+    std::string error;
+    ASSERT_TRUE(shelf::readStateFile((shelf / "shelf.json").string(), state, error)) << error;
+    ASSERT_EQ(state.tapes.size(), 3u);
+    for (const shelf::TapeRecord& t : state.tapes)
+        EXPECT_EQ(t.state, shelf::TapeState::Done) << t.label;
+    for (const auto& e : fs::directory_iterator(shelf))
+        EXPECT_NE(e.path().extension(), ".claim") << e.path();
 }
 
 TEST_F(ShelfCommandLine, ABadListStartsNothing)

@@ -248,6 +248,30 @@ TEST_F(ShelfFixture, StaleClaimsAreTakenOverLiveOnesNot)
     EXPECT_EQ(state().find("T4")->host, "this-host");
 }
 
+// A working run keeps its claim fresh, and learns when it was taken over all the same.
+TEST_F(ShelfFixture, TheRenewerKeepsTheClaimAndNoticesItsLoss)
+{
+    std::string error;
+    const std::string file = claimPath(folder(), "T1");
+    const ClaimInfo own{"this-host", ::getpid(), secondsNow() - 500};
+    ASSERT_TRUE(createClaim(file, own, error)) << error;
+    const auto waitFor = [](auto ready) {
+        for (int i = 0; i < 1000 && !ready(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return ready();
+    };
+    ClaimRenewer renewer(file, own, 1);
+    ClaimInfo read;
+    EXPECT_TRUE(waitFor([&] { return readClaim(file, read) && read.renewed > own.renewed; }));
+    EXPECT_TRUE(read.sameOwner(own));
+    EXPECT_FALSE(renewer.lost());
+    ::unlink(file.c_str());
+    ASSERT_TRUE(createClaim(file, {"other-host", 5, secondsNow()}, error));
+    EXPECT_TRUE(waitFor([&] { return renewer.lost(); }));
+    ASSERT_TRUE(readClaim(file, read));
+    EXPECT_EQ(read.host, "other-host");
+}
+
 // Processes and threads started at once take tapes from one shelf: none is taken twice, none
 // is left, and every update reaches the state file.
 TEST_F(ShelfFixture, ParallelClaimsNeverTakeATapeTwice)
