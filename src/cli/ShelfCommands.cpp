@@ -156,6 +156,7 @@ shelf::TapeOutcome archiveTape(const CliContext& ctx, const shelf::Shelf& shelf,
             return outcome;
         }
         tapeCtx.driveSpec = "sim:" + cassette;
+        std::cout << "Loading the cassette " << printable(cassette) << std::endl;
     } else if (!waitForNewTape(ctx, label, outcome.reason)) {
         return outcome;
     }
