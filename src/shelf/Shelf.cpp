@@ -286,6 +286,13 @@ bool Shelf::readState(ShelfState& state, std::string& error) const
     for (const ShelfTape& t : tapes_) {
         if (const TapeRecord* rec = stored.find(t.label)) {
             state.tapes.push_back(*rec);
+            // A claimed tape whose run has stopped is said to be so: it waits for a run to
+            // take it over.
+            ClaimInfo held;
+            if (rec->state == TapeState::Claimed &&
+                (!readClaim(claimPath(folder_, t.label), held) ||
+                 judgeClaim(held, host_, secondsNow()) != ClaimLife::Live))
+                state.tapes.back().reason = "its run has stopped: the next run does it again";
         } else {
             state.tapes.push_back({});
             state.tapes.back().label = t.label;
@@ -332,8 +339,8 @@ std::vector<std::string> statusLines(const ShelfState& state)
             line += r.reason;
             break;
         case TapeState::Claimed:
-            line +=
-                "by host " + r.host + " process " + std::to_string(r.pid) + " since " + r.started;
+            line += "by host " + r.host + " process " + std::to_string(r.pid) + " since " +
+                    r.started + (r.reason.empty() ? "" : " (" + r.reason + ")");
             break;
         case TapeState::Pending:
             if (!r.reason.empty())

@@ -64,7 +64,8 @@ public:
     // SHELF/LABEL.previous-N. Refused while a live process holds the tape.
     bool redo(const std::string& label, std::string& error);
 
-    // The state of every listed tape, in the list's order (pending for those never started).
+    // The state of every listed tape, in the list's order (pending for those never started);
+    // a claimed tape whose claim is stale or gone has that as its reason.
     bool readState(ShelfState& state, std::string& error) const;
 
 private:

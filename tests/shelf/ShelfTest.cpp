@@ -231,6 +231,21 @@ TEST_F(ShelfFixture, StaleClaimsAreTakenOverLiveOnesNot)
     EXPECT_EQ(c.tape.label, "T5");
     EXPECT_NE(c.notes[0].find("an unfinished claim"), std::string::npos) << c.notes[0];
 
+    // A run killed while it holds a tape: the status says that the tape waits for a run.
+    {
+        std::ofstream(dir.path() / "shelf.txt") << "T1\nT2\nT3\nT4\nT5\nT6\n";
+        Shelf killed(folder(), "this-host", goneProcess());
+        ASSERT_TRUE(killed.open(error));
+        Shelf::Claim k;
+        ASSERT_EQ(killed.claimNext(k, error), Shelf::Next::Claimed);
+        EXPECT_EQ(k.tape.label, "T6");
+        ShelfState s;
+        ASSERT_TRUE(shelf.open(error) && shelf.readState(s, error)) << error;
+        EXPECT_EQ(s.find("T6")->reason, "its run has stopped: the next run does it again");
+        EXPECT_EQ(s.find("T5")->reason, "");
+        ::unlink(claimPath(folder(), "T6").c_str());
+    }
+
     // The owner of a taken-over claim learns it at its next renewal and at its end.
     const ClaimInfo t4Owner{"other-host", 78, now};
     EXPECT_FALSE(renewClaim(claimPath(folder(), "T4"), t4Owner, now));
