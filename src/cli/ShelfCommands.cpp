@@ -110,7 +110,9 @@ bool waitForNewTape(const CliContext& ctx, const std::string& label, std::string
     }
     dat::DatDrive& drive = *selected.drive;
     dat::StatusPoller poller(drive, selected.index);
-    if (poller.adoptReadyTape()) {
+    // Settled first: a tape still loading is in the drive as much as a ready one.
+    const dat::StatusPollResult before = dat::pollUntilSettled(poller, 100, 200);
+    if (poller.tapeChecked() || before.status == dat::kUnitReady) {
         std::cout << "The drive holds a tape: ejecting it.\n";
         drive.loadUnload(selected.index, false, true);
         poller.forgetTape();

@@ -200,6 +200,27 @@ TEST_F(ShelfCommandLine, KilledAtAnyMomentTheStateAndTheArchivesStayIntact)
         EXPECT_NE(e.path().extension(), ".claim") << e.path();
 }
 
+// With a drive, each tape is asked for by name, and a tape found in the drive is not taken
+// for it; Ctrl-C while waiting puts the tape back.
+TEST_F(ShelfCommandLine, WithADriveEachTapeIsAskedForByName)
+{
+    std::ofstream(shelf / "shelf.txt") << "T1\nT2\n";
+    CliProcess p(first, words("--drive sim:" + tape("T2") + " shelf run " + shelf.string()));
+    ASSERT_TRUE(waitFor([&] {
+        return slurp(first.file("out.txt"))
+                   .find("Insert tape T1 and close the drive (Ctrl-C "
+                         "ends the shelf.)") != std::string::npos;
+    })) << slurp(first.file("out.txt"))
+        << slurp(first.file("err.txt"));
+    p.signal(SIGINT);
+    const CliResult r = p.wait();
+    EXPECT_EQ(r.exitCode, 130) << r.out << r.err;
+    EXPECT_NE(r.out.find("The drive holds a tape: ejecting it."), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(shelf / "T1" / "T1.log"));
+    const CliResult st = cli("shelf status " + shelf.string());
+    EXPECT_NE(st.out.find("T1     pending  (interrupted)"), std::string::npos) << st.out;
+}
+
 TEST_F(ShelfCommandLine, ABadListStartsNothing)
 {
     std::ofstream(shelf / "shelf.txt") << "T1\nT2 --retries 3\n";
