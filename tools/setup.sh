@@ -19,6 +19,8 @@ packages=(
   # Quality-control page of an archive: loudness and true peak, the spectrogram's FFT, the
   # pictures; ffmpeg as an independent loudness meter and Chromium to load the page in tests.
   libebur128-dev libfftw3-dev libcairo2-dev ffmpeg chromium
+  # The shelf's state file (JSON).
+  nlohmann-json3-dev
 )
 
 missing=()

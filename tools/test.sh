@@ -36,10 +36,11 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$test_jobs" --timeout 900
 
 # Suites whose code runs threads (drive motion, sound, engine, the link, the command line's
-# recordings and signals, the quality check's measuring threads) again under TSan.
-threaded_labels="sim|sound|engine|record|app|link|cli|qc"
+# recordings and signals, the quality check's measuring threads, the shelf's claim renewal and
+# parallel claims) again under TSan.
+threaded_labels="sim|sound|engine|record|app|link|cli|qc|shelf"
 targets=()
-for d in sim sound engine record app link cli qc; do
+for d in sim sound engine record app link cli qc shelf; do
   [ -d "tests/$d" ] && targets+=("test_$d")
 done
 if [ ${#targets[@]} -gt 0 ]; then

@@ -1,5 +1,6 @@
 #include "app/InstanceLock.h"
 #include "app/ProgramIdentity.h"
+#include "cli/ArchiveRun.h"
 #include "cli/CliContext.h"
 #include "cli/CliInterrupt.h"
 #include "cli/CliSupport.h"
@@ -32,18 +33,6 @@ namespace tarnvel::cli {
 namespace {
 
 using formats::stringPrintf;
-
-struct ArchiveOptions {
-    std::string base;
-    bool noDivide = false;
-    std::optional<int> preRead;
-    bool withSound = false;
-    bool fromHere = false;
-    bool bwf = false;
-    bool noReport = false;
-    bool noQc = false;
-    std::string label;
-};
 
 struct ImageOptions {
     std::string file;
@@ -127,7 +116,8 @@ struct RunResult {
 
 // Runs a playback to file on an open session and follows it with a progress line.
 RunResult runToFile(DeckSession& s, engine::PlayToFile& ptf,
-                    const engine::PlayToFileRequest& request)
+                    const engine::PlayToFileRequest& request,
+                    const std::function<std::string()>& lead = {})
 {
     ptf.setRequest(request);
     s.deck->setPlayToFileController(&ptf);
@@ -138,7 +128,8 @@ RunResult runToFile(DeckSession& s, engine::PlayToFile& ptf,
         const std::uint32_t frames = request.destination == engine::PlayDestination::Image
                                          ? ptf.imageFrames()
                                          : ptf.framesInFile();
-        return stringPrintf("  %s  %u frames  x%.1f", baseName(ptf.currentFile()).c_str(), frames,
+        return (lead ? lead() : std::string()) +
+               stringPrintf("  %s  %u frames  x%.1f", baseName(ptf.currentFile()).c_str(), frames,
                             wall > 0 ? ptf.audioSeconds() / wall : 0.0);
     });
     const std::uint64_t ends = s.deck->playEnds();
@@ -211,7 +202,9 @@ int exitOf(int code)
     return interrupted() ? interruptExitCode() : code;
 }
 
-int archive(const CliContext& ctx, const ArchiveOptions& opt)
+} // namespace
+
+int archive(const CliContext& ctx, const ArchiveOptions& opt, ArchiveFigures* figures)
 {
     // The names first: nothing moves when an output cannot be written.
     const OutputName names = outputName(opt.base, {".WAV", ".TVC", ".log"});
@@ -250,7 +243,7 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
     ptf.setBroadcastWave(opt.bwf);
     const std::string started = localTime();
     const auto t0 = std::chrono::steady_clock::now();
-    const RunResult result = runToFile(s, ptf, r);
+    const RunResult result = runToFile(s, ptf, r, opt.liveLead);
     const double took =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (!result.started)
@@ -272,6 +265,16 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
                   << "\n";
         errorFrames += f.errorFrames.size();
         seconds += f.seconds;
+        if (figures != nullptr) {
+            figures->errorsLeft += f.errorsLeft;
+            figures->errorsRight += f.errorsRight;
+            figures->errorsAbs += f.errorsAbs;
+        }
+    }
+    if (figures != nullptr) {
+        figures->files = static_cast<int>(ptf.writtenFiles().size());
+        figures->seconds = seconds;
+        figures->errorFrames = errorFrames;
     }
     if (ptf.writtenFiles().empty()) {
         std::cerr << "Nothing was archived.\n";
@@ -343,6 +346,8 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
             return rc != 0 ? rc : 1;
         }
         std::cout << "Report " << reportName << "\n";
+        if (figures != nullptr)
+            figures->report = reportName;
     }
     if (qcInterrupted) {
         std::cerr << "Quality check interrupted: no page"
@@ -354,6 +359,8 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
         return 1;
     return rc;
 }
+
+namespace {
 
 int imageCreate(const CliContext& ctx, const ImageOptions& opt)
 {
@@ -415,6 +422,8 @@ int copyToPeer(const CliContext& ctx, bool image, bool fromHere)
     return rc;
 }
 
+} // namespace
+
 int verify(const std::string& report)
 {
     // Why a name is not a report file is said first (a folder, a FIFO, a missing file).
@@ -442,8 +451,6 @@ int verify(const std::string& report)
               << "\n";
     return v.allGood() ? 0 : 1;
 }
-
-} // namespace
 
 void addArchiveCommands(CLI::App& app, CliContext& ctx)
 {

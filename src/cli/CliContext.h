@@ -55,6 +55,7 @@ void addRecordCommands(CLI::App& app, CliContext& ctx);  // RecordCommands.cpp
 void addVidCommands(CLI::App& app, CliContext& ctx); // VidCommands.cpp
 // DriveCheckCommands.cpp
 void addDriveCheckCommands(CLI::App& app, CliContext& ctx);
-void addQcCommands(CLI::App& app, CliContext& ctx);  // QcCommands.cpp
+void addQcCommands(CLI::App& app, CliContext& ctx);    // QcCommands.cpp
+void addShelfCommands(CLI::App& app, CliContext& ctx); // ShelfCommands.cpp
 
 } // namespace tarnvel::cli

@@ -73,6 +73,7 @@ int main(int argc, char** argv)
     addVidCommands(app, ctx);
     addDriveCheckCommands(app, ctx);
     addQcCommands(app, ctx);
+    addShelfCommands(app, ctx);
 
     try {
         app.parse(argc, argv);

@@ -158,6 +158,8 @@ TEST_F(ExitCodes, EveryCommandOfTheTableFailsWithOneAndRefusesABadCommandLineWit
         {"formats", "formats --device 99 --driver null", 1},
         {"play-wav", "play-wav none.wav --driver null", 1},
         {"record-wav", "record-wav x.txt --driver null --seconds 1", 1},
+        {"shelf run", "shelf run none --cassettes .", 1},
+        {"shelf status", "shelf status none", 1},
     };
     std::set<std::string> covered;
     for (const auto& c : cases) {
@@ -216,7 +218,10 @@ TEST_F(ExitCodes, InterruptionsEndEachCommandAsTheTableSays)
          "[Play]", nullptr},
         {"play-wav", "play-wav long.wav --driver null", SIGINT, "00m", nullptr},
         {"record-wav", "record-wav take.WAV --driver null --seconds 600", SIGTERM, "00m", nullptr},
+        {"shelf run", "--realtime shelf run shelf --cassettes .", SIGINT, ">> Wave", nullptr},
     };
+    fs::create_directory(dir.file("shelf"));
+    std::ofstream(dir.file("shelf/shelf.txt")) << "tape\n";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
         const auto row = manual.find(c.command);
@@ -249,6 +254,9 @@ TEST_F(ExitCodes, InterruptionsEndEachCommandAsTheTableSays)
     EXPECT_NE(runCli(dir, words("sim info new.tvs")).out.find("frames 0-241 (242 frames"),
               std::string::npos);
     EXPECT_FALSE(fs::exists(dir.file("v.TVV")));
+    // The interrupted tape is put back for the next run.
+    EXPECT_NE(slurp(dir.file("shelf/shelf.json")).find("\"reason\": \"interrupted\""),
+              std::string::npos);
 }
 
 } // namespace
