@@ -11,7 +11,7 @@ namespace tarnvel::cli {
 
 // Global options and the exit code every subcommand sets.
 struct CliContext {
-    std::string driveSpec;  // "/dev/sgN", "/dev/nstN", "sim:CASSETTE"; empty = first audio drive
+    std::string driveSpec;  // sim::DriveSpec ("/dev/sgN", "sim:CASSETTE", "image:FILE.TVI", ...)
     bool log = false;       // write TVDAT.LOG
     bool realtime = false;  // simulated drives play at deck speed instead of as fast as possible
     bool assumeYes = false; // answer Yes/OK to every question, replace files

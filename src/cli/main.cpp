@@ -13,9 +13,9 @@ int main(int argc, char** argv)
     // `tarnvel-cli image make-sample X.TVI --yes`.
     app.fallthrough();
     CliContext ctx;
-    app.add_option(
-        "--drive", ctx.driveSpec,
-        "Drive to use: /dev/sgN, /dev/nstN or sim:CASSETTE (default: first audio drive)");
+    app.add_option("--drive", ctx.driveSpec,
+                   "Drive to use: /dev/sgN, /dev/nstN, sim:CASSETTE or image:FILE.TVI (a read-only "
+                   "drive over a tape image; default: first audio drive)");
     app.add_flag("--log", ctx.log, "Write the SCSI command log TVDAT.LOG");
     app.add_flag("--realtime", ctx.realtime, "Run simulated drives at deck speed");
     app.add_flag("-y,--yes", ctx.assumeYes,

@@ -7,12 +7,27 @@
 #include <string>
 
 // Turning a drive specification into a drive object: a kernel device node, a simulated
-// drive with a cassette, or the first audio-capable drive found.
+// drive with a cassette, a read-only drive over a tape image, or the first audio-capable drive
+// found.
 namespace tarnvel::sim {
 
+// What a drive specification names. Every program (the command line's --drive, the desktop
+// program's) reads its specification here.
+struct DriveSpec {
+    enum class Kind {
+        FirstFound, // empty: the first audio-capable tape drive (SPTI mode)
+        Device,     // "/dev/sgN" (ASPI mode) or "/dev/nstN" (SPTI mode)
+        Simulated,  // "sim:CASSETTE": a simulated drive holding that cassette file
+        Image,      // "image:FILE.TVI": a read-only drive over that tape image
+        Unknown,    // anything else
+    };
+    Kind kind = Kind::FirstFound;
+    std::string path; // the device node, cassette or image
+};
+DriveSpec parseDriveSpec(const std::string& spec);
+
 struct DriveRequest {
-    // "/dev/sgN" (ASPI mode), "/dev/nstN" (SPTI mode), "sim:CASSETTE" (a simulated drive
-    // holding that cassette file), or empty: the first audio-capable tape drive (SPTI mode).
+    // A drive specification (DriveSpec).
     std::string spec;
     bool realtime = false; // simulated drives run at deck speed
     // Non-empty: the command log file, opened after the scan and before the drive is
@@ -37,7 +52,8 @@ struct SelectedDrive {
 // is back in data mode, and the error names the devices that could not be used, and why.
 SelectedDrive selectDrive(const DriveRequest& request);
 
-// True when the text is a "sim:" specification.
+// True when the specification names an in-process drive ("sim:" or "image:"), which has no
+// device node.
 bool isSimulatedSpec(const std::string& spec);
 
 } // namespace tarnvel::sim
