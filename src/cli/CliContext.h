@@ -32,6 +32,7 @@ void addDeckCommands(CLI::App& app, CliContext& ctx);     // DeckCommands.cpp
 // After addImageCommands: it adds `image create`.
 void addArchiveCommands(CLI::App& app, CliContext& ctx); // ArchiveCommands.cpp
 void addRecordCommands(CLI::App& app, CliContext& ctx);  // RecordCommands.cpp
+void addMergeCommands(CLI::App& app, CliContext& ctx);   // MergeCommands.cpp
 // Adds to the "vid" command of FormatCommands.cpp: register after it.
 void addVidCommands(CLI::App& app, CliContext& ctx); // VidCommands.cpp
 

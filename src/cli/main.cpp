@@ -38,6 +38,7 @@ int main(int argc, char** argv)
     addDeckCommands(app, ctx);
     addArchiveCommands(app, ctx);
     addRecordCommands(app, ctx);
+    addMergeCommands(app, ctx);
     addVidCommands(app, ctx);
 
     try {

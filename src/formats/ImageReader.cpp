@@ -309,6 +309,18 @@ std::size_t ImageReader::readFrame(std::uint8_t* buffer, std::size_t n, bool qui
     return 0;
 }
 
+bool ImageReader::readStoredFrame(dat::DatFrame& frame)
+{
+    if (fd_ < 0 || remaining_ < dat::kFrameBytes)
+        return false;
+    if (bufferLen_ - bufferPos_ < dat::kFrameBytes && !fill())
+        return fail(kMsgImageReadFailed, true);
+    std::memcpy(frame.data(), &buffer_[bufferPos_], dat::kFrameBytes);
+    bufferPos_ += dat::kFrameBytes;
+    remaining_ -= dat::kFrameBytes;
+    return true;
+}
+
 bool ImageReader::readFrameAt(std::uint32_t index, dat::DatFrame& frame)
 {
     if (fd_ < 0 || index >= frameCount_)
