@@ -309,15 +309,27 @@ std::size_t ImageReader::readFrame(std::uint8_t* buffer, std::size_t n, bool qui
     return 0;
 }
 
-bool ImageReader::readStoredFrame(dat::DatFrame& frame)
+const dat::DatFrame* ImageReader::nextStoredFrame()
 {
     if (fd_ < 0 || remaining_ < dat::kFrameBytes)
-        return false;
-    if (bufferLen_ - bufferPos_ < dat::kFrameBytes && !fill())
-        return fail(kMsgImageReadFailed, true);
-    std::memcpy(frame.data(), &buffer_[bufferPos_], dat::kFrameBytes);
+        return nullptr;
+    if (bufferLen_ - bufferPos_ < dat::kFrameBytes && !fill()) {
+        fail(kMsgImageReadFailed, true);
+        return nullptr;
+    }
+    // A frame is bytes only (alignment 1, trivially copyable): the buffer holds it as it is.
+    const auto* frame = reinterpret_cast<const dat::DatFrame*>(&buffer_[bufferPos_]);
     bufferPos_ += dat::kFrameBytes;
     remaining_ -= dat::kFrameBytes;
+    return frame;
+}
+
+bool ImageReader::readStoredFrame(dat::DatFrame& frame)
+{
+    const dat::DatFrame* f = nextStoredFrame();
+    if (f == nullptr)
+        return false;
+    frame = *f;
     return true;
 }
 

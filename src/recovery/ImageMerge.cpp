@@ -5,6 +5,7 @@
 #include "formats/ImageMessages.h"
 #include "formats/ImageReader.h"
 #include "formats/ImageWriter.h"
+#include "formats/PosixIo.h"
 #include "formats/StringPrintf.h"
 #include "recovery/FrameCondition.h"
 #include "recovery/RecoveryMessages.h"
@@ -12,8 +13,11 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarnvel::recovery {
 
@@ -29,9 +33,10 @@ constexpr int kProbeReach = 16;
 // the same clean samples (the exact place where a copy starts, pauses or skips).
 constexpr std::uint64_t kExtensionPairs = 10 * 48000;
 constexpr std::uint32_t kProgressFrames = 4096;
-// The merged image is written in one go under a name of the caller's: no need to make every
-// 10 seconds of it durable on the way.
-constexpr std::uint64_t kWriterCheckInterval = 64ull * 1024 * 1024;
+// The merged image is written in one go under a temporary name of the caller's: making every 10
+// seconds of it durable on the way would only hold the merge up (a crash leaves nothing to keep
+// anyway), so it is synced once, when complete. A full disk still ends it with the writer's
+// message (the failed write).
 
 // Whether a channel's samples change enough to tell one recording from another (digital
 // silence and a constant level are the same everywhere).
@@ -232,19 +237,20 @@ public:
         }
         while (valid_ && abs_ < abs)
             advance();
-        return valid_ && abs_ == abs ? &frame_ : nullptr;
+        return valid_ && abs_ == abs ? frame_ : nullptr;
     }
     bool failed() const { return !image_.reader.errorText().empty(); }
 
 private:
     void advance()
     {
-        valid_ = image_.reader.readStoredFrame(frame_);
-        abs_ = valid_ ? matchableAbs(frame_.subcode) : -1;
+        frame_ = image_.reader.nextStoredFrame();
+        valid_ = frame_ != nullptr;
+        abs_ = valid_ ? matchableAbs(frame_->subcode) : -1;
     }
 
     Image& image_;
-    dat::DatFrame frame_;
+    const dat::DatFrame* frame_ = nullptr; // in the reader's buffer
     bool valid_ = false;
     bool started_ = false;
     int abs_ = -1;
@@ -392,6 +398,33 @@ dat::TimeCode absOfPair(FrameCache& cache, const PairIndex& index, std::uint64_t
     const dat::DatFrame* f = cache.get(frame);
     return f == nullptr ? dat::kNoValue : dat::decodedAbsTime(f->subcode);
 }
+
+// The reference's file as the kernel's copy takes it: a descriptor and where its frames begin.
+struct ReferenceFile {
+    int fd = -1;
+    std::uint64_t dataOffset = 0;
+    ~ReferenceFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    bool open(const std::string& path, std::string& error)
+    {
+        formats::OpenFailure failure;
+        fd = formats::openRegularFile(path, O_RDONLY, failure);
+        struct stat st {};
+        formats::ImageLayout layout;
+        if (fd < 0 || ::fstat(fd, &st) != 0 ||
+            formats::walkImageHeader(fd, static_cast<std::uint64_t>(st.st_size), layout) !=
+                nullptr) {
+            error = stringPrintf(tr(kMsgImageNotOpened), tr(formats::kMsgImageReadFailed),
+                                 path.c_str());
+            return false;
+        }
+        dataOffset = layout.dataOffset;
+        return true;
+    }
+};
 
 class Merge {
 public:
@@ -578,7 +611,7 @@ bool Merge::mergeFrames(std::string& error)
     const std::uint32_t frames = ref.reader.frameCount();
     CollectingMessageSink writerSink;
     formats::ImageWriter::Limits limits;
-    limits.checkInterval = kWriterCheckInterval;
+    limits.checkInterval = formats::kImageSizeLimit;
     formats::ImageWriter writer(writerSink, limits);
     const auto writerError = [&] {
         error = writerSink.messages.empty() ? std::string(tr(formats::kMsgImageWriteFailed))
@@ -587,6 +620,20 @@ bool Merge::mergeFrames(std::string& error)
     };
     if (!writer.create(options_.output, ref.reader.comment()))
         return writerError();
+    // Frames the merge leaves as the reference has them (most of them) are copied from its file
+    // in runs, in the kernel where it can.
+    ReferenceFile same;
+    if (!same.open(ref.path, error))
+        return false;
+    std::uint32_t runFirst = 0, runFrames = 0;
+    const auto flushRun = [&] {
+        if (runFrames == 0)
+            return true;
+        const std::uint64_t at = same.dataOffset + std::uint64_t{runFirst} * dat::kFrameBytes;
+        const bool ok = writer.appendCopy(same.fd, at, runFrames) == runFrames;
+        runFrames = 0;
+        return ok;
+    };
 
     struct Candidate {
         bool present = false;
@@ -597,17 +644,20 @@ bool Merge::mergeFrames(std::string& error)
     const std::size_t n = images_.size();
     std::vector<Candidate> cand(n);
     std::vector<dat::DatFrame> copyAudio(n);
-    dat::DatFrame frame, out;
+    dat::DatFrame out;
     std::uint64_t refPair = 0;
     std::uint32_t stillBadFrames = 0;
     for (std::uint32_t i = 0; i < frames; ++i) {
         if (stopped()) {
+            flushRun();
             writer.setErrorFrameCount(stillBadFrames);
             writer.finalise(false);
             return interrupted(error);
         }
-        if (!ref.reader.readStoredFrame(frame))
+        const dat::DatFrame* read = ref.reader.nextStoredFrame();
+        if (read == nullptr)
             return ref.readFailed(error);
+        const dat::DatFrame& frame = *read;
         const FrameCondition rc = FrameCondition::of(frame);
         const std::size_t pairs = audioPairs(frame.subcode);
         const bool separable = channelsSeparable(frame.subcode);
@@ -636,7 +686,10 @@ bool Merge::mergeFrames(std::string& error)
             }
         }
 
-        out = frame;
+        // Only a frame the reference read with damage can change.
+        const bool mayChange = !rc.clean();
+        if (mayChange)
+            out = frame;
         ChannelUse use[2];
         if (separable) {
             for (int ch : {kLeft, kRight}) {
@@ -702,9 +755,15 @@ bool Merge::mergeFrames(std::string& error)
                     out.subcode = cand[k].frame->subcode;
                     break;
                 }
-        setInterpolationFlags(out, use[kLeft].bad, use[kRight].bad);
-        if (writer.append(out) != dat::kFrameBytes)
+        if (mayChange)
+            setInterpolationFlags(out, use[kLeft].bad, use[kRight].bad);
+        if (!mayChange || std::memcmp(out.data(), frame.data(), dat::kFrameBytes) == 0) {
+            if (runFrames == 0)
+                runFirst = i;
+            ++runFrames;
+        } else if (!flushRun() || writer.append(out) != dat::kFrameBytes) {
             return writerError();
+        }
 
         if (!rc.clean()) {
             ++result_.badBefore;
@@ -719,9 +778,12 @@ bool Merge::mergeFrames(std::string& error)
         if (i % kProgressFrames == 0)
             progress(MergeProgress::Phase::Merging, ref.path, i, frames);
     }
+    if (!flushRun())
+        return writerError();
     progress(MergeProgress::Phase::Merging, ref.path, frames, frames);
     writer.setErrorFrameCount(stillBadFrames);
-    if (!writer.finalise(false))
+    // On the disk before the caller gives it its name.
+    if (!writer.finalise(true) || !writer.finalise(false))
         return writerError();
     return true;
 }
