@@ -13,6 +13,9 @@ packages=(
   # Desktop program: Qt 6 Widgets (with QTest and the offscreen platform), a font for the
   # offscreen tests, and a virtual X server for the screenshots.
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core xvfb xauth
+  # The Debian package (tools/package.sh) and its install test in a clean root: icons rendered
+  # from the SVG, dpkg-shlibdeps, and the checkers of the package and its desktop files.
+  dpkg-dev librsvg2-bin debootstrap lintian appstream desktop-file-utils man-db
 )
 
 missing=()

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test suite: the normal build (warnings
 # as errors), all suites again under AddressSanitizer+UBSan, and the threaded suites under
-# ThreadSanitizer.
+# ThreadSanitizer; then builds the Debian package and tests it installed in a clean root.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./tools/setup.sh
@@ -33,3 +33,8 @@ if [ ${#targets[@]} -gt 0 ]; then
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
     ctest --test-dir build-tsan --output-on-failure -j "$jobs" --timeout 900 -L "$threaded_labels"
 fi
+
+# The Debian package from one Release build, installed with apt into a clean Debian 12 root
+# and run there; lintian and the desktop file validators on it.
+deb=$(./tools/package.sh)
+./tools/package-test.sh "$deb"

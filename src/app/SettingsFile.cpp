@@ -268,7 +268,7 @@ SettingsLocation locateSettings(int instance, const std::string& executableDir,
 {
     const std::string name = instance == 2 ? "TV_2.INI" : "TV.INI";
     SettingsLocation loc;
-    if (!executableDir.empty()) {
+    if (!executableDir.empty() && !isInstalledProgramDir(executableDir)) {
         const std::string dir = withSlash(executableDir);
         const std::string beside = dir + name;
         if (::access(beside.c_str(), F_OK) == 0 || ::access(dir.c_str(), W_OK) == 0) {
@@ -285,6 +285,27 @@ SettingsLocation locateSettings(int instance, const std::string& executableDir,
     loc.iniPath = withSlash(configHome) + "tarnvel/" + name;
     loc.programDir = withSlash(homeFolder);
     return loc;
+}
+
+bool isInstalledProgramDir(const std::string& executableDir)
+{
+    namespace fs = std::filesystem;
+    // A folder named bin is shared by every program of its prefix (and /usr/bin is writable
+    // for root): never a place for one user's settings. Nothing the build makes lands in one,
+    // but a build tree told to put its programs in bin/ still runs as a build.
+    fs::path dir = fs::path(executableDir).lexically_normal();
+    if (!dir.has_filename())
+        dir = dir.parent_path();
+    if (dir.filename() != "bin")
+        return false;
+    std::error_code ec;
+    for (fs::path p = dir; !p.empty(); p = p.parent_path()) {
+        if (fs::exists(p / "CMakeCache.txt", ec))
+            return false;
+        if (p == p.parent_path())
+            break;
+    }
+    return true;
 }
 
 std::string executableDir()

@@ -17,12 +17,17 @@ struct SettingsLocation {
     bool besideExecutable = false;
 };
 
-// The settings file of an instance: beside the executable when that folder is writable or
-// already holds the file, else in `$XDG_CONFIG_HOME/tarnvel/` (`~/.config/tarnvel/`).
-// The program's directory is the executable's folder in the first case and the user's home
-// folder in the second, so that default output folders are always writable.
+// The settings file of an instance. An installed program keeps it in
+// `$XDG_CONFIG_HOME/tarnvel/` (`~/.config/tarnvel/`); one run from its build tree or a folder
+// of its own keeps it beside the executable when that folder is writable or already holds the
+// file, else in the config folder too. The program's directory is the executable's folder
+// beside it and the user's home folder otherwise, so that default output folders are always
+// writable.
 SettingsLocation locateSettings(int instance, const std::string& executableDir,
                                 const std::string& xdgConfigHome, const std::string& home);
+// True when `executableDir` is an install prefix's program folder (`PREFIX/bin`: /usr/bin,
+// /usr/local/bin, ~/.local/bin) and not inside a build tree (no CMakeCache.txt in it or above).
+bool isInstalledProgramDir(const std::string& executableDir);
 // The same from the running executable and the environment.
 SettingsLocation locateSettings(int instance);
 // Folder of the running executable, ending with "/" (empty when it cannot be found).

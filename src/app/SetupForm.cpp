@@ -23,10 +23,15 @@ struct Item {
     int value2 = 0; // RecFormatComboBox: the bit length
 };
 
-constexpr Item kErrorStopItems[] = {
-    {{"", "0"}, -1}, {{"", "50"}, 50}, {{"", "100"}, 100}, {{"", "200"}, 200}, {{"", "500"}, 500}};
-constexpr Item kAbsErrorStopItems[] = {{{"", "0"}, -1},   {{"", "10"}, 10},   {{"", "20"}, 20},
-                                       {{"", "50"}, 50},  {{"", "100"}, 100}, {{"", "200"}, 200},
+// The first item stores -1, which never stops playback; it is not named "0", since a limit of
+// 0 in the settings file stops at the first error frame.
+constexpr Item kErrorStopItems[] = {{{"", "Never"}, -1},
+                                    {{"", "50"}, 50},
+                                    {{"", "100"}, 100},
+                                    {{"", "200"}, 200},
+                                    {{"", "500"}, 500}};
+constexpr Item kAbsErrorStopItems[] = {{{"", "Never"}, -1}, {{"", "10"}, 10},   {{"", "20"}, 20},
+                                       {{"", "50"}, 50},    {{"", "100"}, 100}, {{"", "200"}, 200},
                                        {{"", "500"}, 500}};
 constexpr Item kRecFormatItems[] = {
     {{"", "32000 LP"}, 32000, 12},   {{"", "32000"}, 32000, 16},      {{"", "44100"}, 44100, 16},

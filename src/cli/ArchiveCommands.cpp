@@ -1,12 +1,14 @@
 #include "app/InstanceLock.h"
 #include "app/ProgramIdentity.h"
 #include "cli/CliContext.h"
+#include "cli/CliInterrupt.h"
 #include "cli/CliSupport.h"
 #include "cli/DeckSession.h"
 #include "engine/ArchiveReport.h"
 #include "engine/EngineMessages.h"
 #include "engine/LinkPeerSender.h"
 #include "engine/PlayToFile.h"
+#include "formats/PosixIo.h"
 #include "formats/StringPrintf.h"
 #include "sound/AudioBackend.h"
 #include "sound/NullAudioBackend.h"
@@ -14,9 +16,12 @@
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <strings.h>
+#include <unistd.h>
 
 // The archivist's commands: a tape to WAV files with their cue list and a verifiable report,
 // a tape to an image file, and the check of an archive made earlier.
@@ -59,7 +64,7 @@ std::string trimmed(const std::string& s)
 }
 
 // How the run ended, in the words of the report.
-std::string outcomeOf(const DeckSession& s)
+std::string outcomeOf(const DeckSession& s, const engine::PlayToFile& ptf)
 {
     switch (s.deck->pipeline().stopReason()) {
     case engine::PlayStop::EndId:
@@ -70,8 +75,14 @@ std::string outcomeOf(const DeckSession& s)
         return "stopped by the user";
     case engine::PlayStop::Mem2:
         return "stopped at the Mem2 time";
-    default:
-        return "stopped by an error: " + trimmed(s.view->errorText());
+    default: {
+        // A drive error is on the error line; a file that could not be written said why in a
+        // message of its writer.
+        std::string why = trimmed(s.view->errorText());
+        if (why.empty())
+            why = ptf.lastMessage();
+        return "stopped by an error: " + why;
+    }
     }
 }
 
@@ -105,9 +116,14 @@ std::shared_ptr<sound::AudioBackendProvider> audioOf(bool withSound, const app::
     return nullDevice(true);
 }
 
-// Runs a playback to file on an open session and follows it with a progress line. Returns
-// the run's exit code.
-int runToFile(DeckSession& s, engine::PlayToFile& ptf, const engine::PlayToFileRequest& request)
+struct RunResult {
+    int exitCode = 0;
+    bool started = false; // false: the start failed and said why
+};
+
+// Runs a playback to file on an open session and follows it with a progress line.
+RunResult runToFile(DeckSession& s, engine::PlayToFile& ptf,
+                    const engine::PlayToFileRequest& request)
 {
     ptf.setRequest(request);
     s.deck->setPlayToFileController(&ptf);
@@ -123,14 +139,18 @@ int runToFile(DeckSession& s, engine::PlayToFile& ptf, const engine::PlayToFileR
     });
     const std::uint64_t ends = s.deck->playEnds();
     s.deck->playToFile({});
-    int rc = 0;
-    if (!s.deck->state().running.load() && s.deck->playEnds() == ends)
-        rc = 1; // the start failed and said why
-    else
-        rc = s.followPlayback(ends);
+    RunResult r;
+    if (!s.deck->state().running.load() && s.deck->playEnds() == ends) {
+        r.exitCode = 1;
+    } else {
+        r.started = true;
+        r.exitCode = s.followPlayback(ends);
+    }
     s.view->setLiveExtra({});
     s.deck->setPlayToFileController(nullptr);
-    return ptf.writeFailed() ? 1 : rc;
+    if (ptf.writeFailed())
+        r.exitCode = 1;
+    return r;
 }
 
 std::string absoluteFromHere(const std::string& name)
@@ -139,25 +159,84 @@ std::string absoluteFromHere(const std::string& name)
     return std::filesystem::absolute(name, ec).lexically_normal().string();
 }
 
+struct OutputName {
+    std::string given;    // as typed, without the known ending (for messages)
+    std::string absolute; // empty after a refusal, which was printed
+};
+
+// The output name of `archive` or `image create` without a known extension of the files made
+// from it (`extensions`, any letter case), made absolute, its folder made when missing (as
+// mkdir -p). An empty name, or one that names a folder, is refused: it would give hidden
+// files such as ".TVC".
+OutputName outputName(const std::string& given, std::initializer_list<const char*> extensions)
+{
+    std::string name = given;
+    const std::string file = std::filesystem::path(name).filename().string();
+    if (file.empty() || file == "." || file == "..") {
+        std::cerr << stringPrintf("\"%s\" names no file: give a file name, for example "
+                                  "concert or tapes/concert.",
+                                  printable(given).c_str())
+                  << "\n";
+        return {};
+    }
+    for (const char* ext : extensions) {
+        const std::size_t n = std::strlen(ext);
+        if (file.size() > n && strcasecmp(file.c_str() + file.size() - n, ext) == 0) {
+            name.erase(name.size() - n);
+            break;
+        }
+    }
+    OutputName out{name, absoluteFromHere(name)};
+    const std::filesystem::path folder = std::filesystem::path(out.absolute).parent_path();
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec)) {
+        std::filesystem::create_directories(folder, ec);
+        if (ec) {
+            std::cerr << stringPrintf("Unable to create the folder %s (%s).",
+                                      printable(folder.string()).c_str(), ec.message().c_str())
+                      << "\n";
+            return {};
+        }
+    }
+    return out;
+}
+
+// 128 + the signal when the run was interrupted, else `code`.
+int exitOf(int code)
+{
+    return interrupted() ? interruptExitCode() : code;
+}
+
 int archive(const CliContext& ctx, const ArchiveOptions& opt)
 {
+    // The names first: nothing moves when an output cannot be written.
+    const OutputName names = outputName(opt.base, {".WAV", ".TVC", ".log"});
+    if (names.absolute.empty())
+        return 1;
+    const std::string& base = names.absolute;
+    const std::string reportName = base + ".log";
+    if (!opt.noReport && !mayReplace(ctx, names.given + ".log"))
+        return 1;
+    // A signal stops the run as the Stop button does; the exit status still says so.
+    InterruptScope interrupt;
     int exitCode = 0;
     DeckSession s(ctx);
     app::Settings probe;
     if (!loadRunSettings(ctx, probe, exitCode))
         return exitCode;
     if (!s.open(audioOf(opt.withSound, probe), exitCode))
-        return exitCode;
+        return exitOf(exitCode);
     if (!opt.fromHere) {
         s.deck->rewind();
         if (!s.view->errorText().empty())
-            return 1;
+            return exitOf(1);
         s.settle();
     }
+    if (interrupted())
+        return reportInterrupted({});
     engine::PlayToFileRequest r;
     r.destination = engine::PlayDestination::Wave;
-    // A shell user expects a relative name to be taken from the current folder.
-    r.waveBase = absoluteFromHere(opt.base);
+    r.waveBase = base;
     r.withSound = opt.withSound;
     r.divide = !opt.noDivide;
     r.preReadTenths = opt.preRead.value_or(s.settings.PreReadIDsec10);
@@ -165,9 +244,16 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
     ptf.setBroadcastWave(opt.bwf);
     const std::string started = localTime();
     const auto t0 = std::chrono::steady_clock::now();
-    const int rc = runToFile(s, ptf, r);
+    const RunResult result = runToFile(s, ptf, r);
     const double took =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (!result.started)
+        return exitOf(result.exitCode); // said why; nothing was archived
+    const int rc = exitOf(result.exitCode);
+
+    if (ptf.extendedPairsSeen())
+        std::cerr << "Warning: the tape holds 24-bit frame pairs, archived here as "
+                     "high-rate 16-bit audio. Archive it again with --set ExtendedFormatMode=1.\n";
 
     // The summary.
     std::uint64_t errorFrames = 0;
@@ -181,6 +267,10 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
         errorFrames += f.errorFrames.size();
         seconds += f.seconds;
     }
+    if (ptf.writtenFiles().empty()) {
+        std::cerr << "Nothing was archived.\n";
+        return rc != 0 ? rc : 1;
+    }
     std::cout << stringPrintf("%zu files, %02dh%02dm%02ds, %llu error frames; cue list %s",
                               ptf.writtenFiles().size(), seconds / 3600, seconds / 60 % 60,
                               seconds % 60, static_cast<unsigned long long>(errorFrames),
@@ -189,7 +279,7 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
               << stringPrintf("Archived in %.2f s (%.0f times real time)", took,
                               took > 0 ? ptf.audioSeconds() / took : 0.0)
               << "\n";
-    if (opt.noReport || ptf.writtenFiles().empty())
+    if (opt.noReport)
         return rc;
 
     engine::ArchiveRun run;
@@ -207,6 +297,7 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
         {"AbsTimeErrorStopCounter", std::to_string(st.AbsTimeErrorStopCounter)},
         {"WriteAbsTimeErrorFrameToFile", std::to_string(st.WriteAbsTimeErrorFrameToFile)},
         {"ResetErrorAtID", std::to_string(st.ResetErrorAtID)},
+        {"EnableSkipPlay", std::to_string(st.EnableSkipPlay)},
         {"EnableDivideFileAtID", std::to_string(r.divide)},
         {"PreReadIDsec10", std::to_string(r.preReadTenths)},
         {"ExtendedFormatMode", std::to_string(st.ExtendedFormatMode)},
@@ -214,12 +305,11 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
     run.started = started;
     run.ended = localTime();
     run.cueFile = ptf.cueName();
-    run.outcome = outcomeOf(s);
-    const std::string reportName = r.waveBase + ".log";
+    run.outcome = outcomeOf(s, ptf);
     std::string error;
     if (!engine::writeArchiveReport(reportName, run, ptf.writtenFiles(), error)) {
-        std::cerr << error << "\n";
-        return 1;
+        std::cerr << printable(error) << "\n";
+        return rc != 0 ? rc : 1;
     }
     std::cout << "Report " << reportName << "\n";
     return rc;
@@ -227,21 +317,26 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
 
 int imageCreate(const CliContext& ctx, const ImageOptions& opt)
 {
+    const std::string name = outputName(opt.file, {".TVI"}).absolute;
+    if (name.empty())
+        return 1;
+    InterruptScope interrupt;
     int exitCode = 0;
     DeckSession s(ctx);
     if (!s.open(nullDevice(false), exitCode))
-        return exitCode;
+        return exitOf(exitCode);
     engine::PlayToFileRequest r;
     r.destination = engine::PlayDestination::Image;
-    r.imageName = absoluteFromHere(opt.file);
+    r.imageName = name;
     r.imageComment = opt.comment;
     r.imageFromHere = opt.here;
     engine::PlayToFile ptf(*s.deck, s.settings);
-    const int rc = runToFile(s, ptf, r);
-    if (!ptf.imageFileName().empty())
-        std::cout << stringPrintf("%s: %u frames", ptf.imageFileName().c_str(), ptf.imageFrames())
-                  << "\n";
-    return rc;
+    const RunResult result = runToFile(s, ptf, r);
+    if (!result.started)
+        return exitOf(result.exitCode); // said why; no image was made
+    std::cout << stringPrintf("%s: %u frames", ptf.imageFileName().c_str(), ptf.imageFrames())
+              << "\n";
+    return exitOf(result.exitCode);
 }
 
 int copyToPeer(const CliContext& ctx, bool image, bool fromHere)
@@ -273,27 +368,38 @@ int copyToPeer(const CliContext& ctx, bool image, bool fromHere)
     r.destination = image ? engine::PlayDestination::PeerImage : engine::PlayDestination::PeerAudio;
     engine::PlayToFile ptf(*s.deck, s.settings);
     ptf.setPeer(&sender);
-    const int rc = runToFile(s, ptf, r);
-    if (rc == 0 && sender.blocksSent() == 0)
+    const RunResult result = runToFile(s, ptf, r);
+    const int rc = exitOf(result.exitCode);
+    if (result.started && rc == 0 && sender.blocksSent() == 0)
         return failWith("Nothing was copied: no frames were played from where the tape stands.");
     return rc;
 }
 
 int verify(const std::string& report)
 {
+    // Why a name is not a report file is said first (a folder, a FIFO, a missing file).
+    formats::OpenFailure failure;
+    const int fd = formats::openRegularFile(report, O_RDONLY, failure);
+    if (fd < 0)
+        return failWith(printable(report) + ": " + failure.text(), 1);
+    ::close(fd);
     std::string error;
-    const engine::ArchiveVerification v = engine::verifyArchiveReport(report, error);
+    // Each file as it is checked: a long archive shows its progress.
+    const engine::ArchiveVerification v = engine::verifyArchiveReport(
+        report,
+        [](const engine::VerifiedFile& f) {
+            const char* word = f.result == engine::VerifiedFile::Result::Ok        ? "OK      "
+                               : f.result == engine::VerifiedFile::Result::Missing ? "MISSING "
+                                                                                   : "MISMATCH";
+            // Names come from the report file: shown escaped.
+            std::cout << word << " " << printable(f.name)
+                      << (f.detail.empty() ? "" : "  (" + printable(f.detail) + ")") << "\n";
+        },
+        error);
     if (!v.readable)
-        return failWith(error, 1);
-    for (const engine::VerifiedFile& f : v.files) {
-        const char* word = f.result == engine::VerifiedFile::Result::Ok        ? "OK      "
-                           : f.result == engine::VerifiedFile::Result::Missing ? "MISSING "
-                                                                               : "MISMATCH";
-        // Names come from the report file: shown escaped.
-        std::cout << word << " " << printable(f.name)
-                  << (f.detail.empty() ? "" : "  (" + printable(f.detail) + ")") << "\n";
-    }
-    std::cout << (v.reportIntact ? "OK       report " : "EDITED   report ") << report << "\n";
+        return failWith(printable(error), 1);
+    std::cout << (v.reportIntact ? "OK       report " : "EDITED   report ") << printable(report)
+              << "\n";
     return v.allGood() ? 0 : 1;
 }
 
@@ -305,8 +411,16 @@ void addArchiveCommands(CLI::App& app, CliContext& ctx)
     auto* archiveCmd = app.add_subcommand(
         "archive", "Copy the tape to WAV files (BASE01.WAV, ...), a cue list BASE.TVC and a "
                    "report BASE.log with a SHA-256 of every file");
-    archiveCmd->add_option("BASE", a->base, "Base of the file names (relative: from here)")
+    archiveCmd
+        ->add_option("BASE", a->base,
+                     "Base of the file names (relative: from here; a .WAV, .TVC or .log ending "
+                     "is dropped; a missing folder is made)")
         ->required();
+    archiveCmd->footer(
+        "24-bit tapes (44100 / 24, 48000 / 24) are archived as 24-bit WAV files only with "
+        "--set ExtendedFormatMode=1 (the sample kind: --set ExtendedFormatBitLen=24, 32 or -32 "
+        "for float); without it their frame pairs read as 88200 or 96000 Hz 16-bit audio, and "
+        "archive warns when it meets them.");
     auto divideFlag = std::make_shared<bool>(false);
     auto* divide =
         archiveCmd->add_flag("--divide", *divideFlag, "A file per program number (default)");
@@ -326,7 +440,9 @@ void addArchiveCommands(CLI::App& app, CliContext& ctx)
     CLI::App* image = app.get_subcommand("image");
     auto* create = image->add_subcommand(
         "create", "Copy the tape to an image file, every frame with its subcode");
-    create->add_option("FILE", i->file, "Image file (.TVI is added; relative: from here)")
+    create
+        ->add_option("FILE", i->file,
+                     "Image file (.TVI is added; relative: from here; a missing folder is made)")
         ->required();
     create->add_option("--comment", i->comment, "Comment stored in the image (80 characters)");
     create->add_flag("--here", i->here,

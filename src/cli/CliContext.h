@@ -1,10 +1,16 @@
 #pragma once
 
+#include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace CLI {
 class App;
+}
+
+namespace tarnvel::sim {
+struct DriveRequest;
 }
 
 namespace tarnvel::cli {
@@ -19,7 +25,20 @@ struct CliContext {
     std::string iniPath;    // settings file of this run instead of the instance's own
     std::vector<std::string> overrides; // KEY=VALUE settings for this run only
     int exitCode = 0;
+
+    // TVDAT.LOG with the whole command exchange (--log-full).
+    bool logFull = false;
+    // A replayed drive answers at once instead of taking the recorded times (--fast-replay).
+    bool fastReplay = false;
+    // Set when a replayed drive met a command that differs from its recording (the run then
+    // ends with a non-zero exit code).
+    std::shared_ptr<std::atomic<bool>> replayDiffered = std::make_shared<std::atomic<bool>>(false);
 };
+
+// The drive of the global options: spec, speed, the command log (TVDAT.LOG with --log or
+// --log-full), replay speed; a replay that differs says so on stderr and sets replayDiffered.
+// CliDriveRequest.cpp.
+sim::DriveRequest driveRequestOf(const CliContext& ctx);
 
 // Each subsystem registers its subcommands in its own file.
 void addImageCommands(CLI::App& app, CliContext& ctx);    // ImageCommands.cpp
@@ -35,5 +54,7 @@ void addRecordCommands(CLI::App& app, CliContext& ctx);  // RecordCommands.cpp
 void addMergeCommands(CLI::App& app, CliContext& ctx);   // MergeCommands.cpp
 // Adds to the "vid" command of FormatCommands.cpp: register after it.
 void addVidCommands(CLI::App& app, CliContext& ctx); // VidCommands.cpp
+// DriveCheckCommands.cpp
+void addDriveCheckCommands(CLI::App& app, CliContext& ctx);
 
 } // namespace tarnvel::cli

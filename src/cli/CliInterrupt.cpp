@@ -19,6 +19,7 @@ std::atomic<int> gSignal{0};
 
 struct sigaction gPreviousInt;
 struct sigaction gPreviousTerm;
+int gDepth = 0; // scopes open on the main thread
 
 void onSignal(int signal)
 {
@@ -30,6 +31,8 @@ void onSignal(int signal)
 
 InterruptScope::InterruptScope()
 {
+    if (gDepth++ > 0)
+        return;
     gInterrupted.store(false);
     gSignal.store(0);
     struct sigaction action {};
@@ -44,6 +47,8 @@ InterruptScope::InterruptScope()
 
 InterruptScope::~InterruptScope()
 {
+    if (--gDepth > 0)
+        return;
     sigaction(SIGINT, &gPreviousInt, nullptr);
     sigaction(SIGTERM, &gPreviousTerm, nullptr);
 }

@@ -20,14 +20,16 @@
 // so an interrupted file's header always matches its data. System calls are restarted, so an
 // interruption never turns into a failed write. A second signal ends the process at once, for a
 // run stuck where it cannot look at the flag. Commands without a scope keep the default action.
-// One scope at a time, on the main thread.
+// Main thread only. A scope made inside another joins it: the flag and the handlers stay as the
+// outer one set them, so that a command can catch the signal before it starts a run whose
+// follower makes a scope of its own (a signal in between is neither lost nor fatal).
 namespace tarnvel::cli {
 
 class InterruptScope {
 public:
-    // Clears the flag and catches SIGINT and SIGTERM until the scope ends.
+    // Clears the flag and catches SIGINT and SIGTERM until the outermost scope ends.
     InterruptScope();
-    // Puts the previous handlers back.
+    // The outermost scope puts the previous handlers back.
     ~InterruptScope();
     InterruptScope(const InterruptScope&) = delete;
     InterruptScope& operator=(const InterruptScope&) = delete;

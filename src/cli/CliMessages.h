@@ -7,6 +7,10 @@ namespace tarnvel::cli::msg {
 
 inline constexpr MessagePair kReplaceRefused{
     "", "The file already exists: %s\nGive --yes to replace it."};
+// An output name taken by something that is not a regular file; refused even with --yes.
+inline constexpr MessagePair kNotRegularOutput{"", "%s %s: it cannot be written to."};
+inline constexpr MessagePair kIsFolder{"", "is a folder"};
+inline constexpr MessagePair kIsNotRegular{"", "is not a regular file"};
 inline constexpr MessagePair kInterrupted{
     "", "Interrupted: %s was closed with what was written until then."};
 inline constexpr MessagePair kInterruptedNothingWritten{"", "Interrupted: nothing was written."};
@@ -27,6 +31,8 @@ inline constexpr MessagePair kMustBeAtMost{"", "must be at most %lld"};
 inline constexpr MessagePair kMustBeFromTo{"", "must be from %lld to %lld"};
 inline constexpr MessagePair kMustBePositive{"", "must be a number greater than 0"};
 inline constexpr MessagePair kMustBeAbsTime{"", "must be HH:MM:SS:FF"};
+inline constexpr MessagePair kMustBeTapeTime{
+    "", "must be a time on tape: minutes and seconds 00-59, frames 00-33"};
 inline constexpr MessagePair kMustBeOneOf{"", "must be %s"};
 
 } // namespace tarnvel::cli::msg

@@ -110,8 +110,13 @@ CLI::Validator absTime()
 {
     return CLI::Validator(
         [](std::string& text) -> std::string {
-            if (!dat::locateAbsText(text))
+            const std::optional<dat::LocateTarget> t = dat::locateAbsText(text);
+            if (!t)
                 return failCheck(tr(msg::kMustBeAbsTime));
+            // The digits are the BCD bytes: a time no tape carries is refused here rather
+            // than searched for in vain.
+            if (t->b >= 0x60 || t->c >= 0x60 || t->e >= 0x34)
+                return failCheck(tr(msg::kMustBeTapeTime));
             return {};
         },
         "HH:MM:SS:FF");
@@ -173,7 +178,19 @@ int reportParseError(CLI::App& app, const CLI::Error& error)
 bool mayReplace(const CliContext& ctx, const std::string& path)
 {
     struct stat st {};
-    if (ctx.assumeYes || ::lstat(path.c_str(), &st) != 0)
+    if (::lstat(path.c_str(), &st) != 0)
+        return true;
+    // Only a regular file is ever replaced: a FIFO would block the run, a device or a folder
+    // is not ours to write (a link to a regular file counts as one).
+    struct stat target {};
+    if (::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) {
+        std::cerr << stringPrintf(tr(msg::kNotRegularOutput), printable(path).c_str(),
+                                  S_ISDIR(target.st_mode) ? tr(msg::kIsFolder)
+                                                          : tr(msg::kIsNotRegular))
+                  << "\n";
+        return false;
+    }
+    if (ctx.assumeYes)
         return true;
     std::cerr << stringPrintf(tr(msg::kReplaceRefused), printable(path).c_str()) << "\n";
     return false;
@@ -284,7 +301,7 @@ void StderrSink::showMessage(const std::string& text, MessageIcon, const std::st
 
 void warnIfLogOff(const CliContext& ctx, const dat::DatDrive& drive)
 {
-    if (ctx.log && !drive.logging())
+    if ((ctx.log || ctx.logFull) && !drive.logging())
         std::cerr << tr(msg::kLogNotWritable) << "\n";
 }
 

@@ -1,5 +1,6 @@
 #include "cli/CliContext.h"
 #include "cli/CliDeckView.h"
+#include "cli/CliInterrupt.h"
 #include "cli/CliSupport.h"
 #include "cli/DeckSession.h"
 #include "dat/DatMessages.h"
@@ -67,19 +68,19 @@ std::shared_ptr<sound::AudioBackendProvider> audioFor(const PlayOptions& opt, in
 
 int play(const CliContext& ctx, const PlayOptions& opt)
 {
+    // The options are checked before anything is said about the devices.
+    std::optional<int> deviceNumber;
+    if (!opt.device.empty() && opt.device != "null") {
+        const std::size_t digits = opt.device.find_first_not_of("0123456789");
+        if (digits != std::string::npos || opt.device.size() > 9)
+            return fail("--device must be a device number or null.", 2);
+        deviceNumber = std::stoi(opt.device);
+    }
     int exitCode = 0;
     int driverType = 0;
     auto audio = audioFor(opt, driverType, exitCode);
     if (!audio)
         return exitCode;
-    std::optional<int> deviceNumber;
-    if (!opt.device.empty() && opt.device != "null") {
-        try {
-            deviceNumber = std::stoi(opt.device);
-        } catch (...) {
-            return fail("--device must be a device number or null.", 2);
-        }
-    }
     DeckSession s(ctx);
     if (!s.open(audio, exitCode, [&](app::Settings& settings) {
             settings.PlayRecDriverType = std::max(driverType, 0);
@@ -88,7 +89,7 @@ int play(const CliContext& ctx, const PlayOptions& opt)
         }))
         return exitCode;
     if (opt.fromPno && !s.deck->searchProgram(*opt.fromPno, {}))
-        return fail(stringPrintf("PNo %d not found.", *opt.fromPno));
+        return fail(stringPrintf(tr(dat::msg::kCliPnoNotFound), *opt.fromPno));
     if (!opt.fromAbs.empty()) {
         const auto target = dat::locateAbsText(opt.fromAbs);
         if (!target)
@@ -105,6 +106,8 @@ int play(const CliContext& ctx, const PlayOptions& opt)
         s.view->finish();
         return s.deck->lastRunFailed() ? 1 : 0;
     }
+    // Caught from before the start: a Ctrl-C as the run starts stops it like any other.
+    InterruptScope interrupt;
     const std::uint64_t ends = s.deck->playEnds();
     s.deck->play({});
     if (!s.deck->state().running.load() && s.deck->playEnds() == ends)
@@ -113,8 +116,10 @@ int play(const CliContext& ctx, const PlayOptions& opt)
 }
 
 // The transport buttons: each prints its label, the status the deck ends with and the
-// position. `action` returns false when the deck refused or the search failed.
-int transport(const CliContext& ctx, const std::function<bool(engine::Deck&)>& action,
+// position. `action` returns false when the deck refused or the search failed; a search gives
+// in `notFound` what to say when it fails (after the drive's error line, if any).
+int transport(const CliContext& ctx,
+              const std::function<bool(engine::Deck&, std::string& notFound)>& action,
               bool playAfter = false)
 {
     int exitCode = 0;
@@ -122,8 +127,12 @@ int transport(const CliContext& ctx, const std::function<bool(engine::Deck&)>& a
     if (!s.open(std::make_shared<sound::NullBackendProvider>(), exitCode))
         return exitCode;
     const std::uint64_t ends = s.deck->playEnds();
+    std::string notFound;
+    const bool done = action(*s.deck, notFound);
     // A drive error shows in the error line at once (later polls may clear it).
-    const bool ok = action(*s.deck) && s.view->errorText().empty();
+    const bool ok = done && s.view->errorText().empty();
+    if (!done && !notFound.empty())
+        std::cerr << notFound << "\n";
     if (ok && playAfter && s.deck->state().running.load())
         return s.followPlayback(ends);
     s.view->setEcho(false);
@@ -145,13 +154,12 @@ int search(const CliContext& ctx, const SearchOptions& opt)
     const Modifiers m{opt.play, false};
     return transport(
         ctx,
-        [&](engine::Deck& deck) {
+        [&](engine::Deck& deck, std::string& notFound) {
             if (opt.pno) {
-                if (deck.searchProgram(*opt.pno, m))
-                    return true;
-                std::cerr << stringPrintf("PNo %d not found.", *opt.pno) << "\n";
-                return false;
+                notFound = stringPrintf(tr(dat::msg::kCliPnoNotFound), *opt.pno);
+                return deck.searchProgram(*opt.pno, m);
             }
+            notFound = tr(dat::msg::kCliAbsNotFound);
             return deck.searchAbs({target->a, target->b, target->c, target->e}, m);
         },
         opt.play);
@@ -187,40 +195,40 @@ void addDeckCommands(CLI::App& app, CliContext& ctx)
 
     auto* ff = app.add_subcommand("ff", "Fast forward to the end of the recording");
     ff->callback([&ctx] {
-        ctx.exitCode = transport(ctx, [](engine::Deck& d) {
+        ctx.exitCode = transport(ctx, [](engine::Deck& d, std::string&) {
             d.fastForward();
             return true;
         });
     });
     auto* rew = app.add_subcommand("rew", "Rewind to the beginning of the tape");
     rew->callback([&ctx] {
-        ctx.exitCode = transport(ctx, [](engine::Deck& d) {
+        ctx.exitCode = transport(ctx, [](engine::Deck& d, std::string&) {
             d.rewind();
             return true;
         });
     });
-    auto nextPlay = std::make_shared<bool>(false);
-    auto* next = app.add_subcommand("next", "Search the next program number");
-    next->add_flag("--play", *nextPlay, "Play when the search succeeds (Shift)");
-    next->callback([&ctx, nextPlay] {
-        ctx.exitCode = transport(
-            ctx,
-            [&](engine::Deck& d) {
-                return d.nextPNo({*nextPlay, false});
-            },
-            *nextPlay);
-    });
-    auto prevPlay = std::make_shared<bool>(false);
-    auto* prev = app.add_subcommand("prev", "Search the previous program number");
-    prev->add_flag("--play", *prevPlay, "Play when the search succeeds (Shift)");
-    prev->callback([&ctx, prevPlay] {
-        ctx.exitCode = transport(
-            ctx,
-            [&](engine::Deck& d) {
-                return d.prevPNo({*prevPlay, false});
-            },
-            *prevPlay);
-    });
+    for (const bool previous : {false, true}) {
+        auto play = std::make_shared<bool>(false);
+        auto* step = app.add_subcommand(previous ? "prev" : "next",
+                                        previous ? "Search the previous program number"
+                                                 : "Search the next program number");
+        step->add_flag("--play", *play, "Play when the search succeeds (Shift)");
+        step->callback([&ctx, play, previous] {
+            ctx.exitCode = transport(
+                ctx,
+                [&](engine::Deck& d, std::string& notFound) {
+                    // The number the step looks for, to name it when the tape does not hold it.
+                    const int wanted = d.drive()->nextPrevPNo(d.driveIndex(), previous,
+                                                              d.virtualIdMode(), nullptr);
+                    notFound = wanted > 0 ? stringPrintf(tr(dat::msg::kCliPnoNotFound), wanted)
+                               : previous ? std::string(tr(dat::msg::kCliNoProgramBefore))
+                                          : std::string(tr(dat::msg::kCliNoProgramAfter));
+                    const Modifiers m{*play, false};
+                    return previous ? d.prevPNo(m) : d.nextPNo(m);
+                },
+                *play);
+        });
+    }
 }
 
 } // namespace tarnvel::cli

@@ -1,5 +1,6 @@
 #include "cli/DeckSession.h"
 
+#include "app/AppMessages.h"
 #include "app/SettingsFile.h"
 #include "cli/CliInterrupt.h"
 #include "cli/CliSupport.h"
@@ -8,9 +9,9 @@
 #include "formats/StringPrintf.h"
 #include "sim/DriveSelect.h"
 #include "sound/AudioBackend.h"
+#include "sound/DeviceCatalog.h"
 
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <unistd.h>
@@ -62,27 +63,46 @@ bool hasDevice(sound::AudioBackendProvider& provider, int driverType, bool input
     return false;
 }
 
+bool deviceNumberExists(sound::AudioBackendProvider& provider, int driverType, bool input,
+                        int number)
+{
+    const auto type = static_cast<sound::SoundDriverType>(std::max(driverType, 0));
+    std::unique_ptr<sound::AudioBackend> backend = provider.create(type);
+    sound::DeviceCatalog catalog;
+    if (backend)
+        catalog.refresh(*backend, type,
+                        input ? sound::StreamDirection::Input : sound::StreamDirection::Output);
+    if (catalog.entry(number) != nullptr)
+        return true;
+    std::cerr << stringPrintf("There is no %s device %d (tarnvel-cli devices lists them).",
+                              input ? "record" : "playback", number)
+              << "\n";
+    return false;
+}
+
 bool loadRunSettings(const CliContext& ctx, app::Settings& settings, int& exitCode)
 {
     app::SettingsLocation loc = app::locateSettings(ctx.instance);
     if (!ctx.iniPath.empty()) {
         std::error_code ec;
         loc.iniPath = std::filesystem::absolute(ctx.iniPath, ec).string();
-        if (::access(loc.iniPath.c_str(), R_OK) != 0) {
-            exitCode =
-                failWith(stringPrintf("%s: %s", ctx.iniPath.c_str(), std::strerror(errno)), 2);
-            return false;
-        }
     }
     app::SettingsFile file(loc);
     CollectingMessageSink sink;
     settings = file.load(sink);
     for (const auto& m : sink.messages)
-        std::cerr << m.text << "\n";
+        std::cerr << printable(m.text, true) << "\n";
     // A file that exists but could not be read (not a regular file, unreadable, too large)
     // was reported above; a run must not go on with the defaults in its place.
     if (file.loadFailed()) {
-        exitCode = 2;
+        exitCode = 1;
+        return false;
+    }
+    // The defaults stand in only for the instance's own file before its first save: a file
+    // named on the command line must exist.
+    if (!ctx.iniPath.empty() && file.newFile()) {
+        std::cerr << tr(app::msg::kCliSettingsMissing) << "\n\n" << printable(ctx.iniPath) << "\n";
+        exitCode = 1;
         return false;
     }
     for (const std::string& item : ctx.overrides) {
@@ -114,14 +134,22 @@ bool DeckSession::open(std::shared_ptr<sound::AudioBackendProvider> audio, int& 
         return false;
     if (adjust)
         adjust(settings);
-    settings.DatLog = ctx_.log;
+    settings.DatLog = ctx_.log || ctx_.logFull;
     view = std::make_unique<CliDeckView>(ctx_.assumeYes, ::isatty(STDOUT_FILENO) == 1);
     engine::DeckOptions o;
     o.instance = ctx_.instance;
-    sim::DriveRequest request;
-    request.spec = ctx_.driveSpec;
-    request.realtime = ctx_.realtime;
-    o.openDrive = [request](std::string& error) { return sim::openDriveObject(request, error); };
+    sim::DriveRequest request = driveRequestOf(ctx_);
+    request.logFile.clear(); // the deck opens it at its first activation
+    // Opened here, so that a drive that cannot be served (a cassette held elsewhere, a device
+    // that does not exist) is reported with its reason alone.
+    std::string error;
+    auto opened =
+        std::make_shared<std::unique_ptr<dat::DatDrive>>(sim::openDriveObject(request, error));
+    if (!*opened) {
+        exitCode = failWith(error);
+        return false;
+    }
+    o.openDrive = [opened](std::string&) { return std::move(*opened); };
     o.explicitDrive = !ctx_.driveSpec.empty();
     if (!sim::isSimulatedSpec(ctx_.driveSpec))
         o.drivePath = ctx_.driveSpec;
@@ -136,6 +164,8 @@ bool DeckSession::open(std::shared_ptr<sound::AudioBackendProvider> audio, int& 
     if (deck->drive() != nullptr)
         warnIfLogOff(ctx_, *deck->drive());
     if (!deck->startupError().empty()) {
+        if (ctx_.driveSpec.empty() && deck->drive() != nullptr && deck->drive()->deviceCount() == 0)
+            std::cerr << tr(dat::msg::kCliNoDriveHint) << "\n";
         exitCode = 1;
         return false;
     }
@@ -154,6 +184,9 @@ bool DeckSession::waitForTape(int& exitCode)
         const auto status = static_cast<dat::UnitStatus>(deck->state().lastUnitStatus.load());
         if (i > 0 && !deck->tapeChecked() && !dat::isTransientStatus(status) &&
             status != dat::kUnitReady)
+            break;
+        // A replayed drive that stopped answering from its recording will not become ready.
+        if (ctx_.replayDiffered->load())
             break;
         loop.pumpFor(kTapeWaitPollMs);
     }

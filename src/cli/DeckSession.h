@@ -26,6 +26,10 @@ int failWith(const std::string& text, int code = 1);
 int driverTypeOf(const std::string& name);
 // True when the audio library offers a device of the driver type with inputs (or outputs).
 bool hasDevice(sound::AudioBackendProvider& provider, int driverType, bool input);
+// True when `number` is a device number of the settings (as `devices` lists them) for the
+// driver type's inputs (or outputs); otherwise says so on stderr.
+bool deviceNumberExists(sound::AudioBackendProvider& provider, int driverType, bool input,
+                        int number);
 
 // The settings of a run: the instance's file (or --ini), then the --set overrides. The
 // command line never writes the settings file. False (with exitCode set and the reason

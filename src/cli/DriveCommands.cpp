@@ -23,7 +23,6 @@ namespace {
 using formats::stringPrintf;
 namespace msg = dat::msg;
 
-constexpr char kLogFileName[] = "TVDAT.LOG";
 // The command line polls faster than the idle loop's second so that a run starts quickly.
 constexpr int kSettlePolls = 100;
 constexpr int kSettleIntervalMs = 200;
@@ -38,18 +37,20 @@ struct DriveOptions {
 
 sim::DriveRequest requestOf(const CliContext& ctx)
 {
-    sim::DriveRequest r;
-    r.spec = ctx.driveSpec;
-    r.realtime = ctx.realtime;
-    if (ctx.log)
-        r.logFile = kLogFileName;
-    return r;
+    return driveRequestOf(ctx);
 }
 
 int fail(const std::string& text)
 {
     std::cerr << text << "\n";
     return 1;
+}
+
+// A command line that cannot be carried out as given.
+int usage(const std::string& text)
+{
+    std::cerr << text << "\n";
+    return 2;
 }
 
 // " %s %s %s": command name, status name, and the caller's text or the sense summary.
@@ -106,8 +107,13 @@ int onDeck(const CliContext& ctx, bool needTape, const std::function<int(Deck&)>
 {
     Deck deck;
     deck.selected = sim::selectDrive(requestOf(ctx));
-    if (!deck.selected.drive)
-        return fail(deck.selected.error);
+    if (!deck.selected.drive) {
+        fail(deck.selected.error);
+        // No tape device at all: the simulated drive is how to try the program.
+        if (ctx.driveSpec.empty() && deck.selected.error == tr(msg::kTapeDriveNotFound))
+            std::cerr << tr(msg::kCliNoDriveHint) << "\n";
+        return 1;
+    }
     warnIfLogOff(ctx, deck.drive());
     deck.poller = std::make_unique<dat::StatusPoller>(deck.drive(), deck.d());
     // Each run continues where the last one left the tape, as one deck would; only a tape that
@@ -220,9 +226,9 @@ int locate(const CliContext& ctx, const DriveOptions& opt)
     } else if (!opt.pno && !opt.abs.empty()) {
         target = dat::locateAbsText(opt.abs);
         if (!target)
-            return fail(stringPrintf(tr(msg::kCliBadAbsTime), opt.abs.c_str()));
+            return usage(stringPrintf(tr(msg::kCliBadAbsTime), opt.abs.c_str()));
     } else {
-        return fail(tr(msg::kCliLocateWhat));
+        return usage(tr(msg::kCliLocateWhat));
     }
     return onDeck(ctx, true, [&](Deck& deck) {
         dat::DatDrive& drive = deck.drive();

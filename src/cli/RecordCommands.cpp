@@ -10,6 +10,7 @@
 #include "engine/Deck.h"
 #include "formats/StringPrintf.h"
 #include "link/PeerLink.h"
+#include "record/AutoId.h"
 #include "record/LinkPeerSource.h"
 #include "record/RecFileList.h"
 #include "record/RecordFormat.h"
@@ -103,13 +104,21 @@ std::string progressText(const engine::RecordProgress& p, double wallSeconds)
                         p.ringFill, p.ringSlots);
 }
 
-// A tape that still has no ABS time where it stands was never recorded and its lead-in was
-// declined: nothing can be recorded on it.
-bool withoutLeadIn(DeckSession& s)
+// A tape that still has no ABS time where it stands was never recorded (its lead-in was
+// declined, or a run writing it was killed): with --yes the lead-in is written now, whenever
+// the command finds none, not only when the tape arrives. Without it nothing can be recorded.
+bool withoutLeadIn(const CliContext& ctx, DeckSession& s)
 {
-    const dat::TapePosition* p = s.deck->drive()->getPosition(s.deck->driveIndex());
-    if (p->absTime.hours <= 9)
+    const auto noAbsTime = [&s] {
+        return s.deck->drive()->getPosition(s.deck->driveIndex())->absTime.hours > 9;
+    };
+    if (!noAbsTime())
         return false;
+    if (ctx.assumeYes && s.deck->writeLeadIn(true, false)) {
+        s.settle();
+        if (!noAbsTime())
+            return false;
+    }
     std::cerr << "Unable to record: the tape has no lead-in (--yes writes it).\n";
     return true;
 }
@@ -151,6 +160,16 @@ int followRecording(DeckSession& s, std::uint64_t endsBefore,
     return s.deck->lastRecordFailed() ? 1 : 0;
 }
 
+// The exit code of an ID or lead-in write, which runs to its end under Ctrl-C.
+int tapeOperationEnd(bool ok)
+{
+    if (!interrupted())
+        return ok ? 0 : 1;
+    if (ok)
+        std::cerr << "Interrupted: the writing on tape was completed first.\n";
+    return interruptExitCode();
+}
+
 // Searches `at` first when given; the deck then stands there.
 bool searchFirst(DeckSession& s, const std::string& at, int& exitCode)
 {
@@ -169,7 +188,8 @@ bool searchFirst(DeckSession& s, const std::string& at, int& exitCode)
     return true;
 }
 
-// Starts a recording from files and follows it.
+// Starts a recording from files and follows it. Ctrl-C stops it as the Stop button does; the
+// exit status then says that the files were not recorded to their end.
 int runFileRecording(DeckSession& s, const engine::RecordFromFileRequest& request)
 {
     InterruptScope interrupt;
@@ -177,7 +197,11 @@ int runFileRecording(DeckSession& s, const engine::RecordFromFileRequest& reques
     s.deck->recordFromFile(request);
     if (!s.deck->recording())
         return 1; // the start failed and said why
-    return followRecording(s, ends, std::nullopt);
+    const int result = followRecording(s, ends, std::nullopt);
+    if (!interrupted())
+        return result;
+    std::cerr << "Interrupted: the recording was stopped before its end.\n";
+    return interruptExitCode();
 }
 
 int recordList(const CliContext& ctx, const RecordOptions& opt)
@@ -223,7 +247,7 @@ int recordList(const CliContext& ctx, const RecordOptions& opt)
                 set.PlayDeviceNum = *opt.device;
         }))
         return exitCode;
-    if (!searchFirst(s, opt.at, exitCode) || withoutLeadIn(s))
+    if (!searchFirst(s, opt.at, exitCode) || withoutLeadIn(ctx, s))
         return exitCode != 0 ? exitCode : 1;
     return runFileRecording(s, engine::fileRequest(*decision, list));
 }
@@ -236,7 +260,7 @@ int recordImage(const CliContext& ctx, const RecordOptions& opt)
     s.offerLeadIn = opt.here;
     if (!s.open(std::make_shared<sound::NullBackendProvider>(), exitCode))
         return exitCode;
-    if (opt.here && (!searchFirst(s, opt.at, exitCode) || withoutLeadIn(s)))
+    if (opt.here && (!searchFirst(s, opt.at, exitCode) || withoutLeadIn(ctx, s)))
         return exitCode != 0 ? exitCode : 1;
     // The dialog's OK step: with --here (OK with Shift) it asks first; --yes answers.
     StderrSink sink;
@@ -260,12 +284,26 @@ int recordInput(const CliContext& ctx, const RecordOptions& opt)
         std::istringstream in(opt.autoId);
         if (!(in >> level >> comma >> seconds) || comma != ',' || !in.eof())
             return failWith("--auto-id takes LEVEL,SECONDS, for example -42,2.", 2);
+        // The Auto ID lists' values only: anything else would be replaced by another value.
+        if (record::autoIdLevelItem(level) != level ||
+            record::autoIdSecondsItem(seconds) != seconds)
+            return failWith("--auto-id LEVEL must be -36, -42, -48, -54, -60 or -66 (dB) and "
+                            "SECONDS 1 to 8.",
+                            2);
     }
+    // Long play is 12 bits at 32000 Hz only; at another rate the recording would silently be
+    // something else.
+    if (opt.bits == 12 && opt.rate != 32000)
+        return failWith("--bits 12 (long play) needs --rate 32000.", 2);
+    if (!opt.wavCopy.empty() && !mayReplace(ctx, opt.wavCopy))
+        return 1;
     int exitCode = 0;
     int driverType = 0;
     auto audio = audioFor(opt.driver, true, driverType, exitCode);
     if (!audio)
         return exitCode;
+    if (opt.device && !deviceNumberExists(*audio, driverType, true, *opt.device))
+        return 1;
     DeckSession s(ctx);
     s.offerLeadIn = true;
     if (!s.open(audio, exitCode, [&](app::Settings& set) {
@@ -279,7 +317,13 @@ int recordInput(const CliContext& ctx, const RecordOptions& opt)
             set.CreateWaveFileOnRec = !opt.wavCopy.empty();
         }))
         return exitCode;
-    if (!searchFirst(s, opt.at, exitCode) || withoutLeadIn(s))
+    // The same for a settings file that holds the pair.
+    if (s.settings.RecBitLen == 12 && s.settings.RecSamplingFreq != 32000)
+        return failWith(stringPrintf("RecBitLen 12 (long play) needs RecSamplingFreq 32000, "
+                                     "not %d.",
+                                     s.settings.RecSamplingFreq),
+                        2);
+    if (!searchFirst(s, opt.at, exitCode) || withoutLeadIn(ctx, s))
         return exitCode != 0 ? exitCode : 1;
     if (!opt.wavCopy.empty())
         s.view->setSaveFileAnswer(
@@ -341,20 +385,22 @@ int idCommand(const CliContext& ctx, const IdOptions& opt, bool erase)
         return exitCode;
     if (!searchFirst(s, opt.at, exitCode))
         return exitCode;
+    // A span half rewritten would stay on tape as noise: Ctrl-C waits for the end of it.
+    InterruptScope interrupt;
     bool ok = false;
     if (erase) {
         ok = s.deck->eraseIdButton();
     } else {
         s.deck->setWriteIdKind(item);
-        // Without a number a START takes the one WriteID_Edit shows.
-        if (opt.pno)
-            s.deck->setWriteIdText(std::to_string(*opt.pno));
+        // Without a number a START continues the numbering of the tape where it stands.
+        const dat::TapeTracker* tracker = s.deck->drive()->tracker(s.deck->driveIndex());
+        s.deck->setWriteIdText(std::to_string(opt.pno.value_or(tracker->nextStartNumber())));
         ok = s.deck->writeIdButton();
     }
     s.view->setEcho(false);
     s.settle();
     s.view->finish();
-    return ok ? 0 : 1;
+    return tapeOperationEnd(ok);
 }
 
 // The receiving instance of a copy between two drives: it listens on its socket and records
@@ -446,11 +492,12 @@ int leadIn(const CliContext& ctx)
         return exitCode;
     const dat::TapePosition* p = s.deck->drive()->getPosition(s.deck->driveIndex());
     const bool newTape = p->absTime.hours > 9;
+    InterruptScope interrupt;
     const bool ok = s.deck->writeLeadIn(newTape, false);
     s.view->setEcho(false);
     s.settle();
     s.view->finish();
-    return ok ? 0 : 1;
+    return tapeOperationEnd(ok);
 }
 
 } // namespace
@@ -480,12 +527,15 @@ void addRecordCommands(CLI::App& app, CliContext& ctx)
     r->add_option("--driver", opt->driver, "alsa, pulse, jack or null");
     r->add_option("--rate", opt->rate, "Sampling rate of the input")
         ->check(CLI::IsMember({32000, 44100, 48000, 88200, 96000}));
-    r->add_option("--bits", opt->bits, "Bit length: 12 (long play at 32000 Hz), 16 or 24")
+    r->add_option("--bits", opt->bits, "Bit length: 12 (long play, with --rate 32000), 16 or 24")
         ->check(CLI::IsMember({12, 16, 24}));
-    r->add_option("--auto-id", opt->autoId, "Auto ID: LEVEL,SECONDS (for example -42,2)");
+    r->add_option("--auto-id", opt->autoId,
+                  "Auto ID: LEVEL,SECONDS; LEVEL -36, -42, -48, -54, -60 or -66 (dB), SECONDS 1-8 "
+                  "(for example -42,2)");
     r->add_option("--seconds", opt->seconds, "Stop after this many seconds")
         ->check(CLI::Range(1, 86400));
-    r->add_option("--wav-copy", opt->wavCopy, "Also write the input to this WAV file");
+    r->add_option("--wav-copy", opt->wavCopy,
+                  "Also write the input to this WAV file (replaced only with --yes)");
     r->add_option("--at", opt->at,
                   "Search this ABS time first (HH:MM:SS:FF; with --image only with --here)");
     r->callback([&ctx, opt] { ctx.exitCode = record(ctx, *opt); });
@@ -508,7 +558,9 @@ void addRecordCommands(CLI::App& app, CliContext& ctx)
     auto* w = app.add_subcommand("write-id", "Write a START, SKIP or END ID where the tape "
                                              "stands (asks; --yes answers)");
     w->add_option("KIND", idOpt->kind, "start, skip or end")->required();
-    w->add_option("N", idOpt->pno, "Program number of a START ID (1-799)")
+    w->add_option("N", idOpt->pno,
+                  "Program number of a START ID (1-799; default: the one after the program "
+                  "where the tape stands, 1 on a tape without IDs)")
         ->check(CLI::Range(1, 799));
     w->add_option("--at", idOpt->at, "Search this ABS time first (HH:MM:SS:FF)");
     w->callback([&ctx, idOpt] { ctx.exitCode = idCommand(ctx, *idOpt, false); });

@@ -3,6 +3,7 @@
 #include "app/SettingsFile.h"
 #include "cli/CliContext.h"
 #include "cli/CliSupport.h"
+#include "cli/DeckSession.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -13,28 +14,15 @@ namespace tarnvel::cli {
 
 namespace {
 
-struct SettingsOptions {
-    std::string ini;
-    int instance = 1;
-};
-
-int showSettings(const SettingsOptions& opt)
+// The settings of a run, as every command loads them: the instance's file or --ini, then the
+// --set overrides.
+int showSettings(const CliContext& ctx)
 {
     app::applyLanguage(-1);
-    app::SettingsLocation loc = app::locateSettings(opt.instance);
-    if (!opt.ini.empty())
-        loc.iniPath = opt.ini;
-    app::SettingsFile file(loc);
-    StderrSink sink;
-    const app::Settings s = file.load(sink);
-    // The defaults stand in only for the instance's own file before its first save: a file
-    // named on the command line must exist and be readable.
-    if (file.loadFailed())
-        return 1;
-    if (!opt.ini.empty() && file.newFile()) {
-        std::cerr << tr(app::msg::kCliSettingsMissing) << "\n\n" << opt.ini << "\n";
-        return 1;
-    }
+    app::Settings s;
+    int exitCode = 0;
+    if (!loadRunSettings(ctx, s, exitCode))
+        return exitCode;
 
     // Printed as a valid settings file: the keys the program never writes are named in a
     // comment at the top of their section.
@@ -78,13 +66,14 @@ void addSettingsCommands(CLI::App& app, CliContext& ctx)
     auto* settings = app.add_subcommand("settings", "Show the settings file and where it lives");
     settings->require_subcommand(1);
 
-    auto opt = std::make_shared<SettingsOptions>();
+    // The same options as the global ones (given before or after the subcommand).
     auto* show = settings->add_subcommand(
-        "show", "Load the settings as the program does and print every key's effective value");
-    show->add_option("--ini", opt->ini, "Settings file to load instead of the instance's own");
-    show->add_option("--instance", opt->instance, "Instance whose file to load (1 or 2)")
+        "show", "Load the settings as the program does and print every key's effective value "
+                "(--set overrides included)");
+    show->add_option("--ini", ctx.iniPath, "Settings file to load instead of the instance's own");
+    show->add_option("--instance", ctx.instance, "Instance whose file to load (1 or 2)")
         ->check(between(1, 2));
-    show->callback([opt, &ctx] { ctx.exitCode = showSettings(*opt); });
+    show->callback([&ctx] { ctx.exitCode = showSettings(ctx); });
 
     auto* path = settings->add_subcommand(
         "path", "Print where instance 1 and instance 2 read and write their settings");

@@ -134,6 +134,14 @@ int devices(const SoundOptions& opt)
 template <typename Device>
 int printFormats(Device& device, const SoundOptions& opt, const char* caption)
 {
+    const int last = device.driverType() == SoundDriverType::Jack ? device.getDeviceCount() - 1
+                                                                  : device.getDeviceCount();
+    if (opt.device > last) {
+        std::cerr << stringPrintf("There is no %s device %d (tarnvel-cli devices lists them).",
+                                  opt.record ? "record" : "playback", opt.device)
+                  << "\n";
+        return 1;
+    }
     const sound::FormatTable table = device.probeFormats(opt.device, opt.query);
     std::cout << caption << tr(sound::msg::kFormatListCaption) << ": "
               << device.getDeviceName(opt.device) << "\n";
@@ -145,7 +153,10 @@ int printFormats(Device& device, const SoundOptions& opt, const char* caption)
     std::cout << tr(sound::msg::kFormatListLegend) << "\n";
     if (opt.record && device.driverType() == SoundDriverType::Jack)
         std::cout << tr(sound::msg::kFormatListLegendReduced) << "\n";
-    return table.allDash() ? 1 : 0;
+    if (!table.allDash())
+        return 0;
+    std::cerr << "The device takes none of these formats.\n";
+    return 1;
 }
 
 int formats(const SoundOptions& opt)
@@ -244,7 +255,7 @@ int recordWav(const SoundOptions& opt, const CliContext& ctx)
     std::cerr << "\n";
     const formats::WaveFileWriter& writer = recorder.writer();
     const bool audioWritten =
-        writer.splitCount() > 0 || writer.bytesWritten() > formats::WaveFileWriter::kHeaderBytes;
+        writer.splitCount() > 0 || writer.bytesWritten() > writer.headerBytes();
     if (audioWritten &&
         !staged.commit(std::min(writer.splitCount(), formats::WaveFileWriter::kMaxSplits)))
         return 1;

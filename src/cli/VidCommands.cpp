@@ -1,4 +1,5 @@
 #include "cli/CliContext.h"
+#include "cli/CliInterrupt.h"
 #include "cli/CliSupport.h"
 #include "cli/DeckSession.h"
 #include "dat/DatMessages.h"
@@ -190,12 +191,17 @@ int vidCopyFromTape(const CliContext& ctx, const VidOptions& opt)
     nullDevice.realTime = false;
     if (!s.open(std::make_shared<sound::NullBackendProvider>(nullDevice), exitCode))
         return exitCode;
+    // Caught from before the rewind, so that a Ctrl-C at any moment writes no list.
+    InterruptScope interrupt;
     s.deck->setVirtualIdMode(false);
     s.deck->rewind();
     s.settle();
     const std::uint64_t ends = s.deck->playEnds();
     s.deck->play({});
     s.followPlayback(ends);
+    // Stopped before the end, the tape's IDs are not all known: no list is written.
+    if (interrupted())
+        return reportInterrupted({});
     StderrSink sink;
     dat::TapeTracker& tracker = *s.deck->drive()->tracker(s.deck->driveIndex());
     record::IdListModel model(tracker, sink, [](const std::string&) { return false; });

@@ -2,6 +2,32 @@
 #include "cli/CliSupport.h"
 
 #include <CLI/CLI.hpp>
+#include <iostream>
+
+namespace {
+
+// The exit status of a command line that cannot be carried out as given.
+constexpr int kExitUsage = 2;
+
+// A required name that begins with "-" is read as an option ("verify -x.log" reports the name
+// as missing): say how to give it.
+void hintAtDoubleDash(CLI::App& app, const CLI::ParseError& error)
+{
+    if (error.get_name() != "RequiredError")
+        return;
+    for (CLI::App* level = &app; level != nullptr;) {
+        for (const std::string& word : level->remaining())
+            if (word.size() > 1 && word[0] == '-' && word[1] != '-') {
+                std::cerr << "A name that begins with \"-\" goes after \"--\", for example: -- "
+                          << word << "\n";
+                return;
+            }
+        const auto subs = level->get_subcommands();
+        level = subs.empty() ? nullptr : subs.front();
+    }
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -9,14 +35,19 @@ int main(int argc, char** argv)
     lineBufferedWhenPiped();
     CLI::App app{"tarnvel-cli: a DAT deck on an audio-capable DDS tape drive"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", TARNVEL_VERSION);
     // Global options may follow the subcommand: `tarnvel-cli play --set KEY=VALUE`,
     // `tarnvel-cli image make-sample X.TVI --yes`.
     app.fallthrough();
     CliContext ctx;
     app.add_option("--drive", ctx.driveSpec,
-                   "Drive to use: /dev/sgN, /dev/nstN, sim:CASSETTE or image:FILE.TVI (a read-only "
-                   "drive over a tape image; default: first audio drive)");
+                   "Drive to use: /dev/sgN, /dev/nstN, sim:CASSETTE, image:FILE.TVI (a read-only "
+                   "drive over a tape image) or replay:LOG (default: first audio drive)");
     app.add_flag("--log", ctx.log, "Write the SCSI command log TVDAT.LOG");
+    app.add_flag("--log-full", ctx.logFull,
+                 "Write TVDAT.LOG with the whole command exchange (data in hex, for a replay)");
+    app.add_flag("--fast-replay", ctx.fastReplay,
+                 "A replay:FILE drive answers at once instead of taking the recorded times");
     app.add_flag("--realtime", ctx.realtime, "Run simulated drives at deck speed");
     app.add_flag("-y,--yes", ctx.assumeYes,
                  "Answer Yes to every question; replace existing output files");
@@ -40,11 +71,19 @@ int main(int argc, char** argv)
     addRecordCommands(app, ctx);
     addMergeCommands(app, ctx);
     addVidCommands(app, ctx);
+    addDriveCheckCommands(app, ctx);
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return reportParseError(app, e);
+        const int code = reportParseError(app, e);
+        if (code == 0)
+            return 0; // --help
+        hintAtDoubleDash(app, e);
+        // One status for every mistake in the command line, whatever the parser calls it.
+        return kExitUsage;
     }
+    if (ctx.replayDiffered->load() && ctx.exitCode == 0)
+        ctx.exitCode = 1;
     return ctx.exitCode;
 }

@@ -59,6 +59,12 @@ DatDrive::DatDrive(bool forceAspi, std::shared_ptr<scsi::SgIo> kernel)
         d = std::make_unique<Drive>(rec_, virtualIdMode_);
 }
 
+DatDrive::DatDrive(std::unique_ptr<scsi::ScsiBackend> backend) : ScsiTransport(std::move(backend))
+{
+    for (auto& d : drives_)
+        d = std::make_unique<Drive>(rec_, virtualIdMode_);
+}
+
 DatDrive::~DatDrive() = default;
 
 void DatDrive::setSleepFunction(std::function<void(int)> sleep)
@@ -443,6 +449,14 @@ std::uint32_t DatDrive::readAheadPeek(int d, int k) const
     if (!dr || !dr->ring || k < 0 || k >= dr->aheadCount)
         return 0;
     return (*dr->ring)[(dr->aheadRead + k) % kAheadSlots].programNumber;
+}
+
+const DatFrame* DatDrive::readAheadFrame(int d, int k) const
+{
+    const Drive* dr = drive(d);
+    if (!dr || !dr->ring || k < 0 || k >= dr->aheadCount)
+        return nullptr;
+    return &(*dr->ring)[(dr->aheadRead + k) % kAheadSlots].frame;
 }
 
 void DatDrive::resetReadAhead(int d)

@@ -31,6 +31,8 @@ public:
 
     DatDrive(bool forceAspi, std::shared_ptr<scsi::SgIo> kernel);
     explicit DatDrive(bool forceAspi) : DatDrive(forceAspi, scsi::linuxSgIo()) {}
+    // The devices of one back-end (a replay) in place of the kernel's.
+    explicit DatDrive(std::unique_ptr<scsi::ScsiBackend> backend);
     ~DatDrive() override;
 
     // Waits of the retry loops go through this (tests make them instant).
@@ -77,6 +79,9 @@ public:
     // Program number starting in the frame k places after the next one to be consumed (0:
     // none, or not buffered).
     std::uint32_t readAheadPeek(int d, int k) const;
+    // The frame k places ahead in the read-ahead ring (0 = the next one to be taken), or null
+    // when the ring does not hold it yet. The playback thread only (the ring is its own).
+    const DatFrame* readAheadFrame(int d, int k) const;
     void resetReadAhead(int d);
 
     // The tape arrival sequence: audio mode (30 tries), " Loading..." through `showLoading`,

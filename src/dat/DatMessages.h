@@ -47,6 +47,9 @@ inline constexpr MessagePair kCliIdLine{"", "%4d %-6s%4s %s %6d"};
 inline constexpr MessagePair kCliBadAbsTime{"", "\"%s\" is not an ABS time (HH:MM:SS:FF)."};
 inline constexpr MessagePair kCliLocateWhat{"", "Give --pno N or --abs HH:MM:SS:FF."};
 inline constexpr MessagePair kCliPnoNotFound{"", "Program number %d not found."};
+inline constexpr MessagePair kCliAbsNotFound{"", "ABS time not found."};
+inline constexpr MessagePair kCliNoProgramBefore{"", "There is no program number before this one."};
+inline constexpr MessagePair kCliNoProgramAfter{"", "There is no program number after this one."};
 inline constexpr MessagePair kCliNoDriveHint{
     "", "To try the program without a drive: tarnvel-cli sim demo demo.tvs, then use "
         "--drive sim:demo.tvs with any drive command."};

@@ -201,9 +201,33 @@ int TapeTracker::nextPrevPNo(bool previous, bool virtualIds, IdEntry* entry) con
         if (units(position_.pNoDigits) < 10)
             p -= 1;
     } else {
+        // Nothing follows the END ID: the number there is the last program's, or none at all
+        // when the tape was found standing in the END area.
+        if (units(position_.pNoDigits) == kUnitsEnd)
+            return 0;
         p += 1;
     }
     return p < 0 ? 0 : p;
+}
+
+int TapeTracker::nextStartNumber() const
+{
+    // As WriteID_Edit follows the program number shown: the program in force counts, also
+    // when its ID is right here.
+    int last = position_.currentPNo >= 1 && position_.currentPNo <= kMaxProgramNumber
+                   ? position_.currentPNo
+                   : 0;
+    if (last == 0 && position_.absTime.hours <= 9) {
+        // Between programs without a number: the table knows what came before (in any order).
+        const int here = absToFrames(position_.absTime);
+        int at = -1;
+        for (const IdEntry& e : tapeIds_.used())
+            if (e.pNo >= 1 && e.pNo <= kMaxProgramNumber && e.frames <= here && e.frames >= at) {
+                last = e.pNo;
+                at = e.frames;
+            }
+    }
+    return last + 1;
 }
 
 TapeTracker::Times TapeTracker::readPacks(const SubcodeBlock& block)

@@ -65,6 +65,9 @@ public:
     int renumberVirtual();
     // Program number to search for before or after the position; 0 for none.
     int nextPrevPNo(bool previous, bool virtualIds, IdEntry* entry) const;
+    // The number a START ID written at the position takes when none is given: the one after
+    // the program in force there, else after the last tape START ID before it, else 1.
+    int nextStartNumber() const;
 
     // The frame parse: position and, with `confirmed`, the tables. `writing`: the recorder's
     // own frame (old IDs under it are removed). A confirmed frame that continues the ID of

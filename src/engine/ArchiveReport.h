@@ -2,13 +2,16 @@
 
 #include "engine/PlayToFile.h"
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
-// The report of an archive run (BASE.log): what was read, with what, and a SHA-256 of the
-// audio of every WAV file written; its last line is a SHA-256 of the text above it, so that
-// a later check can tell an unchanged archive from a damaged or edited one.
+// The report of an archive run (BASE.log): what was read, with what, and SHA-256 sums of every
+// WAV file written (the whole file, and its audio data alone); its last line is a SHA-256 of
+// the text above it, so that a later check can tell an unchanged archive from a damaged or
+// edited one. Files are named relative to the report's own folder, so that an archive moved to
+// storage is checked where it now lies.
 namespace tarnvel::engine {
 
 struct ArchiveRun {
@@ -21,36 +24,38 @@ struct ArchiveRun {
     std::string outcome; // how the run ended (" End of Tape", an error text, ...)
 };
 
-// The SHA-256 of the samples of a WAV file (its "data" chunk payload).
-bool waveDataSha256(const std::string& path, std::string& hex, std::string& error);
+// The SHA-256 of a WAV file as a whole and of its samples (its "data" chunk payload), in one
+// pass over the file.
+bool waveFileSha256(const std::string& path, std::string& wholeHex, std::string& dataHex,
+                    std::string& error);
 
-// Writes the report. False with `error` when it or a file's hash cannot be made.
+// Writes the report: under a temporary name beside `path` first, moved over it once complete,
+// so that a full disk or a crash never leaves a truncated report. False with `error` when it
+// or a file's hash cannot be made (an existing `path` that is not a regular file included).
 bool writeArchiveReport(const std::string& path, const ArchiveRun& run,
                         const std::vector<WrittenFile>& files, std::string& error);
 
 struct VerifiedFile {
     enum class Result { Ok, Mismatch, Missing } result = Result::Ok;
-    std::string name;
+    std::string name; // the file checked: beside the report
     std::string detail;
 };
 
 struct ArchiveVerification {
     bool readable = false;     // the report could be read and parsed
     bool reportIntact = false; // its own hash matches its text
-    std::vector<VerifiedFile> files;
-    bool allGood() const
-    {
-        if (!readable || !reportIntact)
-            return false;
-        for (const auto& f : files)
-            if (f.result != VerifiedFile::Result::Ok)
-                return false;
-        return true;
-    }
+    std::size_t files = 0;
+    std::size_t problems = 0; // files not Ok
+    bool allGood() const { return readable && reportIntact && problems == 0; }
 };
 
-// Re-reads every file the report lists (a file moved together with the report is found in
-// the report's folder) and checks the hashes and the report's own hash.
-ArchiveVerification verifyArchiveReport(const std::string& path, std::string& error);
+// Checks every file the report lists, in the report's folder (whatever path it was written
+// under), against its hashes, and the report's own hash. Each file's result goes to `onFile`
+// as it is known; the report is read line by line, so memory stays bounded whatever it holds.
+// Reports that carry only the audio-data hash (written before the whole-file hash) verify by
+// that hash.
+ArchiveVerification verifyArchiveReport(const std::string& path,
+                                        const std::function<void(const VerifiedFile&)>& onFile,
+                                        std::string& error);
 
 } // namespace tarnvel::engine

@@ -2,12 +2,15 @@
 
 #include "app/TimeDisplay.h"
 #include "engine/EngineMessages.h"
+#include "engine/ExtendedFormat.h"
 #include "formats/BroadcastWave.h"
+#include "formats/PosixIo.h"
 #include "formats/StringPrintf.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <random>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,8 +49,51 @@ std::string dateSuffix(const std::array<std::uint8_t, dat::kPackBytes>& date)
     return text;
 }
 
+// The date pack of a frame, or none.
+std::array<std::uint8_t, dat::kPackBytes> datePackOf(const dat::DatFrame& frame)
+{
+    if (const auto pack = dat::lastPackWithItem(frame.subcode, dat::PackItem::Date))
+        return pack->bytes;
+    return dat::TapePosition::kNoDatePack;
+}
+
+std::string randomSuffix()
+{
+    static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kChars - 2);
+    std::string s;
+    for (int i = 0; i < 6; ++i)
+        s += kChars[pick(random)];
+    return s;
+}
+
+bool hasDate(const std::array<std::uint8_t, dat::kPackBytes>& date)
+{
+    return date[1] != 0xAA;
+}
+
+// 24-bit pairs read as 16-bit high-rate audio alternate between a frame of upper words and a
+// frame whose high bytes are all zero; this many alternations in a row are taken as proof
+// (audio at a high rate practically never leaves every high byte of a frame zero).
+constexpr int kExtendedPairEvidence = 16;
+
+// The program number a frame carries itself, 0 for none. (The tracker's current number stays
+// from an earlier frame where a frame carries none, and would name a file after the tape's
+// history.) Virtual IDs mark only their ID runs: there the current number is the program's.
+int ownProgramNumber(const dat::TapePosition& pos, bool virtualIds)
+{
+    if (virtualIds)
+        return pos.currentPNo >= 1 && pos.currentPNo <= dat::kMaxProgramNumber ? pos.currentPNo : 0;
+    const auto d = static_cast<std::uint16_t>(pos.pNoDigits);
+    if (!dat::isDecimalProgramDigits(d))
+        return 0;
+    const int n = (d >> 8 & 0x0F) * 100 + (d >> 4 & 0x0F) * 10 + (d & 0x0F);
+    return n <= dat::kMaxProgramNumber ? n : 0;
+}
+
 // The program number as a cue entry shows it.
-std::string programText(const dat::TapePosition& pos, int preReadNumber)
+std::string programText(const dat::TapePosition& pos, int preReadNumber, bool virtualIds)
 {
     if (preReadNumber > 0)
         return std::to_string(preReadNumber);
@@ -55,8 +101,8 @@ std::string programText(const dat::TapePosition& pos, int preReadNumber)
         return "BB";
     if (pos.pNoDigits == dat::kPNoDigitsEnd)
         return "EE";
-    if (pos.currentPNo >= 1 && pos.currentPNo <= dat::kMaxProgramNumber)
-        return std::to_string(pos.currentPNo);
+    if (const int n = ownProgramNumber(pos, virtualIds); n >= 1)
+        return std::to_string(n);
     return "--";
 }
 
@@ -85,11 +131,27 @@ public:
     explicit Sink(Deck& deck) : deck_(deck) {}
     void showMessage(const std::string& text, MessageIcon icon, const std::string& caption) override
     {
+        {
+            std::lock_guard lock(mutex_);
+            last_ = text;
+        }
         deck_.ui().invoke([&] { deck_.view().showMessage(text, icon, caption); });
+    }
+    std::string last() const
+    {
+        std::lock_guard lock(mutex_);
+        return last_;
+    }
+    void clear()
+    {
+        std::lock_guard lock(mutex_);
+        last_.clear();
     }
 
 private:
     Deck& deck_;
+    mutable std::mutex mutex_;
+    std::string last_; // kept for the report's "how it ended"
 };
 
 PlayToFile::PlayToFile(Deck& deck, app::Settings& settings)
@@ -123,6 +185,15 @@ int PlayToFile::fileSeconds(std::uint32_t frames, const TapeFormat& format)
     return static_cast<int>((f * 3 + 50) / 100);
 }
 
+std::string PlayToFile::lastMessage() const
+{
+    // "Message\n\nname" on one line.
+    std::string text = sink_->last();
+    for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos;)
+        text.replace(at, text.compare(at, 2, "\n\n") == 0 ? 2 : 1, " ");
+    return text;
+}
+
 void PlayToFile::message(const std::string& text)
 {
     sink_->showMessage(text, MessageIcon::Warning, {});
@@ -133,6 +204,23 @@ bool PlayToFile::ask(const std::string& text)
     bool yes = false;
     deck_.ui().invoke([&] { yes = deck_.view().ask(text, Buttons::YesNo).yes; });
     return yes;
+}
+
+bool PlayToFile::usableOutput(const std::string& name)
+{
+    // Only regular files are replaced: a FIFO would block the run, a device or a folder is
+    // not ours to write. Refused before any question.
+    struct stat st {};
+    if (::stat(name.c_str(), &st) != 0 || S_ISREG(st.st_mode))
+        return true;
+    formats::OpenFailure failure;
+    failure.problem = S_ISDIR(st.st_mode) ? formats::OpenProblem::IsDirectory
+                                          : formats::OpenProblem::NotRegularFile;
+    message(stringPrintf(
+        tr(msg::kNameAndText),
+        stringPrintf("%s  (%s)", tr(msg::kUnableToCreateFile), failure.text().c_str()).c_str(),
+        name.c_str()));
+    return false;
 }
 
 bool PlayToFile::askOverwrite(const std::string& name)
@@ -156,6 +244,10 @@ bool PlayToFile::setUp(Modifiers modifiers)
     peerCancelled_.store(false);
     audioMicros_ = 0;
     written_.clear();
+    sink_->clear();
+    extendedPairs_ = false;
+    alternations_ = 0;
+    lastFrameLowByte_ = false;
     if (dialog_ && !dialog_(modifiers, request_))
         return false;
     switch (request_.destination) {
@@ -173,12 +265,12 @@ bool PlayToFile::setUp(Modifiers modifiers)
     return active_;
 }
 
-std::string PlayToFile::waveName(int number, int sub, const dat::TapePosition& pos) const
+std::string PlayToFile::waveName(int number, int sub, const DatePack& date) const
 {
     std::string name = base_ + stringPrintf("%02d", number);
     if (sub > 0)
         name += stringPrintf("%02d", sub);
-    return name + dateSuffix(pos.datePack) + ".WAV";
+    return name + dateSuffix(date) + ".WAV";
 }
 
 bool PlayToFile::setUpWave()
@@ -188,71 +280,115 @@ bool PlayToFile::setUpWave()
         base_.resize(base_.size() - 4);
     base_ = absoluteIn(base_, settings_.Dir);
     cueName_ = base_ + ".TVC";
-    const dat::TapePosition pos = *deck_.drive()->getPosition(deck_.driveIndex());
-    fileNumber_ = pos.currentPNo;
-    subNumber_ = 0;
-    const std::string first = waveName(fileNumber_, 0, pos);
-    if (!askOverwrite(cueName_) || !askOverwrite(first))
+    if (!usableOutput(cueName_) || !askOverwrite(cueName_))
         return false;
-    wave_ = std::make_unique<formats::WaveFileWriter>(*sink_);
-    if (!openWave(first, pos, 0))
-        return false;
-    cue_ = std::fopen(cueName_.c_str(), "wb");
+    // The list is written under a name of its own beside the target and takes the target's
+    // place with its first entry: a run that archives nothing leaves an earlier list as it was.
+    formats::OpenFailure failure;
+    for (int attempt = 0; attempt < 100 && cue_ == nullptr; ++attempt) {
+        cueTemporary_ = base_ + ".partial-" + randomSuffix() + ".TVC";
+        if (!fileExists(cueTemporary_))
+            cue_ = formats::createRegularStream(cueTemporary_, failure);
+    }
     if (cue_ == nullptr) {
-        message(
-            stringPrintf(tr(msg::kNameAndText), tr(msg::kUnableToCreateFile), cueName_.c_str()));
-        // The WAV file just opened would be left without its list.
-        wave_->finish(false);
-        ::unlink(first.c_str());
-        wave_.reset();
+        message(stringPrintf(
+            tr(msg::kNameAndText),
+            stringPrintf("%s  (%s)", tr(msg::kUnableToCreateFile), failure.text().c_str()).c_str(),
+            cueName_.c_str()));
         return false;
     }
+    cueEntries_ = 0;
+    cueCreated_ = true;
+    wave_ = std::make_unique<formats::WaveFileWriter>(*sink_);
+    usedNames_.clear();
+    fileNumber_ = 0;
+    subNumber_ = 0;
+    framesInFile_ = 0;
+    framesUntilOwn_ = 0;
+    current_ = WrittenFile{};
+    hasPending_ = false;
+    {
+        std::lock_guard lock(nameMutex_);
+        currentName_.clear();
+    }
+    // Where the tape stood before the run (a search, a rewind, an earlier run) does not name
+    // anything: the first file is opened by the first frame read.
+    firstPending_ = true;
     preRead_ = preReadFrames(request_.preReadTenths, deck_.pipeline().tapeFormat());
     holdOff_ = 0;
     return true;
 }
 
-bool PlayToFile::openWave(const std::string& name, const dat::TapePosition& pos, int preReadNumber)
+bool PlayToFile::openWave(const std::string& name, const dat::TapePosition& pos, int preReadNumber,
+                          const DatePack& date)
 {
     PlaybackPipeline& p = deck_.pipeline();
-    wave_->setFileName(name);
-    wave_->setFormat(p.outputFormat());
-    WrittenFile described;
-    described.programText = programText(pos, preReadNumber);
-    described.datePack = pos.datePack;
-    if (bwf_)
-        wave_->setExtraChunk("bext", bextOf(described, p.outputFormat(), p.tapeFormat()));
-    else
-        wave_->setExtraChunk({}, {});
-    if (!wave_->create())
-        return false;
-    framesInFile_ = 0;
-    {
-        std::lock_guard lock(nameMutex_);
-        currentName_ = name;
-    }
     current_ = WrittenFile{};
     current_.name = name;
-    current_.programText = programText(pos, preReadNumber);
-    current_.datePack = pos.datePack;
+    current_.programText = programText(pos, preReadNumber, deck_.virtualIdMode());
+    current_.datePack = date;
     const formats::WaveFormat& f = p.outputFormat();
     const TapeFormat& tape = p.tapeFormat();
     current_.formatText =
         stringPrintf("%5d / %s%d (%s)", static_cast<int>(f.samplesPerSec), f.isFloat() ? "F" : "",
                      static_cast<int>(f.bitsPerSample),
                      tape.longPlay ? "LP" : stringPrintf("%2d", tape.bits).c_str());
-    current_.emphasis = tape.emphasis;
+    // "Emph" tells whoever records the file back to set the emphasis bit: only for audio
+    // that was not de-emphasised on its way here.
+    current_.emphasis = tape.emphasis && !p.deEmphasising();
     current_.copyText = trimmed(tr(msg::kCopyTexts[tape.copyBits & 3]));
     std::string when = app::absText(pos);
     if (preReadNumber > 0)
         when = stringPrintf("%s <0.%dsec", when.c_str(), request_.preReadTenths);
     current_.startAbs = when;
     current_.errorFrames.reserve(4096); // an error list that grows rarely allocates per frame
-    cueEntry_ =
-        stringPrintf("%s\r\n; %s\r\n   PNo: %-3s  Format: %-16s %4s  Copy: %-8s  ", name.c_str(),
-                     when.c_str(), current_.programText.c_str(), current_.formatText.c_str(),
-                     current_.emphasis ? "Emph" : "", current_.copyText.c_str());
+
+    wave_->setFileName(name);
+    wave_->setFormat(f);
+    if (bwf_)
+        wave_->setExtraChunk("bext", bextOf(current_, f, tape));
+    else
+        wave_->setExtraChunk({}, {});
+    framesInFile_ = 0;
+    if (!wave_->create()) {
+        current_ = WrittenFile{};
+        return false;
+    }
+    {
+        std::lock_guard lock(nameMutex_);
+        currentName_ = name;
+    }
     p.clearErrorList();
+    return true;
+}
+
+bool PlayToFile::openFirst(const dat::TapePosition& pos)
+{
+    firstPending_ = false;
+    fileNumber_ = ownProgramNumber(pos, deck_.virtualIdMode());
+    subNumber_ = 0;
+    return openNext(pos, 0, pos.datePack, 0);
+}
+
+bool PlayToFile::openNext(const dat::TapePosition& pos, int preReadNumber, const DatePack& date,
+                          int ownFrom)
+{
+    // A run never writes over a file it wrote itself: a number that comes back (START IDs
+    // 1, 2, 1) continues with the next free sub-number.
+    while (usedNames_.count({fileNumber_, subNumber_}) != 0)
+        ++subNumber_;
+    const std::string name = waveName(fileNumber_, subNumber_, date);
+    if (!usableOutput(name) || !askOverwrite(name)) {
+        closeCue();
+        failWrite();
+        return false;
+    }
+    if (!openWave(name, pos, preReadNumber, date)) {
+        failWrite();
+        return false;
+    }
+    usedNames_.insert({fileNumber_, subNumber_});
+    framesUntilOwn_ = ownFrom;
     return true;
 }
 
@@ -267,7 +403,7 @@ bool PlayToFile::setUpImage()
         std::lock_guard lock(nameMutex_);
         currentName_ = imageName_;
     }
-    if (!askOverwrite(imageName_))
+    if (!usableOutput(imageName_) || !askOverwrite(imageName_))
         return false;
     if (!request_.imageFromHere &&
         !deck_.positionToAbs(dat::TimeCode{0, 0, 0, 0}, tr(msg::kPositioning)))
@@ -412,15 +548,19 @@ bool PlayToFile::writeAudio(const std::uint8_t* data, std::uint32_t bytes, std::
         if (dat::isLeadInDigits(static_cast<std::uint16_t>(pos.pNoDigits)))
             return true;
         const TapeFormat& f = p.tapeFormat();
-        // Emphasis travels only when the sender did not take it out.
-        const bool emphasised = f.emphasis && !settings_.EnableDeEmphasis;
+        // Emphasis travels unless the audio was really de-emphasised on its way here (not
+        // 24-bit pairs, not a rate without a filter).
+        const bool emphasised = f.emphasis && !p.deEmphasising();
         if (!peer_->send(data, bytes, f, emphasised, idChange)) {
             failPeer();
             return false;
         }
         return true;
     }
+    if (firstPending_ && !openFirst(*deck_.drive()->getPosition(deck_.driveIndex())))
+        return false;
     commitPendingError();
+    watchForExtendedPairs(data, bytes);
     if (!wave_ || !wave_->isOpen() || wave_->write(data, bytes) != bytes) {
         failWrite();
         return false;
@@ -462,40 +602,78 @@ void PlayToFile::formatChanged(const PlaybackPipeline& pipeline)
     preRead_ = preReadFrames(request_.preReadTenths, pipeline.tapeFormat());
 }
 
+void PlayToFile::watchForExtendedPairs(const std::uint8_t* data, std::uint32_t bytes)
+{
+    const TapeFormat& tape = deck_.pipeline().tapeFormat();
+    if (extendedPairs_.load(std::memory_order_relaxed) || settings_.ExtendedFormatMode != 0 ||
+        tape.bits != 16 || tape.rate <= 48000) {
+        alternations_ = 0;
+        return;
+    }
+    const bool lowByte = isLowByteFrame(data, bytes);
+    alternations_ = lowByte != lastFrameLowByte_ ? alternations_ + 1 : 0;
+    lastFrameLowByte_ = lowByte;
+    if (alternations_ >= kExtendedPairEvidence)
+        extendedPairs_.store(true, std::memory_order_relaxed);
+}
+
 bool PlayToFile::divide(PlaybackPipeline& /*pipeline*/, const dat::TapePosition& pos)
 {
-    if (request_.destination != PlayDestination::Wave || !request_.divide)
+    if (request_.destination != PlayDestination::Wave)
         return true;
     if (hasPending_ && pending_.frame != deck_.pipeline().frameCounter())
         commitPendingError(); // an earlier frame that was not written
-    int number = -1;
-    bool preRead = false;
-    if (!deck_.virtualIdMode() && preRead_ > 0) {
-        const std::uint32_t coming = deck_.drive()->readAheadPeek(deck_.driveIndex(), preRead_ - 1);
-        if (coming != 0) {
-            number = static_cast<int>(coming);
-            preRead = true;
-            holdOff_ = kDivisionHoldOff;
+    if (firstPending_ && !openFirst(pos))
+        return false;
+    if (request_.divide) {
+        int number = -1;
+        bool preRead = false;
+        if (!deck_.virtualIdMode() && preRead_ > 0) {
+            const std::uint32_t coming =
+                deck_.drive()->readAheadPeek(deck_.driveIndex(), preRead_ - 1);
+            if (coming != 0) {
+                number = static_cast<int>(coming);
+                preRead = true;
+                holdOff_ = kDivisionHoldOff;
+            }
+        }
+        if (number < 0) {
+            if (holdOff_ > 0)
+                --holdOff_;
+            else if (pos.idChange >= 1 && pos.idChange <= 998)
+                number = static_cast<int>(pos.idChange);
+        }
+        if (number >= 0) {
+            deck_.suspendDisplay();
+            const bool ok = switchFile(number, preRead, false, pos);
+            deck_.resumeDisplay();
+            if (!ok)
+                return false;
         }
     }
-    if (number < 0) {
-        if (holdOff_ > 0)
-            --holdOff_;
-        else if (pos.idChange >= 1 && pos.idChange <= 998)
-            number = static_cast<int>(pos.idChange);
+    ownFrame(pos);
+    return true;
+}
+
+void PlayToFile::ownFrame(const dat::TapePosition& pos)
+{
+    if (framesUntilOwn_ > 0) {
+        --framesUntilOwn_; // pre-read audio of the program before
+        return;
     }
-    if (number < 0)
-        return true;
-    deck_.suspendDisplay();
-    const bool ok = switchFile(number, preRead, false, pos);
-    deck_.resumeDisplay();
-    return ok;
+    if (hasDate(current_.datePack) || !hasDate(pos.datePack) || !wave_ || !wave_->isOpen())
+        return;
+    // A file that starts without a date (the lead-in, a part before the first START ID)
+    // takes the date of its first frame that has one.
+    current_.datePack = pos.datePack;
+    if (bwf_)
+        wave_->updateExtraChunk(bextOf(current_, wave_->format(), deck_.pipeline().tapeFormat()));
 }
 
 bool PlayToFile::switchFile(int number, bool preRead, bool formatRestart,
                             const dat::TapePosition& pos)
 {
-    if (!formatRestart && framesInFile_.load() == 0 &&
+    if (!formatRestart && framesInFile_.load() == 0 && wave_->isOpen() &&
         (number == fileNumber_ || number == dat::kPNoStartWithoutNumber))
         return true; // the file just opened is already the one this ID starts
     if (!closeWave())
@@ -506,26 +684,27 @@ bool PlayToFile::switchFile(int number, bool preRead, bool formatRestart,
     } else {
         ++subNumber_;
     }
-    const std::string name = waveName(fileNumber_, subNumber_, pos);
-    if (!askOverwrite(name)) {
-        closeCue();
-        return false;
-    }
-    if (!openWave(name, pos, preRead ? number : 0)) {
-        failWrite();
-        return false;
-    }
-    return true;
+    if (!preRead)
+        return openNext(pos, 0, pos.datePack, 0);
+    // The new file is named and dated by its START ID frame, a few frames ahead.
+    const dat::DatFrame* idFrame = deck_.drive()->readAheadFrame(deck_.driveIndex(), preRead_ - 1);
+    return openNext(pos, number,
+                    idFrame != nullptr ? datePackOf(*idFrame) : dat::TapePosition::kNoDatePack,
+                    preRead_);
 }
 
 bool PlayToFile::writeCue(const std::string& text)
 {
     if (cue_ == nullptr)
         return false;
+    errno = 0;
     if (std::fwrite(text.data(), 1, text.size(), cue_) == text.size() && std::fflush(cue_) == 0)
         return true;
+    const std::string why =
+        errno != 0 ? stringPrintf("%s  (%s)", tr(msg::kUnableToWriteFile), std::strerror(errno))
+                   : std::string(tr(msg::kUnableToWriteFile));
     // The list of the files written so far stays: it is closed with what it holds.
-    message(stringPrintf(tr(msg::kNameAndText), tr(msg::kUnableToWriteFile), cueName_.c_str()));
+    message(stringPrintf(tr(msg::kNameAndText), why.c_str(), cueName_.c_str()));
     closeCue();
     failWrite();
     return false;
@@ -553,27 +732,31 @@ bool PlayToFile::closeWave()
     if (frames <= 1) {
         // A file that caught only the frame before an ID holds nothing worth listing.
         ::unlink(current_.name.c_str());
+        usedNames_.erase({fileNumber_, subNumber_});
         return closed;
     }
     PlaybackPipeline& p = deck_.pipeline();
     current_.parts.push_back(current_.name);
-    for (int i = 1; i <= splits; ++i) {
-        const auto dot = current_.name.rfind('.');
-        current_.parts.push_back(current_.name.substr(0, dot) + "_" + std::to_string(i) +
-                                 current_.name.substr(dot));
-    }
+    for (int i = 1; i <= splits; ++i)
+        current_.parts.push_back(formats::WaveFileWriter::splitFileName(current_.name, i));
     current_.frames = frames;
     current_.seconds = fileSeconds(frames, p.tapeFormat());
-    std::string text = cueEntry_;
+    std::string text = stringPrintf("%s\r\n; %s\r\n   PNo: %-3s  Format: %-16s %4s  Copy: %-8s  ",
+                                    current_.name.c_str(), current_.startAbs.c_str(),
+                                    current_.programText.c_str(), current_.formatText.c_str(),
+                                    current_.emphasis ? "Emph" : "", current_.copyText.c_str());
     text +=
         stringPrintf("Err: %u,%u,%u\r\n   Frame: %-6u %s   Time: %02dh%02dm%02ds\r\n",
                      current_.errorsLeft, current_.errorsRight, current_.errorsAbs, current_.frames,
                      dat::timeText(dat::framesToAbs(current_.frames)).c_str(),
                      current_.seconds / 3600, current_.seconds / 60 % 60, current_.seconds % 60);
-    for (int i = 0; i < p.errorListCount(); i += 4) {
+    // The error frames of this very file, as its counts above: the first of the list.
+    const std::size_t listed =
+        std::min<std::size_t>(current_.errorFrames.size(), PlaybackPipeline::kErrorListSize);
+    for (std::size_t i = 0; i < listed; i += 4) {
         text += ";; Err:";
-        for (int k = i; k < std::min(i + 4, p.errorListCount()); ++k) {
-            const ErrorFrame& e = p.errorListEntry(k);
+        for (std::size_t k = i; k < std::min<std::size_t>(i + 4, listed); ++k) {
+            const WrittenFile::ErrorAt& e = current_.errorFrames[k];
             const bool left = (e.errorByte & dat::kSubIdInterpolatedLeft) != 0;
             const bool right = (e.errorByte & dat::kSubIdInterpolatedRight) != 0;
             text += stringPrintf("%s %s ", dat::timeText(e.abs).c_str(),
@@ -587,7 +770,16 @@ bool PlayToFile::closeWave()
     p.clearErrorList();
     written_.push_back(std::move(current_));
     current_ = WrittenFile{};
-    return writeCue(text) && closed;
+    bool listedOk = writeCue(text);
+    if (listedOk && ++cueEntries_ == 1 && ::rename(cueTemporary_.c_str(), cueName_.c_str()) != 0) {
+        message(stringPrintf(
+            tr(msg::kNameAndText),
+            stringPrintf("%s  (%s)", tr(msg::kUnableToWriteFile), std::strerror(errno)).c_str(),
+            cueName_.c_str()));
+        failWrite();
+        listedOk = false; // the list stays under its temporary name
+    }
+    return listedOk && closed;
 }
 
 // --- Restart and end (window thread) --------------------------------------------------------
@@ -597,18 +789,21 @@ bool PlayToFile::restart()
     if (request_.destination != PlayDestination::Wave)
         return true;
     const dat::TapePosition pos = *deck_.drive()->getPosition(deck_.driveIndex());
+    if (firstPending_)
+        return true; // the held frame opens the first file, in the new format
     if (framesInFile_.load() == 0) {
         // Nothing written yet (the very first frame set the format): the same file again, in
         // the new format.
-        const std::string name = current_.name;
-        const std::string startAbs = current_.startAbs;
-        const std::string programText = current_.programText;
+        const WrittenFile kept = current_;
         if (!closeWave())
             return false;
-        if (!openWave(name, pos, 0))
+        if (!openWave(kept.name, pos, 0, kept.datePack)) {
+            failWrite();
             return false;
-        current_.startAbs = startAbs;
-        current_.programText = programText;
+        }
+        usedNames_.insert({fileNumber_, subNumber_});
+        current_.startAbs = kept.startAbs;
+        current_.programText = kept.programText;
         return true;
     }
     return switchFile(fileNumber_, false, true, pos);
@@ -629,7 +824,12 @@ void PlayToFile::finish()
         commitPendingError();
         closeWave();
         closeCue();
+        // A run that archived nothing leaves no empty list behind.
+        if (cueCreated_ && cueEntries_ == 0)
+            ::unlink(cueTemporary_.c_str());
+        cueCreated_ = false;
         wave_.reset();
+        firstPending_ = false;
         break;
     case PlayDestination::Image:
         if (imageWriter_) {

@@ -11,7 +11,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Playback to WAV files with their cue list, to a tape image, or to the other instance: the
@@ -45,9 +47,11 @@ struct WrittenFile {
     std::string name;               // the file, or the first of a split series
     std::vector<std::string> parts; // every file of the series, the first included
     std::string programText;        // as the cue entry shows it ("01", "BB", "--")
-    std::array<std::uint8_t, dat::kPackBytes> datePack{};
+    // The date of the file's own program: its first frame that carries a date pack (for a
+    // pre-read file, from the START ID on). The name's date is that of its first own frame.
+    std::array<std::uint8_t, dat::kPackBytes> datePack = dat::TapePosition::kNoDatePack;
     std::string formatText; // "48000 / 16 (16)"
-    bool emphasis = false;
+    bool emphasis = false;  // the audio in the file is still emphasised
     std::string copyText;
     std::string startAbs; // the ABS time text where it starts
     std::uint32_t frames = 0;
@@ -85,6 +89,12 @@ public:
     const std::string& imageFileName() const { return imageName_; }
     // A write failed during the run (the message was shown).
     bool writeFailed() const { return writeFailed_; }
+    // The last message of the run's writers on one line ("Unable to write file.  (No space
+    // left on device) /x/take02.WAV"); empty when there was none.
+    std::string lastMessage() const;
+    // WAV output met frames that look like 24-bit pairs read as 16-bit audio at a high rate
+    // (ExtendedFormatMode off).
+    bool extendedPairsSeen() const { return extendedPairs_.load(std::memory_order_relaxed); }
     // The file being written and its frames so far (any thread; for progress lines).
     std::string currentFile() const;
     std::uint32_t framesInFile() const { return framesInFile_.load(std::memory_order_relaxed); }
@@ -121,13 +131,26 @@ private:
     bool setUpWave();
     bool setUpImage();
     bool setUpPeer();
+    bool usableOutput(const std::string& name);
     bool askOverwrite(const std::string& name);
-    std::string waveName(int number, int sub, const dat::TapePosition& pos) const;
-    bool openWave(const std::string& name, const dat::TapePosition& pos, int preReadNumber);
+    using DatePack = std::array<std::uint8_t, dat::kPackBytes>;
+    std::string waveName(int number, int sub, const DatePack& date) const;
+    bool openWave(const std::string& name, const dat::TapePosition& pos, int preReadNumber,
+                  const DatePack& date);
+    // The first file opens with the run's first frame: its number and date are that frame's,
+    // whatever the tape did before the run.
+    bool openFirst(const dat::TapePosition& pos);
+    // Opens the file of fileNumber_ at the first sub-number from subNumber_ on that this run
+    // has not used. `ownFrom`: frames before the file's own program starts (pre-reading).
+    bool openNext(const dat::TapePosition& pos, int preReadNumber, const DatePack& date,
+                  int ownFrom);
     // Closes the current WAV file and writes its cue entry (a file of one frame or less is
     // deleted and not listed). False when the cue entry could not be written.
     bool closeWave();
     bool switchFile(int number, bool preRead, bool formatRestart, const dat::TapePosition& pos);
+    // A frame of the current file's own program: the first with a date dates the file.
+    void ownFrame(const dat::TapePosition& pos);
+    void watchForExtendedPairs(const std::uint8_t* data, std::uint32_t bytes);
     bool writeCue(const std::string& text);
     void closeCue();
     void message(const std::string& text);
@@ -156,15 +179,25 @@ private:
     std::unique_ptr<formats::WaveFileWriter> wave_;
     std::string base_;
     std::string cueName_;
+    std::string cueTemporary_; // the list until its first entry is written
     std::FILE* cue_ = nullptr;
+    int cueEntries_ = 0;
+    bool cueCreated_ = false;
     int fileNumber_ = 0;
     int subNumber_ = 0;
+    bool firstPending_ = false; // the first file waits for the first frame
+    int framesUntilOwn_ = 0;    // pre-read frames of the program before the file's own
+    // Program and sub-number of every file this run has on disk: a number that comes back
+    // never names one of them again.
+    std::set<std::pair<int, int>> usedNames_;
+    std::atomic<bool> extendedPairs_{false};
+    bool lastFrameLowByte_ = false;
+    int alternations_ = 0;
     std::atomic<std::uint32_t> framesInFile_{0};
     mutable std::mutex nameMutex_; // the current file's name, read by progress lines
     std::string currentName_;
     int holdOff_ = 0;
     int preRead_ = 0;
-    std::string cueEntry_;
     WrittenFile current_;
     struct PendingError {
         dat::TimeCode abs{};

@@ -154,6 +154,13 @@ public:
     PlayStop stopReason() const { return stop_; }
     const DriveFailure& driveFailure() const { return failure_; }
     const TapeFormat& tapeFormat() const { return format_; }
+    // True when the audio of the current format leaves de-emphasised: the setting is on, the
+    // frames are emphasised, they are not 24-bit pairs and the rate has a filter.
+    bool deEmphasising() const
+    {
+        return settings_.enableDeEmphasis.load(std::memory_order_relaxed) && format_.emphasis &&
+               format_.bits < 24 && deEmphasis_.hasCoefficients();
+    }
     std::uint32_t frameAudioBytes() const { return frameAudioBytes_; }
     const formats::WaveFormat& outputFormat() const { return outputFormat_; }
     int containerBits() const { return containerBits_; }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <fcntl.h>
+#include <filesystem>
 #include <unistd.h>
 
 namespace tarnvel::formats {
@@ -171,9 +172,12 @@ bool writeCueFile(const std::string& path, int preSilenceSec, const std::vector<
             return false;
         }
     }
-    std::FILE* f = std::fopen(path.c_str(), "wb");
+    OpenFailure failure;
+    std::FILE* f = createRegularStream(path, failure);
     if (f == nullptr) {
-        showWithPath(sink, msg::kUnableToCreate, path);
+        sink.showMessage(stringPrintf("%s  (%s)\n\n%s", tr(msg::kUnableToCreate),
+                                      failure.text().c_str(), path.c_str()),
+                         MessageIcon::Warning);
         return false;
     }
     auto put = [f](const std::string& line) {
@@ -236,8 +240,7 @@ bool parseCueAttributes(std::string_view line, CueRecord* record,
             else
                 record->silence = stringPrintf("%3s", std::string(*value).c_str());
         } else if (*key == "PNo") {
-            if (*value == "BB")
-                return false;
+            // "BB", "EE" and "--" name no program: the file is recorded without a START ID.
             const int pno = std::max(0, leadingNumber(*value));
             if (pno > kCueMaxPNo)
                 return refuse(stringPrintf(tr(msg::kCuePNoRange), std::string(*value).c_str()));
@@ -273,6 +276,10 @@ bool CueReader::open(const std::string& path, MessageSink& sink)
     }
     attach(f);
     owned_ = true;
+    std::error_code ec;
+    folder_ = std::filesystem::absolute(path, ec).parent_path().string();
+    if (ec)
+        folder_.clear();
     return true;
 }
 
@@ -283,9 +290,17 @@ void CueReader::attach(std::FILE* stream)
     file_ = stream;
     owned_ = false;
     lines_.emplace(stream, kCueMaxLine);
+    folder_.clear();
     pendingPath_.reset();
     preSilence_.reset();
     problems_.clear();
+}
+
+std::string CueReader::entryPath(const std::string& line) const
+{
+    if (folder_.empty() || line.front() == '/')
+        return line;
+    return (std::filesystem::path(folder_) / line).lexically_normal().string();
 }
 
 void CueReader::noteProblem(const std::string& text)
@@ -311,11 +326,11 @@ std::optional<CueRecord> CueReader::next()
             continue;
         if (line[0] != ' ') {
             if (record) {
-                pendingPath_ = line;
+                pendingPath_ = entryPath(line);
                 return record;
             }
             record.emplace();
-            record->path = line;
+            record->path = entryPath(line);
             continue;
         }
         std::string problem;

@@ -51,7 +51,7 @@ bool writeCueFile(const std::string& path, int preSilenceSec, const std::vector<
 // One entry as read: the path and whatever its attribute lines set.
 struct CueRecord {
     std::string path;
-    bool failed = false; // an attribute line could not be parsed: the entry is dropped
+    bool failed = false; // an attribute line was refused: the entry is dropped
     std::optional<std::string> pno, time, format, emph, copy, silence;
 };
 
@@ -64,9 +64,10 @@ public:
     CueReader(const CueReader&) = delete;
     CueReader& operator=(const CueReader&) = delete;
 
-    // false after "Unable to open file.\n\n<path>" through `sink`.
+    // false after "Unable to open file.\n\n<path>" through `sink`. Relative paths in the file
+    // are then taken from the cue file's folder, so that a list moved with its files loads.
     bool open(const std::string& path, MessageSink& sink);
-    // Reads from a stream the caller owns (tests, fuzzing).
+    // Reads from a stream the caller owns (tests, fuzzing); relative paths stay as written.
     void attach(std::FILE* stream);
 
     // The next entry with its attribute lines; nullopt at the end of the file.
@@ -74,24 +75,26 @@ public:
     // The header's "Silence" (pre-silence text), once the lines before the first entry
     // have been read.
     const std::optional<std::string>& preSilence() const { return preSilence_; }
-    // Lines refused so far for a value outside the list's ranges, as "line N: why" (an entry
-    // whose program number is "BB" is dropped as the format intends, without a note).
+    // Lines refused so far for a value outside the list's ranges, as "line N: why".
     const std::vector<std::string>& problems() const { return problems_; }
 
 private:
     void noteProblem(const std::string& text);
+    std::string entryPath(const std::string& line) const;
 
     std::FILE* file_ = nullptr;
     bool owned_ = false;
     std::optional<LineReader> lines_;
+    std::string folder_; // the cue file's folder, absolute; empty for an attached stream
     std::optional<std::string> pendingPath_; // a path line read ahead
     std::optional<std::string> preSilence_;
     std::vector<std::string> problems_;
 };
 
 // Applies one attribute line to `record`, or to `preSilence` when no entry has started.
-// false when the line fails: program number "BB", or a value outside the list's ranges (then
-// `problem` says why). A key is never taken as the value of the key before it.
+// false when the line fails: a value outside the list's ranges (`problem` says why). A key is
+// never taken as the value of the key before it. Program number "BB" (a file an archive began
+// in the lead-in or without START IDs) reads as 0: the file is recorded without a START ID.
 bool parseCueAttributes(std::string_view line, CueRecord* record,
                         std::optional<std::string>& preSilence, std::string* problem = nullptr);
 

@@ -13,7 +13,7 @@ inline constexpr MessagePair kIsADirectory{"", "is a directory"};
 inline constexpr MessagePair kNotARegularFile{"", "not a regular file"};
 inline constexpr MessagePair kUnableToReadHeader{"", "Unable to read file.  (header)"};
 inline constexpr MessagePair kNotWaveFile{"", "Not Wave file"};
-inline constexpr MessagePair kUnknownFmtSize{"", "Unknown Wave format.  (fmtsize=%d, fizesize=%d)"};
+inline constexpr MessagePair kUnknownFmtSize{"", "Unknown Wave format.  (fmtsize=%d, filesize=%d)"};
 inline constexpr MessagePair kUnableToReadFmt{"", "Unable to read file.  (fmt)"};
 inline constexpr MessagePair kNotPcmData{"", "Unknown Wave format.  (Not PCM data)"};
 inline constexpr MessagePair kNoData{"", "Unknown Wave format.  (No data)"};

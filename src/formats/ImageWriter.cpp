@@ -31,9 +31,18 @@ ImageWriter::~ImageWriter()
         finalise(false);
 }
 
-void ImageWriter::fail(const MessagePair& message)
+void ImageWriter::fail(const MessagePair& message, const std::string& reason)
 {
-    sink_.showMessage(messageWithDetail(message, fileName_), MessageIcon::Warning);
+    // The reason (a full disk, a missing folder, not a regular file) follows the message.
+    std::string text = messageWithDetail(message, fileName_);
+    if (!reason.empty())
+        text.insert(std::string(tr(message)).size(), "  (" + reason + ")");
+    sink_.showMessage(text, MessageIcon::Warning);
+}
+
+void ImageWriter::failWithErrno(const MessagePair& message, int error)
+{
+    fail(message, error != 0 ? std::string(std::strerror(error)) : std::string());
 }
 
 void ImageWriter::closeFile()
@@ -63,19 +72,18 @@ bool ImageWriter::create(const std::string& fileName, const std::string& comment
                 std::min(comment.size(), kImageCommentBytes));
     putId(&header_[kImageOffDataId], "data");
 
-    fd_ = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    OpenFailure failure;
+    fd_ = createRegularFile(fileName, true, failure);
     if (fd_ < 0) {
-        fail(kMsgImageCreateFailed);
+        fail(kMsgImageCreateFailed, failure.text());
         return false;
     }
+    errno = 0;
     if (writeAll(fd_, header_.data(), header_.size()) != header_.size()) {
-        // Remove the broken file, but never a device or anything else that is not ours.
-        struct stat st {};
-        const bool regular = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+        const int error = errno;
         closeFile();
-        fail(kMsgImageWriteFailed);
-        if (regular)
-            ::unlink(fileName.c_str());
+        failWithErrno(kMsgImageWriteFailed, error);
+        ::unlink(fileName.c_str()); // a regular file of ours: the broken start goes
         return false;
     }
     nextCheck_ = kImageHeaderBytes + limits_.checkInterval;
@@ -106,12 +114,12 @@ bool ImageWriter::beforeWrite(std::uint64_t bytes)
 
 // Cuts back to the last whole frame and brings the header up to date, so that the image holds
 // every frame written so far and still opens.
-std::size_t ImageWriter::failWrite()
+std::size_t ImageWriter::failWrite(int error)
 {
     if (::ftruncate(fd_, static_cast<off_t>(bytesWritten_)) == 0)
         writeHeader();
     closeFile();
-    fail(kMsgImageWriteFailed);
+    failWithErrno(kMsgImageWriteFailed, error);
     return 0;
 }
 
@@ -122,8 +130,9 @@ std::size_t ImageWriter::append(const std::uint8_t* frame, std::size_t n)
         return 0;
     if (!beforeWrite(n))
         return 0;
+    errno = 0;
     if (writeAll(fd_, frame, n) != n)
-        return failWrite();
+        return failWrite(errno);
     bytesWritten_ += n;
     return n;
 }
@@ -156,14 +165,15 @@ std::size_t ImageWriter::appendCopy(int fromFd, std::uint64_t offset, std::size_
                 kernelCopy = false;
                 continue;
             }
-            return failWrite(); // an error, or the source ended early
+            return failWrite(r < 0 ? errno : 0); // an error, or the source ended early
         }
         if (buffer.empty())
             buffer.resize(1u << 20);
         const std::size_t chunk = std::min(want, buffer.size());
+        errno = 0;
         if (preadAll(fromFd, buffer.data(), chunk, static_cast<off_t>(from)) != chunk ||
             writeAll(fd_, buffer.data(), chunk) != chunk)
-            return failWrite();
+            return failWrite(errno);
         from += static_cast<loff_t>(chunk);
         done += chunk;
     }

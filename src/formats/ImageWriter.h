@@ -67,9 +67,10 @@ public:
     const std::string& fileName() const { return fileName_; }
 
 private:
-    void fail(const MessagePair& message);
+    void fail(const MessagePair& message, const std::string& reason = {});
+    void failWithErrno(const MessagePair& message, int error);
     bool beforeWrite(std::uint64_t bytes);
-    std::size_t failWrite();
+    std::size_t failWrite(int error);
     void closeFile();
     bool writeHeader();
 

@@ -91,6 +91,63 @@ int openRegularFile(const std::string& path, int flags, OpenFailure& failure)
     return fd;
 }
 
+int createRegularFile(const std::string& path, bool truncate, OpenFailure& failure)
+{
+    failure = {};
+    // No O_TRUNC yet: it must not reach anything but a regular file.
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) {
+        failure.systemError = errno;
+        switch (errno) {
+        case ENXIO: // a FIFO nobody reads
+            failure.problem = OpenProblem::NotRegularFile;
+            break;
+        case EACCES:
+        case EPERM:
+            failure.problem = OpenProblem::PermissionDenied;
+            break;
+        case EISDIR:
+            failure.problem = OpenProblem::IsDirectory;
+            break;
+        default:
+            failure.problem = OpenProblem::Other;
+            break;
+        }
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        failure = {OpenProblem::Other, errno};
+    else if (S_ISDIR(st.st_mode))
+        failure.problem = OpenProblem::IsDirectory;
+    else if (!S_ISREG(st.st_mode))
+        failure.problem = OpenProblem::NotRegularFile;
+    else if (truncate && ::ftruncate(fd, 0) != 0)
+        failure = {OpenProblem::Other, errno};
+    else if (const int flags = ::fcntl(fd, F_GETFL);
+             flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        failure = {OpenProblem::Other, errno};
+    if (failure.problem != OpenProblem::None) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::FILE* createRegularStream(const std::string& path, OpenFailure& failure)
+{
+    const int fd = createRegularFile(path, true, failure);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* f = ::fdopen(fd, "wb");
+    if (f == nullptr) {
+        failure = {OpenProblem::Other, errno};
+        ::close(fd);
+    }
+    return f;
+}
+
 std::string OpenFailure::text() const
 {
     switch (problem) {

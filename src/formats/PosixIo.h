@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <sys/types.h>
 
@@ -28,5 +29,14 @@ struct OpenFailure {
 // a device given as a name is refused instead of waiting for a peer. Returns the descriptor
 // (close-on-exec), or -1 with the reason in `failure`.
 int openRegularFile(const std::string& path, int flags, OpenFailure& failure);
+
+// Opens a file for writing, creating it when it is absent (mode 0666 less the umask) and
+// emptying it when `truncate`, without blocking: a name that is a FIFO, a device or a folder
+// is refused (NotRegularFile, IsDirectory) instead of being written to or waited on. Returns
+// the descriptor (close-on-exec, blocking again), or -1 with the reason in `failure` (a missing
+// folder is Other, with the system's text).
+int createRegularFile(const std::string& path, bool truncate, OpenFailure& failure);
+// createRegularFile (emptied) as a stdio stream for writing; nullptr with the reason.
+std::FILE* createRegularStream(const std::string& path, OpenFailure& failure);
 
 } // namespace tarnvel::formats

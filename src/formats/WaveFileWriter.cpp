@@ -5,6 +5,7 @@
 #include "common/MessageSink.h"
 #include "formats/DiskSpace.h"
 #include "formats/FormatMessages.h"
+#include "formats/PosixIo.h"
 #include "formats/StringPrintf.h"
 
 #include <algorithm>
@@ -21,35 +22,6 @@ constexpr std::uint64_t kFourGiB = 0x100000000ULL;
 constexpr std::uint64_t kDiskReserve = 1000000;
 // Larger writes are cut so that the split and disk checks see every 16 MiB.
 constexpr std::size_t kMaxChunk = 16u << 20;
-
-bool writeAll(int fd, const std::uint8_t* data, std::size_t bytes)
-{
-    while (bytes > 0) {
-        const ssize_t n = ::write(fd, data, bytes);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        bytes -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool writeAllAt(int fd, const std::uint8_t* data, std::size_t bytes, off_t offset)
-{
-    while (bytes > 0) {
-        const ssize_t n = ::pwrite(fd, data, bytes, offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        bytes -= static_cast<std::size_t>(n);
-        offset += n;
-    }
-    return true;
-}
 
 // Start of the last path component: dots in folder names never count as an extension.
 std::size_t baseNameStart(const std::string& name)
@@ -108,9 +80,12 @@ std::uint64_t WaveFileWriter::checkPointAdvance(std::uint64_t checkStep, std::ui
     return checkStep;
 }
 
-void WaveFileWriter::showError(const char* text, const std::string& name)
+void WaveFileWriter::showError(const char* text, const std::string& name, int error)
 {
-    sink_.showMessage(stringPrintf("%s\n\n%s", text, name.c_str()), MessageIcon::Warning);
+    // The system's reason (a full disk, a missing folder) follows the message when known.
+    const std::string said =
+        error != 0 ? stringPrintf("%s  (%s)", text, std::strerror(error)) : std::string(text);
+    sink_.showMessage(stringPrintf("%s\n\n%s", said.c_str(), name.c_str()), MessageIcon::Warning);
 }
 
 void WaveFileWriter::closeFd()
@@ -137,8 +112,8 @@ bool WaveFileWriter::updateExtraChunk(const std::vector<std::uint8_t>& body)
     if (extraId_.empty() || padded.size() != extraBody_.size())
         return false;
     extraBody_ = std::move(padded);
-    if (header_.size() == kHeaderBytes + 8 + extraBody_.size())
-        std::memcpy(header_.data() + 44, extraBody_.data(), extraBody_.size());
+    if (extraOffset_ != 0)
+        std::memcpy(header_.data() + extraOffset_ + 8, extraBody_.data(), extraBody_.size());
     return true;
 }
 
@@ -146,27 +121,39 @@ void WaveFileWriter::buildHeader()
 {
     const std::uint16_t blockAlign =
         static_cast<std::uint16_t>(format_.channels * format_.bitsPerSample / 8);
+    // Float data gets the extended "fmt " body (cbSize 0) and a "fact" chunk with the sample
+    // frame count, which readers of non-PCM files expect.
+    const bool isFloat = format_.isFloat();
+    const std::size_t fmtBody = isFloat ? 18 : 16;
+    const std::size_t fact = isFloat ? kFactChunkBytes : 0;
     const std::size_t extra = extraId_.empty() ? 0 : 8 + extraBody_.size();
-    header_.assign(kHeaderBytes + extra, 0);
+    header_.assign(kHeaderBytes + (fmtBody - 16) + fact + extra, 0);
+    factOffset_ = fact != 0 ? 20 + fmtBody : 0;
+    extraOffset_ = extra != 0 ? 20 + fmtBody + fact : 0;
     std::uint8_t* h = header_.data();
     std::memcpy(h, "RIFF", 4);
-    writeLe32(h + 4, 36);
+    writeLe32(h + 4, static_cast<std::uint32_t>(header_.size() - 8));
     std::memcpy(h + 8, "WAVE", 4);
     std::memcpy(h + 12, "fmt ", 4);
-    writeLe32(h + 16, 16);
+    writeLe32(h + 16, static_cast<std::uint32_t>(fmtBody));
     writeLe16(h + 20, format_.formatTag);
     writeLe16(h + 22, format_.channels);
     writeLe32(h + 24, format_.samplesPerSec);
     writeLe32(h + 28, format_.blockAlign * format_.samplesPerSec);
     writeLe16(h + 32, blockAlign);
     writeLe16(h + 34, format_.bitsPerSample);
-    if (extra != 0) {
-        std::memcpy(h + 36, extraId_.data(), extraId_.size());
-        writeLe32(h + 40, static_cast<std::uint32_t>(extraBody_.size()));
-        std::memcpy(h + 44, extraBody_.data(), extraBody_.size());
+    if (fact != 0) {
+        std::memcpy(h + factOffset_, "fact", 4);
+        writeLe32(h + factOffset_ + 4, 4);
+        writeLe32(h + factOffset_ + 8, 0);
     }
-    std::memcpy(h + 36 + extra, "data", 4);
-    writeLe32(h + 40 + extra, 0);
+    if (extra != 0) {
+        std::memcpy(h + extraOffset_, extraId_.data(), extraId_.size());
+        writeLe32(h + extraOffset_ + 4, static_cast<std::uint32_t>(extraBody_.size()));
+        std::memcpy(h + extraOffset_ + 8, extraBody_.data(), extraBody_.size());
+    }
+    std::memcpy(h + header_.size() - 8, "data", 4);
+    writeLe32(h + header_.size() - 4, 0);
 }
 
 std::string WaveFileWriter::splitFileName(const std::string& name, int n)
@@ -195,14 +182,19 @@ bool WaveFileWriter::createFile()
     if (!checkDiskSpace(currentName_, header_.size(), {}, sink_, &freeBytesSeen_))
         return false;
 
-    fd_ = ::open(currentName_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    OpenFailure failure;
+    fd_ = createRegularFile(currentName_, true, failure);
     if (fd_ < 0) {
-        showError(tr(msg::kUnableToCreate), currentName_);
+        sink_.showMessage(stringPrintf("%s  (%s)\n\n%s", tr(msg::kUnableToCreate),
+                                       failure.text().c_str(), currentName_.c_str()),
+                          MessageIcon::Warning);
         return false;
     }
-    if (!writeAll(fd_, header_.data(), header_.size())) {
+    errno = 0;
+    if (writeAll(fd_, header_.data(), header_.size()) != header_.size()) {
+        const int error = errno;
         closeFd();
-        showError(tr(msg::kUnableToWrite), currentName_);
+        showError(tr(msg::kUnableToWrite), currentName_, error);
         ::unlink(currentName_.c_str());
         return false;
     }
@@ -250,14 +242,16 @@ std::size_t WaveFileWriter::writeChunk(const std::uint8_t* data, std::size_t byt
             return 0;
         nextCheckPoint_ += checkPointAdvance(checkStep_, freeBytesSeen_);
     }
-    if (!writeAll(fd_, data, bytes)) {
+    errno = 0;
+    if (writeAll(fd_, data, bytes) != bytes) {
+        const int error = errno;
         // Cut a partial block off again so that the file matches the header it will get;
         // if that fails too, the header still tells readers where the samples end.
         const auto end = static_cast<off_t>(bytesWritten_);
         if (ftruncate(fd_, end) != 0)
             errno = 0;
         lseek(fd_, end, SEEK_SET);
-        showError(tr(msg::kUnableToWrite), currentName_);
+        showError(tr(msg::kUnableToWrite), currentName_, error);
         return 0;
     }
     bytesWritten_ += bytes;
@@ -271,29 +265,39 @@ bool WaveFileWriter::finish(bool keepOpen)
     bool padded = false;
     if (!keepOpen && (bytesWritten_ & 1) != 0) {
         const std::uint8_t zero = 0;
-        if (writeAllAt(fd_, &zero, 1, static_cast<off_t>(bytesWritten_))) {
+        if (pwriteAll(fd_, &zero, 1, static_cast<off_t>(bytesWritten_)) == 1) {
             ++bytesWritten_;
             padded = true;
         }
     }
+    const std::uint64_t dataBytes = bytesWritten_ - header_.size() - (padded ? 1 : 0);
     writeLe32(header_.data() + 4, static_cast<std::uint32_t>(bytesWritten_ - 8));
-    writeLe32(header_.data() + header_.size() - 4,
-              static_cast<std::uint32_t>(bytesWritten_ - header_.size() - (padded ? 1 : 0)));
-    if (!writeAllAt(fd_, header_.data(), header_.size(), 0)) {
+    writeLe32(header_.data() + header_.size() - 4, static_cast<std::uint32_t>(dataBytes));
+    if (factOffset_ != 0 && format_.blockAlign != 0)
+        writeLe32(header_.data() + factOffset_ + 8,
+                  static_cast<std::uint32_t>(dataBytes / format_.blockAlign));
+    errno = 0;
+    if (pwriteAll(fd_, header_.data(), header_.size(), 0) != header_.size()) {
+        const int error = errno;
         if (!keepOpen)
             closeFd();
-        showError(tr(msg::kUnableToWrite), currentName_);
+        showError(tr(msg::kUnableToWrite), currentName_, error);
         return false;
     }
     if (keepOpen)
         return true;
     // The final close also waits for the disk, so that a reported success means the
     // recording is stored.
+    int error = 0;
     const bool synced = fdatasync(fd_) == 0 || errno == EINVAL;
+    if (!synced)
+        error = errno;
     const bool closed = ::close(fd_) == 0;
+    if (!closed && error == 0)
+        error = errno;
     fd_ = -1;
     if (!synced || !closed) {
-        showError(tr(msg::kUnableToClose), currentName_);
+        showError(tr(msg::kUnableToClose), currentName_, error);
         return false;
     }
     return true;

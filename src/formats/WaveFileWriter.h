@@ -27,6 +27,8 @@ public:
     static constexpr std::uint64_t kSplitBytes = 0x7FF00001;
     static constexpr int kMaxSplits = 9;
     static constexpr std::uint64_t kPeriodicCheckBytes = 1100000;
+    // The "fact" chunk of float files: id, size, sample frame count.
+    static constexpr std::size_t kFactChunkBytes = 12;
 
     explicit WaveFileWriter(MessageSink& sink);
     ~WaveFileWriter(); // finishes an open file
@@ -47,7 +49,8 @@ public:
     // Replaces the extra chunk's body by one of the same size (a description completed at
     // the end); it reaches the file with the next header update. False for another size.
     bool updateExtraChunk(const std::vector<std::uint8_t>& body);
-    // Bytes before the samples: 44, plus the extra chunk.
+    // Bytes before the samples: 44; for float data 2 more (cbSize) and the "fact" chunk; and
+    // the extra chunk.
     std::size_t headerBytes() const { return header_.size(); }
     // Lowers the split size (small media, tests); never above kSplitBytes.
     void setSplitBytes(std::uint64_t bytes);
@@ -83,7 +86,7 @@ private:
     std::size_t writeChunk(const std::uint8_t* data, std::size_t bytes);
     bool writeHeader();
     void buildHeader();
-    void showError(const char* text, const std::string& name);
+    void showError(const char* text, const std::string& name, int error = 0);
     void closeFd();
 
     MessageSink& sink_;
@@ -93,6 +96,8 @@ private:
     std::vector<std::uint8_t> header_ = std::vector<std::uint8_t>(kHeaderBytes);
     std::string extraId_;
     std::vector<std::uint8_t> extraBody_;
+    std::size_t factOffset_ = 0;  // where the "fact" chunk starts in the header; 0: none
+    std::size_t extraOffset_ = 0; // where the extra chunk starts; 0: none
     int fd_ = -1;
     std::uint64_t bytesWritten_ = 0;
     std::uint64_t nextCheckPoint_ = 0;

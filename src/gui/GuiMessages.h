@@ -133,7 +133,7 @@ inline constexpr MessagePair kOpenDemo{
     "", "No tape drive was found.\n\nOpen the demo cassette in a simulated drive?\n(%s)"};
 inline constexpr MessagePair kDemoFailed{"", "Unable to create the demo cassette:\n\n%s"};
 inline constexpr MessagePair kManualMissing{
-    "", "The user manual was not found.\n\n(It is installed as share/doc/tarnvel/manual.html "
+    "", "The user manual was not found.\n\n(It is installed as share/tarnvel/manual.html "
         "beside the program.)"};
 inline constexpr MessagePair kBrowserFailed{"", "Unable to open the user manual:\n\n%s"};
 inline constexpr MessagePair kSettingsLockFailed{"", "%s\n\nThe program runs as the first copy."};

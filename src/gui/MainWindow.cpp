@@ -4,6 +4,7 @@
 #include "app/ControlLists.h"
 #include "app/ProgramIdentity.h"
 #include "app/SetupForm.h"
+#include "diag/DiagMessages.h"
 #include "engine/EngineMessages.h"
 #include "engine/LinkPeerSender.h"
 #include "engine/PlayToFile.h"
@@ -12,6 +13,7 @@
 #include "formats/StringPrintf.h"
 #include "gui/AboutDialog.h"
 #include "gui/ClickableLabel.h"
+#include "gui/DriveCheckWindow.h"
 #include "gui/GuiMessages.h"
 #include "gui/GuiText.h"
 #include "gui/IdListWindow.h"
@@ -42,6 +44,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QStyle>
 #include <QTabWidget>
@@ -465,7 +468,14 @@ QWidget* MainWindow::buildSideButtons()
     auto* setup = button("SetupButton", msg::kSetup, msg::kSetupTip);
     connect(setup, &QPushButton::clicked, this, [this] { showSetup(); });
     auto* help = button("HelpButton", msg::kHelp, msg::kHelpTip);
-    connect(help, &QPushButton::clicked, this, [this] { openHelp({}); });
+    auto* helpMenu = new QMenu(help);
+    helpMenu->addAction(qtext(diag::msg::kUserManualMenu), this, [this] { openHelp({}); });
+    helpMenu->addAction(qtext(diag::msg::kCheckDriveMenu), this, [this] {
+        auto* check = new DriveCheckWindow(*deck_, this);
+        check->setAttribute(Qt::WA_DeleteOnClose);
+        check->show();
+    });
+    help->setMenu(helpMenu);
     g->addWidget(toFile, 0, 0);
     g->addWidget(fromFile, 0, 1);
     g->addWidget(idList, 1, 0);

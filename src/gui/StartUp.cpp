@@ -84,8 +84,10 @@ std::string findManual(const std::string& executableDir, const std::string& buil
 {
     std::error_code ec;
     if (!executableDir.empty()) {
-        const std::filesystem::path installed = std::filesystem::path(executableDir) / ".." /
-                                                "share" / "doc" / "tarnvel" / "manual.html";
+        // In the program's data folder, not share/doc: minimal systems leave share/doc out,
+        // and a program must not need it.
+        const std::filesystem::path installed =
+            std::filesystem::path(executableDir) / ".." / "share" / "tarnvel" / "manual.html";
         if (std::filesystem::is_regular_file(installed, ec))
             return std::filesystem::weakly_canonical(installed, ec).string();
     }

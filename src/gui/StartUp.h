@@ -39,8 +39,8 @@ bool ensureDemoCassette(const std::string& path, std::string& error);
 void rememberCassette(app::Settings& settings, int instance, const std::string& path,
                       const std::string& firstInstancePath);
 
-// The HTML manual: installed beside the program (../share/doc/tarnvel/manual.html), or the
-// one of the build tree. Empty when neither exists.
+// The HTML manual: installed beside the program (../share/tarnvel/manual.html), or the one of
+// the build tree. Empty when neither exists.
 std::string findManual(const std::string& executableDir, const std::string& buildManual);
 
 // A third start: asks the second instance to bring its window to the front, over its socket

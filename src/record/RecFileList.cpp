@@ -315,6 +315,11 @@ bool RecFileList::registerFile(const std::string& path, bool fromCue)
 {
     if (!fromCue)
         settings_.dir = folderOf(path);
+    // Said, not silent: a script recording a list must learn which file did not fit.
+    if (count_ >= kMaxEntries) {
+        showMessage(std::string(tr(msg::kListFull)) + "\n\n" + path);
+        return false;
+    }
     formats::WaveFileReader reader;
     if (!reader.readHeader(path)) {
         showMessage(std::string(tr(msg::kUnableToOpenFile)) + "\n [" + reader.errorText() +
@@ -341,12 +346,17 @@ bool RecFileList::registerFile(const std::string& path, bool fromCue)
     }
     if (format.channels != 2)
         complaints += tr(msg::kComplaintNotStereo);
+    // The recording reads whole sample pairs of the size the header gives: a wrong one would
+    // be refused only when the recording reaches the file.
+    const std::uint32_t blockAlign = 2u * format.bitsPerSample / 8;
+    if (complaints.empty() && format.blockAlign != blockAlign)
+        complaints +=
+            stringPrintf(tr(msg::kComplaintBlockAlign), static_cast<int>(format.blockAlign),
+                         static_cast<int>(blockAlign));
     if (!complaints.empty()) {
         showMessage(std::string(tr(msg::kUnsupportedFormat)) + "\n" + complaints + "\n" + path);
         return false;
     }
-    if (count_ >= kMaxEntries)
-        return false;
 
     Row& row = rows_[static_cast<std::size_t>(count_)];
     ++count_;
@@ -361,8 +371,6 @@ bool RecFileList::registerFile(const std::string& path, bool fromCue)
     }
     row[kPNo] = stringPrintf("%3d", pNoStart_);
     pNoStart_ = nextPNo(pNoStart_);
-    // The block size follows from the checked format; the file's own field may be anything.
-    const std::uint32_t blockAlign = 2u * format.bitsPerSample / 8;
     const long long frames = reader.dataLength() / blockAlign;
     row[kTime] = durationText((frames + rate / 2) / rate);
     row[kFormat] = formatText(format, settings_.longPlayMode);

@@ -23,6 +23,10 @@ inline constexpr MessagePair kComplaintFloatRate{"", " [%d / F32]\n"};
 inline constexpr MessagePair kComplaintFloatBits{"", " [%d / F%d]\n"};
 inline constexpr MessagePair kComplaintNotPcm{"", " [Not PCM file]\n"};
 inline constexpr MessagePair kComplaintNotStereo{"", " [Not Stereo]\n"};
+// A header whose block size does not follow from its channels and bits: no sample can be read.
+inline constexpr MessagePair kComplaintBlockAlign{"", " [block size %d, not %d]\n"};
+// The 100th file: the list has no room for it.
+inline constexpr MessagePair kListFull{"", "A list holds at most 99 files."};
 inline constexpr MessagePair kUnableToPlay{"", "Unable to play."};
 inline constexpr MessagePair kPleaseInputFileName{"", "Please input file name."};
 inline constexpr MessagePair kExtentNotTvi{"", "File extent is not 'TVI'."};

@@ -58,6 +58,10 @@ inline constexpr MessagePair kUnableToEraseEnd{
 inline constexpr MessagePair kIdNoiseWarning{
     "", "When Write/Erase ID, it will be written a unrecoverable noise at the end of the ID\n"
         "because of the restriction of write method of the DDS drive.\n\nContinue?"};
+// An END ID cannot be erased: it is asked for like the other IDs.
+inline constexpr MessagePair kEndIdQuestion{
+    "", "An END ID ends play and archiving at this point; it cannot be erased, only recorded "
+        "over.\n\nWrite END ID?"};
 // A START ID needs a number the tape can carry.
 inline constexpr MessagePair kPNoOutOfRange{"", "Program number must be 1-799."};
 // The frames read back do not hold the frame the ID was to start at.

@@ -114,10 +114,6 @@ bool TapeIdWriter::writeEraseId(int kind, int pNo, VirtualIdEdit& edit)
         return fail(msg::kPNoOutOfRange);
     if (drive_.virtualIdMode())
         return editVirtualId(kind, pNo, edit);
-    if (kind != kPendingEnd && !host_.ask(tr(msg::kIdNoiseWarning), true))
-        return false;
-    host_.pause(settleMs_);
-
     dat::TimeCode target;
     int span = 0;
     if (kind != kPendingNone) {
@@ -144,6 +140,10 @@ bool TapeIdWriter::writeEraseId(int kind, int pNo, VirtualIdEdit& edit)
     if (s < kSpanLead)
         return fail(msg::kLeadInOrTooClose);
     const dat::TimeCode start = dat::framesToAbs(s);
+    // Asked once nothing can refuse the operation any more.
+    if (!host_.ask(tr(kind == kPendingEnd ? msg::kEndIdQuestion : msg::kIdNoiseWarning), true))
+        return false;
+    host_.pause(settleMs_);
 
     host_.status(msg::kPositioning);
     if (!host_.locate(start))

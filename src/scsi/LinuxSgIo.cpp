@@ -5,9 +5,12 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace tarnvel::scsi {
 
@@ -111,6 +114,18 @@ public:
         char buf[128];
         // GNU strerror_r returns the text (possibly not in buf).
         return strerror_r(error, buf, sizeof buf);
+    }
+    std::string fileGroup(const char* path) override
+    {
+        struct stat st {};
+        if (::stat(path, &st) != 0)
+            return {};
+        std::vector<char> buf(16384);
+        group g{};
+        group* found = nullptr;
+        if (::getgrgid_r(st.st_gid, &g, buf.data(), buf.size(), &found) != 0 || found == nullptr)
+            return std::to_string(st.st_gid);
+        return found->gr_name;
     }
 };
 

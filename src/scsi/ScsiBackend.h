@@ -16,6 +16,8 @@
 // in-process targets). One file per back-end; the transport owns the device table.
 namespace tarnvel::scsi {
 
+struct ExchangeSession;
+
 // Sense bytes kept per command: the 14 of `SenseData` plus the field-replaceable-unit code
 // and the sense-key-specific bytes, for the log.
 inline constexpr std::size_t kSenseBytes = 14;
@@ -57,6 +59,10 @@ struct ScsiResult {
     std::uint8_t lateTargetStatus = 0;
     std::uint8_t lateHostStatus = 0;
     std::uint8_t lateDriverStatus = 0;
+    // A replayed command: when it was recorded and how long it took (microseconds), so that a
+    // replay's own exchange shows the times of the recording. Negative otherwise.
+    std::int64_t recordedAtUs = -1;
+    std::int64_t recordedTookUs = -1;
 };
 
 // What a device reset did to the command it was meant to stop.
@@ -120,6 +126,12 @@ public:
     virtual std::string devicePath(int /*handle*/) const { return {}; }
     // The node commands go through when it differs from `devicePath` (a tape's generic node).
     virtual std::string commandPath(int /*handle*/) const { return {}; }
+    // The group that owns the device's node (the one that failed to open, if one did).
+    virtual std::string nodeGroup(int /*handle*/) const { return {}; }
+
+    // A back-end that replays a recorded exchange: the session it answers from (its header
+    // names the replay in `replayedFrom`). Null for real devices.
+    virtual const ExchangeSession* recordedSession() const { return nullptr; }
 };
 
 // Status byte for a target reply: GOOD is success, anything else an error that keeps the

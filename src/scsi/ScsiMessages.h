@@ -84,6 +84,22 @@ inline constexpr MessagePair kResetAfterCompletion{
 inline constexpr MessagePair kResetNoReply{"", "The drive was reset, but the command has not "
                                                "ended."};
 
+// Replaying a recorded exchange (--drive replay:FILE). The replay stops at the first command
+// that differs from the recording; that command and every later one fail with the short text.
+inline constexpr MessagePair kReplayStopped{"", "Replay differs"};
+inline constexpr MessagePair kNotInRecording{"", "Device not in the recording"};
+inline constexpr MessagePair kReplayDiffers{
+    "", "Replay differs at command %ld: sent CDB %s, recorded CDB %s"};
+inline constexpr MessagePair kReplayEnded{
+    "", "Replay differs at command %ld: sent CDB %s, recorded CDB none (the recording ends)"};
+inline constexpr MessagePair kReplayDataDiffers{
+    "", "Replay differs at command %ld: sent CDB %s with other data than recorded (first "
+        "difference at byte %u)"};
+inline constexpr MessagePair kReplayBusReset{
+    "", "Replay differs at command %ld: sent a bus reset, recorded CDB %s"};
+inline constexpr MessagePair kReplayBadRecording{"", "Replay stops at command %ld: %s: %s"};
+inline constexpr MessagePair kReplayFileProblem{"", "%s: %s"};
+
 // A found device: host adapter, target, vendor, product, revision.
 inline constexpr MessagePair kDeviceLine{"", "[%d:%d] %s %s %s"};
 

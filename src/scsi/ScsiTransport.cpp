@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
+#include <sys/utsname.h>
 
 namespace tarnvel::scsi {
 
@@ -33,6 +35,31 @@ void appendAbortProblem(TextBuilder& text, int error)
     }
     char reason[128];
     text.appendf(tr(msg::kAbortFailed), explainResetError(error, reason, sizeof reason));
+}
+
+std::int64_t nowUs()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string localDateTime()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
+std::string systemName()
+{
+    utsname u{};
+    if (::uname(&u) != 0)
+        return "unknown";
+    return std::string(u.sysname) + " " + u.release + " " + u.machine;
 }
 
 // Unit attention "power on, reset or bus device reset occurred".
@@ -75,6 +102,17 @@ ScsiTransport::ScsiTransport(bool forceAspi, std::shared_ptr<SgIo> kernel)
         return;
     }
     kernel_ = std::move(aspi);
+}
+
+ScsiTransport::ScsiTransport(std::unique_ptr<ScsiBackend> backend)
+    : forceAspi_(false), inProcess_(std::make_unique<InProcessBackend>())
+{
+    statusText_ = scsi::statusText(kSsComp);
+    if (backend) {
+        useSpti_ = backend->isSpti();
+        forceAspi_ = !useSpti_;
+        kernel_ = std::move(backend);
+    }
 }
 
 ScsiTransport::~ScsiTransport()
@@ -154,6 +192,13 @@ std::string ScsiTransport::deviceProblem(int index) const
     if (index < 0 || index >= deviceCount_ || slots_[index].backend == nullptr)
         return {};
     return slots_[index].backend->deviceProblem(slots_[index].handle);
+}
+
+std::string ScsiTransport::deviceGroup(int index) const
+{
+    if (index < 0 || index >= deviceCount_ || slots_[index].backend == nullptr)
+        return {};
+    return slots_[index].backend->nodeGroup(slots_[index].handle);
 }
 
 bool ScsiTransport::waitingForRecovery(int index) const
@@ -238,10 +283,13 @@ std::uint8_t ScsiTransport::execute(int device, DataDirection direction, const s
         for (int other = 0; other < deviceCount_; ++other)
             if (other != device && slots_[other].backend != nullptr)
                 slots_[other].backend->release(slots_[other].handle);
+        const ScsiCommand command{direction, cdb, cdbLength, buffer, length, timeoutMs};
+        const std::int64_t startUs = recordingExchange() ? nowUs() : 0;
         runningBackend_.store(slot.backend);
-        slot.backend->execute(slot.handle, {direction, cdb, cdbLength, buffer, length, timeoutMs},
-                              abort_, result);
+        slot.backend->execute(slot.handle, command, abort_, result);
         runningBackend_.store(nullptr);
+        if (recordingExchange())
+            recordExchange(device, command, result, startUs, nowUs());
     }
     applyResult(device, result);
     return result.status;
@@ -328,10 +376,20 @@ std::uint8_t ScsiTransport::resetBus(int device)
 {
     std::string error;
     bool ok = false;
-    if (device >= 0 && device < deviceCount_ && slots_[device].backend != nullptr)
+    if (device >= 0 && device < deviceCount_ && slots_[device].backend != nullptr) {
+        const std::int64_t startUs = nowUs();
         ok = slots_[device].backend->resetBus(slots_[device].handle, error);
-    else
+        const std::int64_t endUs = nowUs();
+        for (ExchangeSink* sink : {&fullLogSink_, &captureSink_}) {
+            if (sink->file == nullptr)
+                continue;
+            writeExchangeBusReset(sink->file, ++sink->count, device, startUs - sink->epochUs,
+                                  endUs - startUs, ok ? "" : error.c_str());
+            std::fflush(sink->file);
+        }
+    } else {
         error = tr(msg::kDeviceUnavailable);
+    }
     ScsiResult result;
     result.status = ok ? kSsComp : kSsErr;
     applyResult(-1, result);
@@ -465,9 +523,12 @@ void ScsiTransport::setLogFile(const char* name)
             return; // logging stays off
         logFileName_ = name;
         writeLogHeader();
+        if (fullLog_)
+            startSink(fullLogSink_, logFile_);
         return;
     }
     if (logFile_ != nullptr) {
+        fullLogSink_ = {};
         std::fclose(logFile_);
         logFile_ = nullptr;
         logFileName_.clear();
@@ -495,6 +556,91 @@ void ScsiTransport::writeLogHeader()
     }
     std::fputs("\n", logFile_);
     std::fflush(logFile_);
+}
+
+// --- The whole exchange -----------------------------------------------------------------------
+
+void ScsiTransport::setFullLog(bool on)
+{
+    fullLog_ = on;
+    if (!on)
+        fullLogSink_ = {};
+    else if (logFile_ != nullptr && fullLogSink_.file == nullptr)
+        startSink(fullLogSink_, logFile_);
+}
+
+void ScsiTransport::setExchangeCapture(std::FILE* file)
+{
+    captureSink_ = {};
+    captureClockUs_ = 0;
+    if (file != nullptr)
+        startSink(captureSink_, file);
+}
+
+void ScsiTransport::startSink(ExchangeSink& sink, std::FILE* file)
+{
+    sink.file = file;
+    sink.epochUs = nowUs();
+    sink.count = 0;
+    writeExchangeSession(file, exchangeSession());
+}
+
+const ExchangeSession* ScsiTransport::recordedSession() const
+{
+    return kernel_ ? kernel_->recordedSession() : nullptr;
+}
+
+ExchangeSession ScsiTransport::exchangeSession() const
+{
+    ExchangeSession s;
+    if (const ExchangeSession* recorded = recordedSession()) {
+        s.started = recorded->started;
+        s.program = recorded->program;
+        s.system = recorded->system;
+        s.drive = recorded->drive;
+        s.replayedFrom = recorded->replayedFrom;
+    } else {
+        s.started = localDateTime();
+        s.program = "Tarnvel " TARNVEL_VERSION;
+        s.system = systemName();
+        s.drive = driveSpec_;
+    }
+    s.spti = useSpti_;
+    s.adapters.assign(hostAdapters_.begin(), hostAdapters_.begin() + hostAdapterCount_);
+    for (int d = 0; d < deviceCount_; ++d)
+        s.devices.push_back(
+            {devices_[d], devicePath(d), commandPath(d), deviceGroup(d), deviceProblem(d)});
+    return s;
+}
+
+void ScsiTransport::recordExchange(int device, const ScsiCommand& command, const ScsiResult& result,
+                                   std::int64_t startUs, std::int64_t endUs)
+{
+    // What reached the buffer of a data-in command: all of it on success, the part the
+    // adapter reports as transferred otherwise.
+    std::uint32_t received = 0;
+    if (command.direction == DataDirection::In &&
+        (result.status == kSsComp || result.residualReported)) {
+        received = command.length;
+        if (result.residualReported && result.residual > 0)
+            received -= std::min(command.length, static_cast<std::uint32_t>(result.residual));
+    }
+    const DeviceSlot& slot = slots_[device];
+    const std::string problem = slot.backend->deviceProblem(slot.handle);
+    const bool waiting = slot.backend->waitingForRecovery(slot.handle);
+    for (ExchangeSink* sink : {&fullLogSink_, &captureSink_}) {
+        if (sink->file == nullptr)
+            continue;
+        const bool replayed = result.recordedTookUs >= 0;
+        const std::int64_t at = replayed ? result.recordedAtUs : startUs - sink->epochUs;
+        const std::int64_t took = replayed ? result.recordedTookUs : endUs - startUs;
+        writeExchangeCommand(sink->file, ++sink->count, device, at, took, command, received, result,
+                             problem.c_str(), waiting);
+        if (sink == &captureSink_)
+            captureClockUs_ = at + took;
+        if (sink == &fullLogSink_)
+            std::fflush(sink->file);
+    }
 }
 
 } // namespace tarnvel::scsi

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "scsi/CommandExchange.h"
 #include "scsi/InProcessBackend.h"
 #include "scsi/ScsiBackend.h"
 #include "scsi/ScsiDevice.h"
@@ -38,6 +39,9 @@ public:
     // in-process targets are listed).
     ScsiTransport(bool forceAspi, std::shared_ptr<SgIo> kernel);
     explicit ScsiTransport(bool forceAspi) : ScsiTransport(forceAspi, linuxSgIo()) {}
+    // Devices of one back-end of the caller's (a replay of a recorded exchange) in place of
+    // the kernel's; in-process targets may be added as well.
+    explicit ScsiTransport(std::unique_ptr<ScsiBackend> backend);
     virtual ~ScsiTransport();
     ScsiTransport(const ScsiTransport&) = delete;
     ScsiTransport& operator=(const ScsiTransport&) = delete;
@@ -62,6 +66,9 @@ public:
     std::string commandPath(int index) const;
     // Why entry `index` cannot be used now ("/dev/sg3: Permission denied (...)"), or empty.
     std::string deviceProblem(int index) const;
+    // The group that owns the node of entry `index` (the one that could not be opened, if
+    // one could not), or empty when unknown.
+    std::string deviceGroup(int index) const;
     // True while a command to entry `index` was given up at its deadline and the kernel has
     // not answered it yet: commands to it fail without being sent ("The drive does not
     // answer; waiting for the system to recover it...").
@@ -132,6 +139,25 @@ public:
     void writeLog(const char* text);
     bool logging() const { return logFile_ != nullptr; }
 
+    // The whole exchange (CommandExchange.h): with `setFullLog`, the log file gets every
+    // command's CDB, data, status, sense and time as well, from when it opens (or from now,
+    // when it is open). A capture gets the same from now on, with a session header of its own
+    // (a drive check's report); null ends it. Recording costs a text of the data per command.
+    void setFullLog(bool on);
+    bool fullLog() const { return fullLog_; }
+    void setExchangeCapture(std::FILE* file);
+    // The drive specification the run was given, for the session header.
+    void setDriveSpec(const std::string& spec) { driveSpec_ = spec; }
+    // What a session header written now says: the date, program and system (as recorded, when
+    // the devices are a replay's), the drive specification and the device table.
+    ExchangeSession exchangeSession() const;
+    // The session a replay back-end answers from; null for other devices.
+    const ExchangeSession* recordedSession() const;
+    // When the last command recorded into the capture ended, in microseconds since the capture
+    // began (a replayed command's as recorded): the clock a drive check times motions by, so
+    // that its replay shows the same times.
+    std::int64_t captureClockUs() const { return captureClockUs_; }
+
 protected:
     // Names the command about to be executed; an abort from now on applies to it.
     void setCommandInProgress(const char* name);
@@ -156,6 +182,18 @@ private:
     void applyResult(int device, const ScsiResult& result);
     void appendResultLines(TextBuilder& log, TextBuilder& summary);
     void writeLogHeader();
+    struct ExchangeSink {
+        std::FILE* file = nullptr;
+        std::int64_t epochUs = 0;
+        long count = 0;
+    };
+    void startSink(ExchangeSink& sink, std::FILE* file);
+    bool recordingExchange() const
+    {
+        return fullLogSink_.file != nullptr || captureSink_.file != nullptr;
+    }
+    void recordExchange(int device, const ScsiCommand& command, const ScsiResult& result,
+                        std::int64_t startUs, std::int64_t endUs);
 
     bool forceAspi_;
     std::string logFileName_;
@@ -193,6 +231,11 @@ private:
     std::unique_ptr<ScsiBackend> kernel_;
     std::unique_ptr<InProcessBackend> inProcess_;
     std::atomic<ScsiBackend*> runningBackend_{nullptr};
+    bool fullLog_ = false;
+    ExchangeSink fullLogSink_;
+    ExchangeSink captureSink_;
+    std::int64_t captureClockUs_ = 0;
+    std::string driveSpec_;
 };
 
 } // namespace tarnvel::scsi

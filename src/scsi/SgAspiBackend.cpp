@@ -25,6 +25,11 @@ bool isUsbBridge(const char* adapterName)
 }
 } // namespace
 
+std::string nodeGroupOf(SgIo& io, const SgNode& node)
+{
+    return io.fileGroup((node.problem() != 0 ? node.problemPath() : node.path()).c_str());
+}
+
 std::string nodeProblemText(const SgNode& node)
 {
     if (node.problem() == 0)
@@ -165,6 +170,12 @@ std::string SgAspiBackend::deviceProblem(int handle) const
 {
     const SgNode* sg = node(handle);
     return sg != nullptr ? nodeProblemText(*sg) : std::string();
+}
+
+std::string SgAspiBackend::nodeGroup(int handle) const
+{
+    const SgNode* sg = node(handle);
+    return sg != nullptr ? nodeGroupOf(*io_, *sg) : std::string();
 }
 
 bool SgAspiBackend::resetBus(int handle, std::string& errorText)

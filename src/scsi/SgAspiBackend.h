@@ -35,6 +35,7 @@ public:
     bool waitingForRecovery(int handle) const override;
     std::string devicePath(int handle) const override;
     std::string deviceProblem(int handle) const override;
+    std::string nodeGroup(int handle) const override;
 
     static constexpr int kMaxAdapters = 8;
 
@@ -50,5 +51,7 @@ private:
 
 // The reason a node cannot be used ("/dev/sg3: Permission denied (...)"), or empty.
 std::string nodeProblemText(const SgNode& node);
+// The group that owns the node that could not be opened, or the node commands go through.
+std::string nodeGroupOf(SgIo& io, const SgNode& node);
 
 } // namespace tarnvel::scsi

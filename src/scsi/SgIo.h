@@ -34,6 +34,8 @@ public:
     virtual std::int64_t nowMs() = 0;
     // The kernel's text for an errno value.
     virtual std::string errorText(int error) = 0;
+    // The name of the group that owns a file (a device node); empty when unknown.
+    virtual std::string fileGroup(const char* /*path*/) { return {}; }
 };
 
 // The real kernel.

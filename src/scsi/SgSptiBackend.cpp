@@ -64,6 +64,12 @@ std::string SgSptiBackend::deviceProblem(int handle) const
     return t != nullptr ? nodeProblemText(*t->node) : std::string();
 }
 
+std::string SgSptiBackend::nodeGroup(int handle) const
+{
+    const Tape* t = tape(handle);
+    return t != nullptr ? nodeGroupOf(*io_, *t->node) : std::string();
+}
+
 void SgSptiBackend::scan(std::uint8_t wantedType, const AddDevice& add)
 {
     tapes_.clear();

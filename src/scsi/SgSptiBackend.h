@@ -32,6 +32,7 @@ public:
     std::string devicePath(int handle) const override;
     std::string commandPath(int handle) const override;
     std::string deviceProblem(int handle) const override;
+    std::string nodeGroup(int handle) const override;
 
     static constexpr int kPaths = 10;
 

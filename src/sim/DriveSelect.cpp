@@ -1,6 +1,7 @@
 #include "sim/DriveSelect.h"
 
 #include "dat/DatMessages.h"
+#include "scsi/ReplayBackend.h"
 #include "scsi/ScsiStatus.h"
 #include "sim/SimulatedDrive.h"
 
@@ -12,6 +13,7 @@ namespace {
 
 constexpr char kSimPrefix[] = "sim:";
 constexpr char kImagePrefix[] = "image:";
+constexpr char kReplayPrefix[] = "replay:";
 
 std::string format(const MessagePair& message, const std::string& argument)
 {
@@ -62,6 +64,9 @@ DriveSpec parseDriveSpec(const std::string& spec)
     } else if (startsWith(spec, kImagePrefix)) {
         d.kind = DriveSpec::Kind::Image;
         d.path = spec.substr(sizeof kImagePrefix - 1);
+    } else if (startsWith(spec, kReplayPrefix)) {
+        d.kind = DriveSpec::Kind::Replay;
+        d.path = spec.substr(sizeof kReplayPrefix - 1);
     } else if (startsWith(spec, "/dev/sg") || startsWith(spec, "/dev/nst")) {
         d.kind = DriveSpec::Kind::Device;
         d.path = spec;
@@ -75,14 +80,35 @@ DriveSpec parseDriveSpec(const std::string& spec)
 bool isSimulatedSpec(const std::string& spec)
 {
     const DriveSpec::Kind kind = parseDriveSpec(spec).kind;
-    return kind == DriveSpec::Kind::Simulated || kind == DriveSpec::Kind::Image;
+    return kind == DriveSpec::Kind::Simulated || kind == DriveSpec::Kind::Image ||
+           kind == DriveSpec::Kind::Replay;
+}
+
+bool isReplaySpec(const std::string& spec)
+{
+    return parseDriveSpec(spec).kind == DriveSpec::Kind::Replay;
+}
+
+std::string selectionSpec(const std::string& spec, const dat::DatDrive& drive)
+{
+    if (isReplaySpec(spec) && drive.recordedSession() != nullptr)
+        return drive.recordedSession()->drive;
+    return spec;
 }
 
 std::unique_ptr<dat::DatDrive> openDriveObject(const DriveRequest& request, std::string& error)
 {
     std::unique_ptr<dat::DatDrive> drive;
     const DriveSpec spec = parseDriveSpec(request.spec);
-    if (spec.kind == DriveSpec::Kind::Simulated || spec.kind == DriveSpec::Kind::Image) {
+    if (spec.kind == DriveSpec::Kind::Replay) {
+        scsi::ReplayBackend::Options options;
+        options.fast = request.fastReplay;
+        options.differs = request.replayDiffers;
+        auto replay = scsi::ReplayBackend::open(spec.path, std::move(options), error);
+        if (!replay)
+            return nullptr;
+        drive = std::make_unique<dat::DatDrive>(std::move(replay));
+    } else if (spec.kind == DriveSpec::Kind::Simulated || spec.kind == DriveSpec::Kind::Image) {
         SimOptions options;
         options.realtime = request.realtime;
         std::unique_ptr<SimulatedDrive> sim =
@@ -107,6 +133,8 @@ std::unique_ptr<dat::DatDrive> openDriveObject(const DriveRequest& request, std:
         }
     }
     drive->scanDevices(scsi::kTypeSequentialAccess);
+    drive->setDriveSpec(request.spec);
+    drive->setFullLog(request.fullLog);
     if (!request.logFile.empty())
         drive->setLogFile(request.logFile.c_str());
     return drive;
@@ -119,14 +147,15 @@ SelectedDrive selectDrive(const DriveRequest& request)
     if (!selected.drive)
         return selected;
     dat::DatDrive& drive = *selected.drive;
+    const std::string spec = selectionSpec(request.spec, drive);
     if (drive.deviceCount() == 0) {
-        selected.error = request.spec.empty() || isSimulatedSpec(request.spec)
+        selected.error = spec.empty() || isSimulatedSpec(spec)
                              ? tr(dat::msg::kTapeDriveNotFound)
-                             : format(dat::msg::kNoSuchDevice, request.spec);
+                             : format(dat::msg::kNoSuchDevice, spec);
         selected.drive.reset();
         return selected;
     }
-    if (request.spec.empty() || isSimulatedSpec(request.spec)) {
+    if (spec.empty() || isSimulatedSpec(spec)) {
         for (int d = 0; d < drive.deviceCount(); ++d) {
             // A device that cannot be opened is not tried (its problem goes in the error).
             if (drive.deviceProblem(d).empty() && drive.identify(d)) {
@@ -138,7 +167,7 @@ SelectedDrive selectDrive(const DriveRequest& request)
         return selected;
     }
     for (int d = 0; d < drive.deviceCount(); ++d) {
-        if (drive.devicePath(d) != request.spec)
+        if (drive.devicePath(d) != spec)
             continue;
         if (drive.deviceProblem(d).empty() && drive.identify(d)) {
             selected.index = d;
@@ -146,12 +175,12 @@ SelectedDrive selectDrive(const DriveRequest& request)
         }
         // A device that cannot be used is named by its problem line alone.
         giveUp(selected,
-               drive.deviceProblem(d).empty() ? format(dat::msg::kNotAudioCapable, request.spec)
+               drive.deviceProblem(d).empty() ? format(dat::msg::kNotAudioCapable, spec)
                                               : std::string(),
                d);
         return selected;
     }
-    giveUp(selected, format(dat::msg::kNoSuchDevice, request.spec));
+    giveUp(selected, format(dat::msg::kNoSuchDevice, spec));
     return selected;
 }
 

@@ -3,12 +3,13 @@
 #include "dat/DatDrive.h"
 #include "scsi/SgIo.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
 // Turning a drive specification into a drive object: a kernel device node, a simulated
-// drive with a cassette, a read-only drive over a tape image, or the first audio-capable drive
-// found.
+// drive with a cassette, a read-only drive over a tape image, a replay of a recorded command
+// exchange, or the first audio-capable drive found.
 namespace tarnvel::sim {
 
 // What a drive specification names. Every program (the command line's --drive, the desktop
@@ -19,10 +20,12 @@ struct DriveSpec {
         Device,     // "/dev/sgN" (ASPI mode) or "/dev/nstN" (SPTI mode)
         Simulated,  // "sim:CASSETTE": a simulated drive holding that cassette file
         Image,      // "image:FILE.TVI": a read-only drive over that tape image
+        Replay,     // "replay:FILE": the drive of a command log written with the full
+                    // exchange, or of a drive check's report
         Unknown,    // anything else
     };
     Kind kind = Kind::FirstFound;
-    std::string path; // the device node, cassette or image
+    std::string path; // the device node, cassette, image or recording
 };
 DriveSpec parseDriveSpec(const std::string& spec);
 
@@ -33,6 +36,13 @@ struct DriveRequest {
     // Non-empty: the command log file, opened after the scan and before the drive is
     // identified (as at start-up).
     std::string logFile;
+    // The command log (whenever it opens) gets the whole exchange as well.
+    bool fullLog = false;
+    // A replay answers as fast as it can instead of taking each command's recorded time.
+    bool fastReplay = false;
+    // Called once when a replay stops at a command that differs from the recording, with the
+    // message that says where (the command then fails with "Replay differs").
+    std::function<void(const std::string& message)> replayDiffers;
     // The kernel interface for device nodes; null: the real one.
     std::shared_ptr<scsi::SgIo> kernel;
 };
@@ -52,8 +62,12 @@ struct SelectedDrive {
 // is back in data mode, and the error names the devices that could not be used, and why.
 SelectedDrive selectDrive(const DriveRequest& request);
 
-// True when the specification names an in-process drive ("sim:" or "image:"), which has no
-// device node.
+// True when the specification names no device node: a simulated drive ("sim:"), a tape image
+// ("image:") or a replayed drive ("replay:").
 bool isSimulatedSpec(const std::string& spec);
+bool isReplaySpec(const std::string& spec);
+// The specification a selection goes by: a replay's is the recorded run's (so that the drive
+// it chose is chosen again); anything else is the request's own.
+std::string selectionSpec(const std::string& spec, const dat::DatDrive& drive);
 
 } // namespace tarnvel::sim

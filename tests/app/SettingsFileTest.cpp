@@ -286,6 +286,41 @@ TEST(SettingsLocationTest, BesideTheExecutableOrInTheConfigFolder)
               "/home/u/.config/tarnvel/TV_2.INI");
 }
 
+TEST(SettingsLocationTest, AnInstalledProgramKeepsItsSettingsInTheConfigFolder)
+{
+    test::TempDir root;
+    const std::string cfg = root.file("cfg");
+    const std::string home = root.file("home");
+    struct Case {
+        const char* exeDir;
+        const char* buildTree; // holds a CMakeCache.txt
+        bool installed;
+    };
+    const Case cases[] = {
+        {"usr/bin", nullptr, true},        {"home/u/.local/bin/", nullptr, true},
+        {"build/src/cli", "build", false}, {"tree/bin", "tree", false},
+        {"tree/out/bin", "tree", false},   {"portable/tarnvel", nullptr, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.exeDir);
+        const std::filesystem::path dir = root.path() / c.exeDir;
+        std::filesystem::create_directories(dir);
+        if (c.buildTree != nullptr)
+            writeText(root.file(std::string(c.buildTree) + "/CMakeCache.txt"), "");
+        // Writable, and already holding a file: an installed program still ignores it.
+        writeText((dir / "TV.INI").string(), "");
+        EXPECT_EQ(isInstalledProgramDir(dir.string()), c.installed);
+        const SettingsLocation loc = locateSettings(1, dir.string(), cfg, home);
+        EXPECT_EQ(loc.besideExecutable, !c.installed);
+        if (c.installed) {
+            EXPECT_EQ(loc.iniPath, cfg + "/tarnvel/TV.INI");
+            EXPECT_EQ(loc.programDir, home + "/");
+        } else {
+            EXPECT_EQ(loc.iniPath, (dir.lexically_normal() / "TV.INI").string());
+        }
+    }
+}
+
 TEST(SettingsLocationTest, SaveCreatesTheConfigFolder)
 {
     test::TempDir home;

@@ -93,7 +93,9 @@ TEST_F(SetupFormTest, ListItemsStoreTheirValuesAndTheStoredValueSelectsItsItem)
         std::function<bool(const Settings&)> stored;
     };
     const Case cases[] = {
-        {C::ErrorStopCounterComboBox, "0", [](auto& s) { return s.ErrorStopCounter == -1; }},
+        {C::ErrorStopCounterComboBox, "Never", [](auto& s) { return s.ErrorStopCounter == -1; }},
+        {C::AbsTimeErrorStopCounterComboBox, "Never",
+         [](auto& s) { return s.AbsTimeErrorStopCounter == -1; }},
         {C::AbsTimeErrorStopCounterComboBox, "20",
          [](auto& s) { return s.AbsTimeErrorStopCounter == 20; }},
         {C::RecFormatComboBox, "32000 LP",

@@ -1,8 +1,11 @@
 #include "cli/CliSupport.h"
 
+#include "cli/CliInterrupt.h"
+
 #include "formats/WaveFileWriter.h"
 #include "support/TempDir.h"
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -94,6 +97,26 @@ TEST_F(StagedFileTest, WithoutCommitTheTargetStaysAndNothingIsLeftBehind)
     StagedFile nowhere(dir.file("missing/take.WAV"));
     EXPECT_FALSE(nowhere.ok());
     EXPECT_NE(nowhere.errorText().find("missing/take.WAV"), std::string::npos);
+}
+
+// A command catches the signal before it starts a run whose follower opens a scope of its own:
+// a signal in between stays seen, and the handler stays until the outer scope ends.
+TEST(InterruptScope, AnInnerScopeJoinsTheOuterOne)
+{
+    InterruptScope outer;
+    EXPECT_FALSE(interrupted());
+    std::raise(SIGTERM);
+    ASSERT_TRUE(interrupted());
+    {
+        InterruptScope inner;
+        EXPECT_TRUE(interrupted());
+        EXPECT_EQ(interruptExitCode(), 128 + SIGTERM);
+    }
+    // The first signal was taken by the handler (one-shot); the scope is still the outer one.
+    struct sigaction now {};
+    sigaction(SIGINT, nullptr, &now);
+    EXPECT_NE(now.sa_handler, SIG_DFL);
+    EXPECT_TRUE(interrupted());
 }
 
 } // namespace

@@ -292,6 +292,28 @@ TEST_F(Tracker, PreviousAndNextProgramNumbers)
     EXPECT_EQ(tracker.nextPrevPNo(false, true, &e), 0);
 }
 
+// The default number of a START ID written where the tape stands.
+TEST_F(Tracker, NextStartNumberContinuesTheProgramInForce)
+{
+    EXPECT_EQ(tracker.nextStartNumber(), 1); // nothing known: a tape without IDs
+    read(test::programBlock(5, 3333));
+    EXPECT_EQ(tracker.nextStartNumber(), 6);
+    read(test::startBlock(5, 3333)); // on the ID itself: still after it
+    EXPECT_EQ(tracker.nextStartNumber(), 6);
+    read(test::plainBlock(4000)); // after program 5, without a number
+    EXPECT_EQ(tracker.nextStartNumber(), 6);
+
+    // No program in force: the last START ID before the position that the table knows.
+    RecSubcodeState other;
+    TapeTracker fresh{other, virtualMode};
+    fresh.addId(7, false, true, 15, absAt(500));
+    fresh.addId(2, false, true, 30, absAt(1000));
+    fresh.addId(9, false, true, 90, absAt(3000));
+    fresh.addId(dat::kPNoSkip, false, true, 50, absAt(1500));
+    fresh.parseSubcode(test::plainBlock(2000), false, false, false);
+    EXPECT_EQ(fresh.nextStartNumber(), 3);
+}
+
 TEST_F(Tracker, PositionRepliesRegisterIdsOnlyWhenMovingOutOfUnnumberedAreas)
 {
     std::uint8_t r[20];

@@ -1,4 +1,5 @@
 #include "DeckFixture.h"
+#include "formats/Sha256.h"
 #include "formats/WaveFileReader.h"
 
 #include <cstdlib>
@@ -6,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // The archivist's commands as a user runs them: archive, verify, image create, play.
 namespace tarnvel::engine::test {
@@ -68,6 +71,10 @@ TEST_F(ArchiveCommandLine, AnArchiveVerifiesAndEveryKindOfDamageIsFound)
     EXPECT_NE(report.find("Errors at: 00h00m13s17 L 00h00m13s18 L 00h00m13s19 L"),
               std::string::npos)
         << report;
+    // Every setting that changes what the files hold; names relative to the report's folder.
+    EXPECT_NE(report.find(" EnableSkipPlay=0 "), std::string::npos) << report;
+    EXPECT_NE(report.find("\nFile: take01.WAV\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("\nWritten in: " + d.string() + "\n"), std::string::npos) << report;
 
     ASSERT_EQ(run("verify take.log", d), 0) << out << err;
     EXPECT_NE(out.find("OK       " + (d / "take01.WAV").string()), std::string::npos) << out;
@@ -97,6 +104,90 @@ TEST_F(ArchiveCommandLine, AnArchiveVerifiesAndEveryKindOfDamageIsFound)
     std::ofstream(d / "take.log", std::ios::binary) << edited;
     EXPECT_EQ(run("verify take.log", d), 1);
     EXPECT_NE(out.find("EDITED   report"), std::string::npos) << out;
+}
+
+// An archive is checked where it lies now: a copy's damage is found in the copy, a changed
+// header counts, reports written before the whole-file hash still verify, and a report that is
+// no report is refused without waiting or filling the memory.
+TEST_F(ArchiveCommandLine, VerifyChecksTheFilesBesideTheReport)
+{
+    fs::create_directories(dir.path() / "disc");
+    const fs::path d = dir.path() / "disc";
+    ASSERT_EQ(run("--drive sim:../tape.tvs archive take", d), 0) << err;
+    const fs::path copy = dir.path() / "copy";
+    fs::copy(d, copy);
+    const auto flip = [](const fs::path& file, std::streamoff at, char value) {
+        std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(at);
+        f.put(value);
+    };
+    flip(copy / "take02.WAV", 44 + 1000, '\x55');
+    fs::remove(copy / "take01.WAV");
+    EXPECT_EQ(run("verify copy/take.log"), 1);
+    EXPECT_NE(out.find("MISSING  " + (copy / "take01.WAV").string() + "\n"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("MISMATCH " + (copy / "take02.WAV").string() + "\n"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("OK       report"), std::string::npos) << out;
+    // The original is untouched.
+    EXPECT_EQ(run("verify disc/take.log"), 0) << out;
+
+    // 48000 Hz becomes 44100 Hz in the header: the samples are the same, the file is not.
+    fs::copy_file(d / "take01.WAV", copy / "take01.WAV");
+    flip(copy / "take01.WAV", 24, '\x44');
+    flip(copy / "take01.WAV", 25, '\xAC');
+    EXPECT_EQ(run("verify copy/take.log"), 1);
+    EXPECT_NE(out.find("MISMATCH " + (copy / "take01.WAV").string() +
+                       "  (the audio data is unchanged; the header differs)"),
+              std::string::npos)
+        << out;
+
+    // A report of the earlier form (absolute names, only the audio-data hash) checks the files
+    // beside it too.
+    std::string old;
+    {
+        std::istringstream lines(readFile(d / "take.log"));
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("  SHA-256 of the file: ", 0) == 0 ||
+                line.rfind("Written in: ", 0) == 0 || line.rfind("Report SHA-256: ", 0) == 0)
+                continue;
+            if (line.rfind("File: ", 0) == 0)
+                line = "File: " + (d / line.substr(6)).string();
+            old += line + "\n";
+        }
+        old += "Report SHA-256: " + formats::Sha256::hex(old.data(), old.size()) + "\n";
+    }
+    const fs::path earlier = dir.path() / "earlier";
+    fs::create_directories(earlier);
+    std::ofstream(earlier / "take.log", std::ios::binary) << old;
+    fs::copy_file(d / "take01.WAV", earlier / "take01.WAV");
+    EXPECT_EQ(run("verify earlier/take.log"), 1);
+    EXPECT_NE(out.find("OK       " + (earlier / "take01.WAV").string() + "\n"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("MISSING  " + (earlier / "take02.WAV").string() + "\n"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("OK       report"), std::string::npos) << out;
+    fs::copy_file(d / "take02.WAV", earlier / "take02.WAV");
+    EXPECT_EQ(run("verify earlier/take.log"), 0) << out;
+
+    // A FIFO is refused at once; a huge report is read in bounded memory.
+    ASSERT_EQ(::mkfifo(dir.file("fifo.log").c_str(), 0600), 0);
+    EXPECT_EQ(run("verify fifo.log"), 1);
+    EXPECT_NE(err.find("not a regular file"), std::string::npos) << err;
+    {
+        std::ofstream(dir.file("huge.log"), std::ios::binary) << "Tarnvel archive report\nFile: ";
+        fs::resize_file(dir.file("huge.log"), 192u << 20); // one line of 192 MiB (sparse)
+    }
+    EXPECT_EQ(run("verify huge.log"), 1);
+    EXPECT_NE(out.find("EDITED   report"), std::string::npos) << out;
+    ASSERT_NE(
+        std::system(("/usr/bin/time -f 'peak %M' -o '" + dir.file("rss.txt") +
+                     "' '" TARNVEL_CLI "' verify '" + dir.file("huge.log") + "' >/dev/null 2>&1")
+                        .c_str()),
+        -1);
+    const std::string rss = readFile(dir.file("rss.txt"));
+    ASSERT_NE(rss.find("peak "), std::string::npos) << rss;
+    EXPECT_LT(std::stol(rss.substr(rss.find("peak ") + 5)), 64L * 1024) << "kilobytes";
 }
 
 TEST_F(ArchiveCommandLine, BroadcastWaveFilesAreReadByOtherTools)
@@ -138,8 +229,18 @@ TEST_F(ArchiveCommandLine, AFullDiskLeavesCompleteListedFilesAndSaysSo)
         fs::path p;
         ~Unmount() { ::umount2(p.c_str(), MNT_DETACH); }
     } unmount{small};
-    EXPECT_EQ(run("--drive sim:../tape.tvs archive full --no-report", small), 1);
+    EXPECT_EQ(run("--drive sim:../tape.tvs archive full", small), 1);
     EXPECT_NE(err.find("full"), std::string::npos) << err;
+    // The report says why the run stopped, or is not there at all (never a truncated one).
+    if (fs::exists(small / "full.log")) {
+        const std::string report = readFile(small / "full.log");
+        const auto at = report.find("\nOutcome: stopped by an error: ");
+        ASSERT_NE(at, std::string::npos) << report;
+        EXPECT_NE(report[at + 31], '\n') << report;
+        EXPECT_NE(report.find("Report SHA-256: "), std::string::npos) << report;
+    }
+    for (const auto& e : fs::directory_iterator(small))
+        EXPECT_EQ(e.path().filename().string().find(".partial-"), std::string::npos) << e.path();
     // The first file is whole and listed; the cue list holds what was written.
     formats::WaveFileReader r;
     ASSERT_TRUE(r.readHeader((small / "full01.WAV").string())) << r.errorText();
@@ -165,7 +266,75 @@ TEST_F(ArchiveCommandLine, PlayingReportsHowItEnded)
     EXPECT_NE(err.find(" error frames exceed limit. (L)"), std::string::npos) << err;
     EXPECT_EQ(run("--drive sim:tape.tvs play --fast --set ErrorStopCounter=abc"), 2);
     EXPECT_EQ(run("--drive sim:tape.tvs search --pno 7"), 1);
-    EXPECT_NE(err.find("PNo 7 not found."), std::string::npos) << err;
+    EXPECT_NE(err.find("Program number 7 not found."), std::string::npos) << err;
+}
+
+// A search that finds nothing says so, as the tape stands after each step.
+TEST_F(ArchiveCommandLine, SearchesThatFindNothingSaySo)
+{
+    std::string error;
+    auto c = sim::Cassette::create(dir.file("ended.tvs"), 2, error);
+    ASSERT_TRUE(c) << error;
+    {
+        TapeBuilder b(*c);
+        b.start(1);
+        b.frames(400);
+        b.start(2);
+        b.frames(400);
+        b.end();
+        b.frames(300);
+    }
+    c.reset();
+    const struct {
+        const char* args;
+        int exitCode;
+        const char* said; // on stderr; nullptr: nothing
+    } steps[] = {
+        {"search --pno 2", 0, nullptr},
+        {"next", 1, "Program number 3 not found."},
+        {"search --pno 1", 0, nullptr},
+        {"prev", 1, "There is no program number before this one."},
+        {"search --abs 00:10:00:00", 1, "ABS time not found."},
+        {"ff", 0, nullptr},
+        {"next", 1, "There is no program number after this one."}, // from the END area
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.args);
+        EXPECT_EQ(run(std::string("--drive sim:ended.tvs ") + step.args), step.exitCode) << err;
+        if (step.said != nullptr)
+            EXPECT_NE(err.find(std::string(step.said) + "\n"), std::string::npos) << err;
+        else
+            EXPECT_EQ(err, "");
+    }
+}
+
+// A 24-bit tape read with the extended format off gives high-rate 16-bit files: the archive
+// says so and how to archive it.
+TEST_F(ArchiveCommandLine, TwentyFourBitPairsReadAsSixteenBitAreNamed)
+{
+    std::string error;
+    auto c = sim::Cassette::create(dir.file("t24.tvs"), 2, error);
+    ASSERT_TRUE(c) << error;
+    {
+        TapeBuilder b(*c, 96000);
+        b.start(1);
+        for (int i = 0; i < 200; ++i) {
+            b.frame24(i, true);
+            b.frame24(i, false);
+        }
+    }
+    c.reset();
+    const std::string warning = "Warning: the tape holds 24-bit frame pairs";
+    EXPECT_EQ(run("--drive sim:t24.tvs archive a --set ExtendedFormatMode=0"), 0) << err;
+    EXPECT_NE(err.find(warning), std::string::npos) << err;
+    EXPECT_NE(err.find("--set ExtendedFormatMode=1"), std::string::npos) << err;
+    EXPECT_EQ(run("--drive sim:t24.tvs archive b --set ExtendedFormatMode=1"), 0) << err;
+    EXPECT_EQ(err.find(warning), std::string::npos) << err;
+    // The 16-bit tape of the fixture is no such tape.
+    EXPECT_EQ(run("--drive sim:tape.tvs archive c"), 0) << err;
+    EXPECT_EQ(err.find(warning), std::string::npos) << err;
+    EXPECT_EQ(run("archive --help"), 0);
+    EXPECT_NE(out.find("ExtendedFormatMode=1"), std::string::npos) << out;
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <deque>
 #include <functional>
 #include <gtest/gtest.h>
@@ -167,6 +168,20 @@ public:
     // Fills the audio of the frame at a tape index instead of the sample pattern.
     std::function<void(std::int64_t index, dat::DatFrame& frame)> audio;
 
+    // The recording date every frame carries from here on (20yy-mm-dd hh:mm:ss); noDate():
+    // none.
+    void date(int yy, int mm, int dd, int hh, int mi, int ss)
+    {
+        std::tm t{};
+        t.tm_year = 100 + yy;
+        t.tm_mon = mm - 1;
+        t.tm_mday = dd;
+        t.tm_hour = hh;
+        t.tm_min = mi;
+        t.tm_sec = ss;
+        dat::setDatePack(frame_.subcode, true, t);
+    }
+    void noDate() { dat::setDatePack(frame_.subcode, false); }
     void frames(int n)
     {
         const std::size_t words = (rate_ == 44100 ? dat::kAudioBytes44k : dat::kAudioBytes) / 2;

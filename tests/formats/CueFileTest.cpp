@@ -6,6 +6,8 @@
 #include "support/WavFixture.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -121,7 +123,10 @@ TEST(CueFile, AttributeLines)
         // An empty value is never filled with the key after it.
         {"   PNo:     Format: 44100 / 16 (16)        Copy: Permit", true, {}, "44100", {}, {}},
         {"   Time:    Silence: 5", true, {}, {}, {}, "  5"},
-        {"   PNo: BB   Format: 44100 / 16 (16)", false, {}, {}, {}, {}},
+        // Files an archive began in the lead-in, at the END or without a START ID: no ID.
+        {"   PNo: BB   Format: 44100 / 16 (16)", true, "  0", "44100", {}, {}},
+        {"   PNo: EE", true, "  0", {}, {}, {}},
+        {"   PNo: --", true, "  0", {}, {}, {}},
         {"   PNo: -7", true, "  0", {}, {}, {}},
         {"   PNo: 799", true, "799", {}, {}, {}},
         // Values outside the list's ranges fail the line with the reason.
@@ -174,7 +179,7 @@ TEST(CueFile, ReaderGroupsLinesIntoEntries)
 {
     const std::string text = "; Comment\r\n   Silence: 3\r\n"
                              "/a.wav\r\n"
-                             "   PNo: BB  Format: 44100 / 16 (16)\r\n"
+                             "   PNo: 900  Format: 44100 / 16 (16)\r\n"
                              "   Time: 00m10s   Silence: 9\r\n" // skipped: the entry failed
                              "; a comment between\r\n"
                              "/b.wav\r\n"
@@ -221,8 +226,8 @@ TEST(CueFile, EmptyCellsSurviveTheRoundTrip)
     }
 }
 
-// Lines refused for their values are noted with their line numbers; "BB" is the format's own
-// way to leave an entry out and is not noted.
+// Lines refused for their values are noted with their line numbers; "BB" is a file without a
+// START ID, not a refusal.
 TEST(CueFile, ReaderNotesRefusedLines)
 {
     const std::string text = "; Comment\r\n   Silence: 500\r\n"
@@ -242,13 +247,36 @@ TEST(CueFile, ReaderNotesRefusedLines)
         records.push_back(*r);
     std::fclose(f);
     ASSERT_EQ(records.size(), 3u);
-    EXPECT_TRUE(records[0].failed && records[1].failed && records[2].failed);
+    EXPECT_TRUE(records[0].failed && records[2].failed);
+    EXPECT_FALSE(records[1].failed);
+    EXPECT_EQ(records[1].pno, "  0");
     EXPECT_FALSE(reader.preSilence());
     EXPECT_EQ(reader.problems(),
               (std::vector<std::string>{
                   "line 2: silence 500 is not 0-99 seconds",
                   "line 4: program number 999 is not 0-799; /a.wav was left out",
                   "line 10: silence 4000 is not 0-999 seconds; /c.wav was left out"}));
+}
+
+// A list moved with its files still loads: relative paths are taken from the cue file's folder,
+// absolute ones stay as they are.
+TEST(CueFile, RelativePathsAreTakenFromTheCueFilesFolder)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("moved/sub"));
+    const std::string text = "a.wav\r\nsub/../b.wav\r\n/abs/c.wav\r\n";
+    const std::string path = dir.file("moved/CUE.TVC");
+    std::ofstream(path, std::ios::binary) << text;
+    CollectingMessageSink sink;
+    CueReader reader;
+    ASSERT_TRUE(reader.open(path, sink));
+    std::vector<std::string> paths;
+    while (auto r = reader.next())
+        paths.push_back(r->path);
+    EXPECT_EQ(paths, (std::vector<std::string>{dir.file("moved/a.wav"), dir.file("moved/b.wav"),
+                                               "/abs/c.wav"}));
+    // A stream has no folder: the paths stay as written.
+    EXPECT_EQ(readAll(text)[0].path, "a.wav");
 }
 
 TEST(CueFile, WriterFailures)
@@ -264,9 +292,13 @@ TEST(CueFile, WriterFailures)
         EXPECT_FALSE(writeCueFile(dir.file("bad.TVC"), 0, {good, e}, sink));
     }
     EXPECT_FALSE(std::filesystem::exists(dir.file("bad.TVC")));
-    ASSERT_EQ(sink.messages.size(), 5u);
-    EXPECT_EQ(sink.messages[0].text,
-              "Unable to create file.\n\n" + dir.file("no/such/folder/CUE.TVC"));
+    const std::string fifoOut = dir.file("out.TVC");
+    ASSERT_EQ(mkfifo(fifoOut.c_str(), 0600), 0);
+    EXPECT_FALSE(writeCueFile(fifoOut, 0, {good}, sink)); // refused, not waited on
+    ASSERT_EQ(sink.messages.size(), 6u);
+    EXPECT_EQ(sink.messages[5].text, "Unable to create file.  (not a regular file)\n\n" + fifoOut);
+    EXPECT_EQ(sink.messages[0].text, "Unable to create file.  (No such file or directory)\n\n" +
+                                         dir.file("no/such/folder/CUE.TVC"));
     EXPECT_EQ(sink.messages[1].text, "This file name cannot be stored in a cue file.\n\n lead.wav");
 
     CueReader reader;

@@ -504,8 +504,14 @@ TEST_F(ImageFile, WriterRejectsWhatWouldBreakTheFile)
 
     const std::string bad = dir.file("no/such/folder/x.TVI");
     EXPECT_FALSE(w.create(bad, ""));
-    ASSERT_EQ(sink.messages.size(), 1u);
-    EXPECT_EQ(sink.messages[0].text, "Unable to create file.\n\n" + bad);
+    const std::string fifo = dir.file("fifo.TVI");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(w.create(fifo, "")); // refused, not waited on
+    ASSERT_EQ(sink.messages.size(), 2u);
+    EXPECT_EQ(sink.messages[0].text,
+              "Unable to create file.  (No such file or directory)\n\n" + bad);
+    EXPECT_EQ(sink.messages[1].text, "Unable to create file.  (not a regular file)\n\n" + fifo);
+    sink.messages.clear();
 
     const std::string path = dir.file("w.TVI");
     ASSERT_TRUE(w.create(path, ""));
@@ -619,8 +625,9 @@ TEST_F(ImageFile, FailedWriteKeepsEveryEarlierFrame)
             code = 12;
         if (code == 0 && w.isOpen())
             code = 13;
-        if (code == 0 && (childSink.messages.size() != 1 ||
-                          childSink.messages[0].text != "Unable to write file.\n\n" + path))
+        if (code == 0 &&
+            (childSink.messages.size() != 1 ||
+             childSink.messages[0].text != "Unable to write file.  (File too large)\n\n" + path))
             code = 14;
         _exit(code);
     }

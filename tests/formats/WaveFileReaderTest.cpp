@@ -120,13 +120,13 @@ std::vector<RejectCase> rejectCases()
     cases.push_back({"notFmt", notFmt, "Not Wave file"});
     with(
         "fmt14", [](WavFixture& f) { f.fmtSize = 14; },
-        "Unknown Wave format.  (fmtsize=14, fizesize=50)");
+        "Unknown Wave format.  (fmtsize=14, filesize=50)");
     with(
         "fmt52", [](WavFixture& f) { f.fmtSize = 52; },
-        "Unknown Wave format.  (fmtsize=52, fizesize=88)");
+        "Unknown Wave format.  (fmtsize=52, filesize=88)");
     with(
         "riffZero", [](WavFixture& f) { f.claimedRiffSize = 0; },
-        "Unknown Wave format.  (fmtsize=16, fizesize=0)");
+        "Unknown Wave format.  (fmtsize=16, filesize=0)");
     with(
         "extensible",
         [](WavFixture& f) {

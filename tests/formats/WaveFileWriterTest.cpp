@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarnvel::formats {
@@ -95,19 +96,33 @@ TEST(WaveFileWriter, WrittenFilesReadBackInOtherTools)
 
         const auto file = WavFixture::readBytes(path);
         const std::size_t pad = audio.size() % 2;
-        ASSERT_EQ(file.size(), 44 + audio.size() + pad); // no "fact", no cbSize
+        // PCM: the canonical 44 bytes. Float: the 18-byte fmt body (cbSize 0) and a "fact"
+        // chunk with the frame count, as readers of non-PCM files expect.
+        const std::size_t fmtBody = c.format.isFloat() ? 18 : 16;
+        const std::size_t fact = c.format.isFloat() ? 12 : 0;
+        const std::size_t header = 20 + fmtBody + fact + 8;
+        ASSERT_EQ(file.size(), header + audio.size() + pad);
         EXPECT_EQ(readLe32(file.data() + 4), file.size() - 8);
-        EXPECT_EQ(readLe32(file.data() + 16), 16u);
+        EXPECT_EQ(readLe32(file.data() + 16), fmtBody);
         EXPECT_EQ(readLe16(file.data() + 20), c.format.formatTag);
         EXPECT_EQ(readLe32(file.data() + 28), c.format.avgBytesPerSec);
         EXPECT_EQ(readLe16(file.data() + 32), c.format.blockAlign);
-        EXPECT_EQ(std::string(file.begin() + 36, file.begin() + 40), "data");
-        EXPECT_EQ(readLe32(file.data() + 40), audio.size());
+        if (fact != 0) {
+            EXPECT_EQ(readLe16(file.data() + 36), 0u);
+            EXPECT_EQ(std::string(file.begin() + 38, file.begin() + 42), "fact");
+            EXPECT_EQ(readLe32(file.data() + 42), 4u);
+            EXPECT_EQ(readLe32(file.data() + 46), audio.size() / c.format.blockAlign);
+        }
+        EXPECT_EQ(std::string(file.begin() + header - 8, file.begin() + header - 4), "data");
+        EXPECT_EQ(readLe32(file.data() + header - 4), audio.size());
         if (pad) {
             EXPECT_EQ(file.back(), 0);
         }
 
         const std::string q = "'" + path + "'";
+        // Neither tool has anything to warn about.
+        EXPECT_EQ(run("sox -V2 " + q + " -n 2>&1"), "");
+        EXPECT_EQ(run("sndfile-info " + q + " | grep -F '****' || true"), "");
         EXPECT_EQ(run("soxi -V1 -c " + q), std::to_string(c.format.channels) + "\n");
         EXPECT_EQ(run("soxi -V1 -r " + q), std::to_string(c.format.samplesPerSec) + "\n");
         EXPECT_EQ(run("soxi -V1 -b " + q), std::to_string(c.format.bitsPerSample) + "\n");
@@ -255,14 +270,39 @@ TEST(WaveFileWriter, FailuresAreShownWithTheFileName)
     w.setFileName(noFolder);
     EXPECT_FALSE(w.create());
 
-    // A header that cannot be written: the file is removed again.
+    // Names that are not regular files are neither written nor waited on, and stay.
     const std::string full = dir.file("full.wav");
     ASSERT_EQ(symlink("/dev/full", full.c_str()), 0);
     w.setFileName(full);
     EXPECT_FALSE(w.create());
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(full)));
-    EXPECT_EQ(messageTexts(sink), (std::vector<std::string>{"Unable to create file.\n\n" + noFolder,
-                                                            "Unable to write file.\n\n" + full}));
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(full)));
+    const std::string fifo = dir.file("fifo.wav");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    w.setFileName(fifo);
+    EXPECT_FALSE(w.create());
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+
+    // A header that cannot be written: the file is removed again.
+    const std::string small = dir.file("small.wav");
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = old;
+    limited.rlim_cur = 20;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    w.setFileName(small);
+    const bool created = w.create();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(created);
+    EXPECT_FALSE(std::filesystem::exists(small));
+
+    EXPECT_EQ(messageTexts(sink),
+              (std::vector<std::string>{"Unable to create file.  (No such file or directory)\n\n" +
+                                            noFolder,
+                                        "Unable to create file.  (not a regular file)\n\n" + full,
+                                        "Unable to create file.  (not a regular file)\n\n" + fifo,
+                                        "Unable to write file.  (File too large)\n\n" + small}));
 }
 
 TEST(WaveFileWriter, FailedWriteKeepsWhatWasWrittenReadable)
@@ -290,7 +330,8 @@ TEST(WaveFileWriter, FailedWriteKeepsWhatWasWrittenReadable)
     std::signal(SIGXFSZ, oldHandler);
 
     EXPECT_EQ(blocks, 2u);
-    EXPECT_EQ(messageTexts(sink), std::vector<std::string>{"Unable to write file.\n\n" + path});
+    EXPECT_EQ(messageTexts(sink),
+              std::vector<std::string>{"Unable to write file.  (File too large)\n\n" + path});
     EXPECT_TRUE(w.finish(false));
     EXPECT_EQ(std::filesystem::file_size(path), 44u + 2 * block.size());
     EXPECT_EQ(run("soxi -V1 -s '" + path + "'"), std::to_string(2 * 1001) + "\n");

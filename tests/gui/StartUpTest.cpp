@@ -116,14 +116,14 @@ TEST(StartUpTest, TheManualIsFoundBesideTheProgramFirst)
 {
     tarnvel::test::TempDir dir;
     std::filesystem::create_directories(dir.path() / "bin");
-    std::filesystem::create_directories(dir.path() / "share/doc/tarnvel");
+    std::filesystem::create_directories(dir.path() / "share/tarnvel");
     const std::string build = dir.file("build-manual.html");
     EXPECT_EQ(findManual(dir.file("bin/"), build), "");
     std::ofstream(build) << "<html>";
     EXPECT_EQ(findManual(dir.file("bin/"), build), build);
-    std::ofstream(dir.path() / "share/doc/tarnvel/manual.html") << "<html>";
+    std::ofstream(dir.path() / "share/tarnvel/manual.html") << "<html>";
     EXPECT_EQ(findManual(dir.file("bin/"), build),
-              (dir.path() / "share/doc/tarnvel/manual.html").string());
+              (dir.path() / "share/tarnvel/manual.html").string());
 }
 
 } // namespace

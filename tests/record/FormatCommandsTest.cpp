@@ -4,6 +4,7 @@
 #include "support/WavFixture.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
@@ -71,6 +72,45 @@ std::string slurp(const std::string& path)
 {
     const auto bytes = WavFixture::readBytes(path);
     return {bytes.begin(), bytes.end()};
+}
+
+// A list holds 99 files: the 100th is named with the limit, however the list is made.
+TEST(FormatCommands, TheHundredthFileIsNamed)
+{
+    TempDir dir;
+    std::string files;
+    std::string cue;
+    for (int i = 0; i < 100; ++i) {
+        const std::string name = dir.file("f" + std::to_string(100 + i) + ".wav");
+        WavFixture().withFrames(441).write(name);
+        files += " " + name;
+        cue += name + "\r\n";
+    }
+    WavFixture::writeBytes(dir.file("hundred.TVC"), {cue.begin(), cue.end()});
+    const std::string said = "A list holds at most 99 files.\n\n" + dir.file("f199.wav") + "\n";
+    const std::string err = dir.file("err.txt");
+    for (const std::string& args :
+         {"cue make " + dir.file("out.TVC") + files, "cue show " + dir.file("hundred.TVC"),
+          "record --wav" + files, "record --cue " + dir.file("hundred.TVC")}) {
+        SCOPED_TRACE(args.substr(0, 20));
+        const CliRun r = cli(args, err);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(slurp(err).rfind(said, 0), 0u) << slurp(err);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out.TVC")));
+}
+
+// Paths in a cue file are taken from its own folder: a list moved with its files loads.
+TEST(FormatCommands, CueListMovedWithItsFilesLoads)
+{
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("moved"));
+    WavFixture().withFrames(44100).write(dir.file("moved/a.wav"));
+    const std::string text = "a.wav\r\n   PNo: 4\r\n";
+    WavFixture::writeBytes(dir.file("moved/list.TVC"), {text.begin(), text.end()});
+    const CliRun r = cli("cue show " + dir.file("moved/list.TVC"));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.rfind("  4\t" + dir.file("moved/a.wav") + "\t", 0), 0u) << r.out;
 }
 
 // Every error exits non-zero; values stay inside the list's ranges; headers are shown as they

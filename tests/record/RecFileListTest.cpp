@@ -95,6 +95,16 @@ TEST_F(RecFileListTest, RegisteringChecksTheFormat)
                                                         c.complaints + "\n" + path});
         }
     }
+    // A block size that does not follow from the channels and bits: no sample could be read.
+    sink.messages.clear();
+    WavFixture zeroAlign;
+    zeroAlign.blockAlign = 0;
+    zeroAlign.withFrames(4410);
+    zeroAlign.write(dir.file("align.wav"));
+    EXPECT_FALSE(list.registerFile(dir.file("align.wav")));
+    EXPECT_EQ(texts(), std::vector<std::string>{"Unsupported format.\n [block size 0, not 4]\n\n" +
+                                                dir.file("align.wav")});
+
     sink.messages.clear();
     const std::string missing = dir.file("missing.wav");
     EXPECT_FALSE(list.registerFile(missing));
@@ -119,9 +129,12 @@ TEST_F(RecFileListTest, RowTextsAndTheHundredthFile)
     for (int i = 2; i <= RecFileList::kMaxEntries; ++i)
         ASSERT_TRUE(list.registerFile(path));
     EXPECT_EQ(list.row(99)[RecFileList::kPNo], " 99");
-    EXPECT_FALSE(list.registerFile(path));
+    EXPECT_TRUE(sink.messages.empty());
+    // The 100th file is refused with the limit and its name (a script must learn which).
+    const std::string hundredth = wav("y.wav", 44100, 16, 1);
+    EXPECT_FALSE(list.registerFile(hundredth));
     EXPECT_EQ(list.count(), 99);
-    EXPECT_TRUE(sink.messages.empty()); // refused without a message
+    EXPECT_EQ(texts(), std::vector<std::string>{"A list holds at most 99 files.\n\n" + hundredth});
 }
 
 TEST_F(RecFileListTest, TotalRecTimeCountsTapeTime)
@@ -473,11 +486,14 @@ TEST_F(RecFileListTest, CueFileFromOtherSources)
     EXPECT_EQ(list.row(1), bare);
     EXPECT_EQ(list.totalRecTime(), "00m00s");
 
-    // Program number BB drops that entry; the others load.
+    // Program number BB (a file an archive began in the lead-in or without START IDs) loads as
+    // a file without a START ID.
     ASSERT_TRUE(list.loadCueFile(
         writeCue("bb.TVC", a + "\r\n   PNo: BB\r\n   Time: 01m01s\r\n" + b + "\r\n   PNo: 2\r\n")));
-    EXPECT_EQ(column(RecFileList::kPath), std::vector<std::string>{b});
-    EXPECT_EQ(column(RecFileList::kPNo), std::vector<std::string>{"  2"});
+    EXPECT_EQ(column(RecFileList::kPath), (std::vector<std::string>{a, b}));
+    EXPECT_EQ(column(RecFileList::kPNo), (std::vector<std::string>{"  0", "  2"}));
+    EXPECT_TRUE(list.cueLoadComplete());
+    EXPECT_EQ(list.nextFileEntry(true)->pno, 0);
 
     // A missing second file ends reading: the first entry stays.
     const std::string missing = dir.file("gone.wav");

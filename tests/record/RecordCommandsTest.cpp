@@ -43,12 +43,108 @@ TEST(RecordCommands, ANewTapeIsNotRecordedWithoutItsLeadIn)
     a.write(dir.file("a.wav"));
     const std::string tape = dir.file("blank.tvs");
     ASSERT_EQ(cli("sim new " + tape + " --minutes 1").exitCode, 0);
-    const CliRun r = cli("--drive sim:" + tape + " record --wav " + dir.file("a.wav"));
+    CliRun r = cli("--drive sim:" + tape + " record --wav " + dir.file("a.wav"));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.out.find("New tape is detected."), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("the tape has no lead-in"), std::string::npos) << r.out;
     EXPECT_NE(cli("sim info " + tape).out.find("Recorded:        never"), std::string::npos);
     EXPECT_EQ(cli("record --wav a.wav --image b.tvi").exitCode, 2);
+
+    // Declined once, the tape is not trapped: the question comes again, and --yes answers it.
+    r = cli("--yes --drive sim:" + tape + " record --wav " + dir.file("a.wav"));
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    const std::string info = cli("sim info " + tape).out;
+    EXPECT_NE(info.find("ABS-00h00m03s08  Lead-in"), std::string::npos) << info;
+    EXPECT_NE(info.find("ABS 00h00m02s00  START ID 1"), std::string::npos) << info;
+}
+
+// ID writes ask before they change the tape, also for an END ID (it cannot be erased), and a
+// write the tape cannot take is refused before the question.
+TEST(RecordCommands, IdWritesAskFirstAndAreRefusedWithoutAsking)
+{
+    TempDir dir;
+    const std::string tape = dir.file("demo.tvs");
+    ASSERT_EQ(cli("sim demo " + tape).exitCode, 0);
+    const struct {
+        const char* place;
+        const char* command;
+        const char* said;
+        const char* notSaid;
+    } cases[] = {
+        {"locate --pno 2", "write-id end", "Write END ID?\n(No: give --yes to answer Yes)",
+         "Writing..."},
+        {"locate --pno 2", "write-id skip", "Continue?\n(No: give --yes to answer Yes)",
+         "Writing..."},
+        {"ff", "erase-id", "Unable to erase END ID.", "unrecoverable noise"},
+        {"locate --abs 00:00:15:00", "erase-id", "ID not found.", "unrecoverable noise"},
+        {"locate --abs 00:00:00:20", "write-id skip", "Lead-in area, or too close.",
+         "unrecoverable noise"},
+    };
+    const std::string before = cli("sim info " + tape).out;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        ASSERT_EQ(cli("--drive sim:" + tape + " " + c.place).exitCode, 0) << c.place;
+        const CliRun r = cli("--drive sim:" + tape + " " + c.command);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.out.find(c.said), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find(c.notSaid), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(cli("sim info " + tape).out, before);
+}
+
+// A START ID written without a number continues the tape's numbering where it stands.
+TEST(RecordCommands, StartIdWithoutNumberTakesTheNextNumber)
+{
+    TempDir dir;
+    WavFixture a;
+    a.rate = 48000;
+    a.withFrames(48000 * 20);
+    a.write(dir.file("a.wav"));
+    const std::string demo = dir.file("demo.tvs");
+    const std::string plain = dir.file("plain.tvs");
+    ASSERT_EQ(cli("sim demo " + demo).exitCode, 0);
+    ASSERT_EQ(cli("sim new " + plain + " --minutes 2").exitCode, 0);
+    ASSERT_EQ(cli("--yes --drive sim:" + plain + " record --pno-start 0 --wav " + dir.file("a.wav"))
+                  .exitCode,
+              0);
+    const struct {
+        std::string tape;
+        const char* id; // the line `sim info` shows for the ID written at 00h00m08s00
+    } cases[] = {
+        {demo, "ABS 00h00m30s00  START ID 3"},  // inside program 2
+        {plain, "ABS 00h00m08s00  START ID 1"}, // a tape without IDs
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tape);
+        const std::string at = c.tape == demo ? "00:00:30:00" : "00:00:08:00";
+        const CliRun r = cli("--yes --drive sim:" + c.tape + " write-id start --at " + at);
+        EXPECT_EQ(r.exitCode, 0) << r.out;
+        const std::string info = cli("sim info " + c.tape).out;
+        EXPECT_NE(info.find(c.id), std::string::npos) << info;
+    }
+}
+
+// An archive's cue list is recorded back whatever its files are labelled: a file the archive
+// began in the lead-in ("BB", here the whole tape with --no-divide) without a START ID.
+TEST(RecordCommands, AnArchivesCueListIsAlwaysRecordable)
+{
+    TempDir dir;
+    const std::string demo = dir.file("demo.tvs");
+    const std::string blank = dir.file("blank.tvs");
+    ASSERT_EQ(cli("sim demo " + demo).exitCode, 0);
+    ASSERT_EQ(cli("sim new " + blank + " --minutes 5").exitCode, 0);
+    const std::string base = dir.file("whole");
+    ASSERT_EQ(cli("--drive sim:" + demo + " archive --no-divide " + base).exitCode, 0);
+    const auto cue = WavFixture::readBytes(base + ".TVC");
+    ASSERT_NE(std::string(cue.begin(), cue.end()).find("PNo: BB"), std::string::npos);
+    const CliRun r = cli("--yes --drive sim:" + blank + " record --cue " + base + ".TVC");
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    // The lead-in, then the whole demo tape (2175 frames) from 00h00m02s00 on.
+    const std::string info = cli("sim info " + blank).out;
+    const std::size_t at = info.find("Recorded:        frames 0-");
+    ASSERT_NE(at, std::string::npos) << info;
+    EXPECT_GE(std::atoi(info.c_str() + at + 26), 174 + 2175 - 1) << info;
+    EXPECT_EQ(info.find("START ID"), std::string::npos) << info;
 }
 
 TEST(RecordCommands, FramesRecordedCountsWhatReachedTheTape)

@@ -247,6 +247,7 @@ TEST_F(TapeIdWriterTest, ErasingFindsTheIdOrSaysItIsNotThere)
     EXPECT_FALSE(writer->writeEraseId(kPendingNone, 0, edit));
     ASSERT_EQ(host->messages.size(), 1u);
     EXPECT_EQ(host->messages[0], "ID not found.\n\nWrite/Erase ID failed.");
+    EXPECT_TRUE(host->questions.empty()); // refused before the noise warning
 
     ASSERT_TRUE(writer->writeEraseId(kPendingStart, 2, edit));
     ASSERT_EQ(drive->getTable(0, false)->count, 1);
@@ -296,7 +297,19 @@ TEST_F(TapeIdWriterTest, RefusalsLeaveTheTapeAlone)
         EXPECT_FALSE(writer->writeEraseId(c.kind, c.pNo, edit)) << c.name;
         ASSERT_EQ(host->messages.size(), 1u) << c.name;
         EXPECT_EQ(host->messages[0], c.message) << c.name;
+        EXPECT_TRUE(host->questions.empty()) << c.name; // nothing asked before a refusal
     }
+    // An END ID cannot be erased afterwards: it is asked for too, and No writes nothing.
+    host->messages.clear();
+    host->answer = false;
+    ASSERT_TRUE(host->locate({0, 0, 0x10, 0}));
+    VirtualIdEdit endEdit;
+    EXPECT_FALSE(writer->writeEraseId(kPendingEnd, dat::kIdCodeEnd, endEdit));
+    ASSERT_EQ(host->questions.size(), 1u);
+    EXPECT_EQ(host->questions[0], "An END ID ends play and archiving at this point; it cannot be "
+                                  "erased, only recorded over.\n\nWrite END ID?");
+    EXPECT_TRUE(host->messages.empty());
+    host->answer = true;
     // A position the frames read back do not hold (it fell into the jump): nothing is written.
     ASSERT_TRUE(host->locate({0, 0, 0x10, 0}));
     drive->tracker(0)->position().absTime = dat::framesToAbs(1010);

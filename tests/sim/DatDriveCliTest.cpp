@@ -184,7 +184,7 @@ TEST_F(DriveCommandLine, StatusDrivesAndBadSpecifications)
     EXPECT_EQ(out, "[0:4] TARNVEL  DAT SIMULATOR    1.00  audio mode\n");
     EXPECT_EQ(run("--drive sim:missing.tvs status"), 1);
     EXPECT_FALSE(err.empty());
-    EXPECT_EQ(run("--drive sim:tape.tvs locate"), 1);
+    EXPECT_EQ(run("--drive sim:tape.tvs locate"), 2); // a command line without its target
     EXPECT_EQ(err, "Give --pno N or --abs HH:MM:SS:FF.\n");
 }
 

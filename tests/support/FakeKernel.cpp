@@ -112,6 +112,19 @@ void FakeKernel::addSysFile(const std::string& path, const std::string& text)
     files_[path] = text;
 }
 
+void FakeKernel::setGroup(const std::string& path, const std::string& group)
+{
+    std::lock_guard lock(mutex_);
+    groups_[path] = group;
+}
+
+std::string FakeKernel::fileGroup(const char* path)
+{
+    std::lock_guard lock(mutex_);
+    const auto it = groups_.find(path);
+    return it != groups_.end() ? it->second : std::string();
+}
+
 void FakeKernel::addSysLink(const std::string& path, const std::string& target)
 {
     links_[path] = target;

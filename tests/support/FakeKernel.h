@@ -89,6 +89,8 @@ public:
     // Every open of `path` fails with this errno (0: opens).
     void setOpenError(const std::string& path, int error);
     void addSysFile(const std::string& path, const std::string& text);
+    // The group that owns a node (none: unknown).
+    void setGroup(const std::string& path, const std::string& group);
     void addSysLink(const std::string& path, const std::string& target);
     bool sgDriverLoaded = true;
     bool rawIo = false;             // CAP_SYS_RAWIO
@@ -107,6 +109,7 @@ public:
     std::string readLink(const char* path) override;
     std::int64_t nowMs() override;
     std::string errorText(int error) override;
+    std::string fileGroup(const char* path) override;
 
     // What the driver saw.
     std::vector<sg_io_hdr_t> headers;               // every command, as submitted
@@ -146,6 +149,7 @@ private:
     std::map<std::string, int> openErrors_;
     std::map<std::string, std::string> files_;
     std::map<std::string, std::string> links_;
+    std::map<std::string, std::string> groups_;
     std::map<int, Node> fds_;
     std::map<int, std::optional<Pending>> pending_;
     int nextFd_ = 10;

@@ -23,6 +23,8 @@ struct WavFixture {
     std::uint16_t channels = 2;
     std::uint32_t rate = 44100;
     std::uint16_t bits = 16;
+    // The header's block size when it is not channels × bits / 8.
+    std::optional<std::uint16_t> blockAlign;
     // A WAVE_FORMAT_EXTENSIBLE header (tag 0xFFFE, 40-byte body) with this sub-format code.
     std::optional<std::uint16_t> subFormat;
     std::uint16_t extensibleSize = 22; // cbSize of the extensible header
@@ -60,7 +62,8 @@ struct WavFixture {
             for (int i = 0; i < n && at + i < fmt.size(); ++i)
                 fmt[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
         };
-        const std::uint16_t align = static_cast<std::uint16_t>(channels * bits / 8);
+        const std::uint16_t align =
+            blockAlign.value_or(static_cast<std::uint16_t>(channels * bits / 8));
         set(0, subFormat ? 0xFFFE : tag, 2);
         set(2, channels, 2);
         set(4, rate, 4);
