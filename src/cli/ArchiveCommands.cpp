@@ -39,12 +39,14 @@ struct ArchiveOptions {
     bool fromHere = false;
     bool bwf = false;
     bool noReport = false;
+    int retries = 0;
 };
 
 struct ImageOptions {
     std::string file;
     std::string comment;
     bool here = false;
+    int retries = 0;
 };
 
 std::string localTime()
@@ -134,6 +136,9 @@ RunResult runToFile(DeckSession& s, engine::PlayToFile& ptf,
         const std::uint32_t frames = request.destination == engine::PlayDestination::Image
                                          ? ptf.imageFrames()
                                          : ptf.framesInFile();
+        const std::string reread = ptf.rereadStatus();
+        if (!reread.empty())
+            return "  " + reread;
         return stringPrintf("  %s  %u frames  x%.1f", baseName(ptf.currentFile()).c_str(), frames,
                             wall > 0 ? ptf.audioSeconds() / wall : 0.0);
     });
@@ -201,6 +206,13 @@ OutputName outputName(const std::string& given, std::initializer_list<const char
     return out;
 }
 
+// The run's re-reading in one line.
+std::string rereadSummary(const engine::PlayToFile& ptf)
+{
+    return stringPrintf("Re-read %u bad frames, recovered %u", ptf.framesReread(),
+                        ptf.framesRecovered());
+}
+
 // 128 + the signal when the run was interrupted, else `code`.
 int exitOf(int code)
 {
@@ -240,6 +252,7 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
     r.withSound = opt.withSound;
     r.divide = !opt.noDivide;
     r.preReadTenths = opt.preRead.value_or(s.settings.PreReadIDsec10);
+    r.retries = opt.retries;
     engine::PlayToFile ptf(*s.deck, s.settings);
     ptf.setBroadcastWave(opt.bwf);
     const std::string started = localTime();
@@ -279,6 +292,8 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
               << stringPrintf("Archived in %.2f s (%.0f times real time)", took,
                               took > 0 ? ptf.audioSeconds() / took : 0.0)
               << "\n";
+    if (opt.retries > 0)
+        std::cout << rereadSummary(ptf) << "\n";
     if (opt.noReport)
         return rc;
 
@@ -302,10 +317,13 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
         {"PreReadIDsec10", std::to_string(r.preReadTenths)},
         {"ExtendedFormatMode", std::to_string(st.ExtendedFormatMode)},
         {"ExtendedFormatBitLen", std::to_string(st.ExtendedFormatBitLen)}};
+    if (opt.retries > 0)
+        run.settings.emplace_back("Retries", std::to_string(opt.retries));
     run.started = started;
     run.ended = localTime();
     run.cueFile = ptf.cueName();
     run.outcome = outcomeOf(s, ptf);
+    run.retries = opt.retries;
     std::string error;
     if (!engine::writeArchiveReport(reportName, run, ptf.writtenFiles(), error)) {
         std::cerr << printable(error) << "\n";
@@ -330,12 +348,15 @@ int imageCreate(const CliContext& ctx, const ImageOptions& opt)
     r.imageName = name;
     r.imageComment = opt.comment;
     r.imageFromHere = opt.here;
+    r.retries = opt.retries;
     engine::PlayToFile ptf(*s.deck, s.settings);
     const RunResult result = runToFile(s, ptf, r);
     if (!result.started)
         return exitOf(result.exitCode); // said why; no image was made
     std::cout << stringPrintf("%s: %u frames", ptf.imageFileName().c_str(), ptf.imageFrames())
               << "\n";
+    if (opt.retries > 0)
+        std::cout << rereadSummary(ptf) << "\n";
     return exitOf(result.exitCode);
 }
 
@@ -434,6 +455,12 @@ void addArchiveCommands(CLI::App& app, CliContext& ctx)
     archiveCmd->add_flag("--from-here", a->fromHere, "Start where the tape stands (no rewind)");
     archiveCmd->add_flag("--bwf", a->bwf, "Write Broadcast Wave files (a bext chunk)");
     archiveCmd->add_flag("--no-report", a->noReport, "Write no BASE.log report");
+    archiveCmd
+        ->add_option("--retries", a->retries,
+                     "Read a stretch of error frames again up to this many times, keeping the "
+                     "best read of every frame (0: no re-reading; an unreadable frame then ends "
+                     "the run)")
+        ->check(between(0, 99));
     archiveCmd->callback([&ctx, a] { ctx.exitCode = archive(ctx, *a); });
 
     auto i = std::make_shared<ImageOptions>();
@@ -448,6 +475,12 @@ void addArchiveCommands(CLI::App& app, CliContext& ctx)
     create->add_flag("--here", i->here,
                      "Start where the tape stands (the ABS time then does not "
                      "start at 00:00:00:00)");
+    create
+        ->add_option("--retries", i->retries,
+                     "Read a stretch of error frames again up to this many times, keeping the "
+                     "best read of every frame (0: no re-reading; an unreadable frame then ends "
+                     "the image)")
+        ->check(between(0, 99));
     create->callback([&ctx, i] { ctx.exitCode = imageCreate(ctx, *i); });
 
     auto byImage = std::make_shared<bool>(false);

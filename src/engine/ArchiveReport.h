@@ -22,6 +22,7 @@ struct ArchiveRun {
     std::string ended;
     std::string cueFile;
     std::string outcome; // how the run ended (" End of Tape", an error text, ...)
+    int retries = 0;     // re-reading passes over a bad stretch: each file then says its own
 };
 
 // The SHA-256 of a WAV file as a whole and of its samples (its "data" chunk payload), in one

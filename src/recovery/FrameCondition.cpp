@@ -88,6 +88,35 @@ bool sameChannel(const dat::DatFrame& a, const dat::DatFrame& b, int channel, st
     return true;
 }
 
+bool improveRead(dat::DatFrame& kept, const dat::DatFrame& again)
+{
+    const FrameCondition k = FrameCondition::of(kept);
+    const FrameCondition a = FrameCondition::of(again);
+    if (k.clean() || a.unreadable || (a.rank() >= 2 && !k.unreadable))
+        return false;
+    if (k.unreadable || !channelsSeparable(kept.subcode)) {
+        if (a.rank() >= k.rank())
+            return false;
+        kept = again;
+        return true;
+    }
+    const std::size_t pairs = audioPairs(kept.subcode);
+    bool left = k.left;
+    bool right = k.right;
+    if (left && !a.left) {
+        copyChannel(kept, again, kLeft, pairs);
+        left = false;
+    }
+    if (right && !a.right) {
+        copyChannel(kept, again, kRight, pairs);
+        right = false;
+    }
+    if (left == k.left && right == k.right)
+        return false;
+    setInterpolationFlags(kept, left, right);
+    return true;
+}
+
 int matchableAbs(const dat::SubcodeBlock& block)
 {
     if ((block.subIdFlags() & dat::kSubIdPriority) != 0 && dat::isLeadInDigits(block.subIdDigits()))

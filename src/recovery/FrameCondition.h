@@ -43,6 +43,11 @@ std::size_t audioPairs(const dat::SubcodeBlock& block);
 void copyChannel(dat::DatFrame& to, const dat::DatFrame& from, int channel, std::size_t pairs);
 bool sameChannel(const dat::DatFrame& a, const dat::DatFrame& b, int channel, std::size_t pairs);
 
+// Keeps in `kept` the better of two reads of one frame, channel by channel: a channel flagged in
+// `kept` and clean in `again` is taken from `again` (long play, whose channels are mixed, only
+// as a whole frame); the flags then say what is still bad. True when `kept` changed.
+bool improveRead(dat::DatFrame& kept, const dat::DatFrame& again);
+
 // The ABS time of a frame as a frame count, or -1 when it has none to match by: no ABS pack, a
 // time that is no BCD time, or a lead-in frame (whose time counts down).
 int matchableAbs(const dat::SubcodeBlock& block);
