@@ -1,7 +1,11 @@
 #include "DeckFixture.h"
+#include "dat/StatusPoll.h"
 #include "engine/ArchiveReport.h"
+#include "engine/Rereader.h"
 #include "formats/ImageReader.h"
 #include "formats/StringPrintf.h"
+#include "recovery/FrameCondition.h"
+#include "sim/DriveSelect.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -199,6 +203,51 @@ TEST_F(Reread, AFrameThatStaysUnreadableIsFilledAndListed)
     EXPECT_NE(report.find("Errors at:" + dat::timeText(dat::framesToAbs(200)) + " LR"),
               std::string::npos)
         << report;
+}
+
+// The feed on its own, on the play path's ring: every frame once, in tape order, whether the
+// passes run or a stop cuts them short (the frames then go on as first read).
+TEST_F(Reread, TheFeedHandsOnEveryFrameOnceInTapeOrderAlsoWhenStopped)
+{
+    const std::vector<sim::Fault> faults{
+        {100, 140, sim::FaultKind::Both, 3000, 5},
+        {200, 200, sim::FaultKind::Unreadable, sim::Fault::kChanceScale, 0},
+        {300, 310, sim::FaultKind::Left, 3000, 6},
+    };
+    for (const bool stop : {false, true}) {
+        SCOPED_TRACE(stop ? "stopped" : "passes run");
+        sim::DriveRequest request;
+        request.spec = "sim:" + damaged(stop ? "stop.tvs" : "run.tvs", faults);
+        sim::SelectedDrive s = sim::selectDrive(request);
+        ASSERT_TRUE(s.drive) << s.error;
+        dat::StatusPoller poller(*s.drive, s.index);
+        ASSERT_EQ(dat::pollUntilSettled(poller, 200, 10).status, dat::kUnitReady);
+        ASSERT_EQ(s.drive->rewind(s.index, false), scsi::kSsComp);
+        Rereader feed(*s.drive, s.index, 8, [stop] { return stop; });
+        s.drive->setFrameFeed(s.index, &feed);
+        int expected = 0;
+        int bad = 0;
+        int reread = 0;
+        dat::DatFrame frame;
+        while (s.drive->readFrameAhead(s.index, frame) != nullptr) {
+            ASSERT_EQ(dat::absToFrames(dat::decodedAbsTime(frame.subcode)), expected);
+            const recovery::FrameCondition c = recovery::FrameCondition::of(frame);
+            EXPECT_EQ(c.unreadable, expected == 200) << expected;
+            bad += c.clean() ? 0 : 1;
+            reread += (s.drive->takenNote(s.index) & Rereader::kNoteReread) != 0 ? 1 : 0;
+            ++expected;
+        }
+        s.drive->setFrameFeed(s.index, nullptr);
+        EXPECT_EQ(expected, 800);
+        EXPECT_EQ(reread, static_cast<int>(feed.framesReread()));
+        if (stop) {
+            EXPECT_GT(bad, 1);
+            EXPECT_EQ(feed.framesRecovered(), 0u);
+        } else {
+            EXPECT_EQ(bad, 1); // the frame no read brings back
+            EXPECT_EQ(feed.framesRecovered(), feed.framesReread() - 1);
+        }
+    }
 }
 
 } // namespace
