@@ -830,6 +830,10 @@ bool PlayToFile::restart()
 {
     if (request_.destination != PlayDestination::Wave)
         return true;
+    // A restart without a held frame follows a search past a SKIP ID: the frames the feed
+    // read before it are not where the tape now plays.
+    if (rereader_ && !deck_.pipeline().heldFrame())
+        rereader_->forget();
     const dat::TapePosition pos = *deck_.drive()->getPosition(deck_.driveIndex());
     if (firstPending_)
         return true; // the held frame opens the first file, in the new format

@@ -46,6 +46,19 @@ void Rereader::setStatus(std::string text)
     status_ = std::move(text);
 }
 
+void Rereader::forget()
+{
+    ready_.clear();
+    stretch_.clear();
+    stretchAbs_ = -1;
+    lastBad_ = -1;
+    lastAbs_ = -1;
+    skipBelow_ = -1;
+    unreadableRun_ = 0;
+    carry_ = false;
+    setStatus({});
+}
+
 bool Rereader::next(dat::DatFrame& frame, std::uint8_t& note)
 {
     while (ready_.empty()) {

@@ -35,6 +35,9 @@ public:
     Rereader(dat::DatDrive& drive, int d, int passes, std::function<bool()> stopping);
 
     bool next(dat::DatFrame& frame, std::uint8_t& note) override;
+    // The tape was moved elsewhere (a search past a SKIP ID): what was read is dropped, and
+    // reading starts afresh where the tape now stands.
+    void forget();
 
     // "Re-reading 00h12m03s10 (pass 2 of 3)" while a stretch is read again, else empty. Any
     // thread.

@@ -155,6 +155,36 @@ TEST_F(Reread, IntermittentDamageIsReadAgainUntilTheArchiveEqualsTheUndamagedOne
     EXPECT_EQ(out.find("Re-read"), std::string::npos) << out;
 }
 
+// A search past a SKIP ID moves the tape away from what the re-reading had read ahead: the run
+// goes on from where the tape now plays, as on an undamaged tape.
+TEST_F(Reread, ASkipPlayedPastDropsWhatWasReadBeforeIt)
+{
+    std::string error;
+    {
+        auto c = sim::Cassette::create(dir.file("skip.tvs"), 2, error);
+        ASSERT_TRUE(c) << error;
+        TapeBuilder b(*c);
+        b.start(1);
+        b.frames(300);
+        b.skip();
+        b.frames(200);
+        b.start(2);
+        b.frames(300);
+    }
+    fs::copy_file(dir.file("skip.tvs"), dir.file("clean.tvs"),
+                  fs::copy_options::overwrite_existing);
+    ASSERT_EQ(run("--drive sim:clean.tvs --set EnableSkipPlay=1 archive ref"), 0) << err << out;
+    // Damage from before the SKIP ID well into the part it skips: its stretch reaches past it.
+    damaged("again.tvs", {{230, 380, sim::FaultKind::Left, 3000, 7}});
+    ASSERT_EQ(run("--drive sim:again.tvs --set EnableSkipPlay=1 archive again --retries 8"), 0)
+        << err << out;
+    EXPECT_EQ(audioHashes("again"), audioHashes("ref"));
+    std::string refCue = readFile(dir.file("ref.TVC"));
+    for (std::size_t at; (at = refCue.find("ref0")) != std::string::npos;)
+        refCue.replace(at, 3, "again");
+    EXPECT_EQ(readFile(dir.file("again.TVC")), refCue);
+}
+
 // A frame that no read brings back no longer ends the run: it is a silent frame flagged in
 // both channels with its own ABS time, listed as an error frame; an unreadable frame that a
 // second read gets is recovered like any other.
