@@ -38,6 +38,7 @@ struct ImageOptions {
     std::string file;
     std::string comment;
     bool here = false;
+    int retries = 0;
 };
 
 std::string localTime()
@@ -128,6 +129,9 @@ RunResult runToFile(DeckSession& s, engine::PlayToFile& ptf,
         const std::uint32_t frames = request.destination == engine::PlayDestination::Image
                                          ? ptf.imageFrames()
                                          : ptf.framesInFile();
+        const std::string reread = ptf.rereadStatus();
+        if (!reread.empty())
+            return (lead ? lead() : std::string()) + "  " + reread;
         return (lead ? lead() : std::string()) +
                stringPrintf("  %s  %u frames  x%.1f", baseName(ptf.currentFile()).c_str(), frames,
                             wall > 0 ? ptf.audioSeconds() / wall : 0.0);
@@ -196,6 +200,13 @@ OutputName outputName(const std::string& given, std::initializer_list<const char
     return out;
 }
 
+// The run's re-reading in one line.
+std::string rereadSummary(const engine::PlayToFile& ptf)
+{
+    return stringPrintf("Re-read %u bad frames, recovered %u", ptf.framesReread(),
+                        ptf.framesRecovered());
+}
+
 // 128 + the signal when the run was interrupted, else `code`.
 int exitOf(int code)
 {
@@ -239,6 +250,7 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt, ArchiveFigures* fi
     r.withSound = opt.withSound;
     r.divide = !opt.noDivide;
     r.preReadTenths = opt.preRead.value_or(s.settings.PreReadIDsec10);
+    r.retries = opt.retries;
     engine::PlayToFile ptf(*s.deck, s.settings);
     ptf.setBroadcastWave(opt.bwf);
     const std::string started = localTime();
@@ -288,6 +300,8 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt, ArchiveFigures* fi
               << stringPrintf("Archived in %.2f s (%.0f times real time)", took,
                               took > 0 ? ptf.audioSeconds() / took : 0.0)
               << "\n";
+    if (opt.retries > 0)
+        std::cout << rereadSummary(ptf) << "\n";
     if (opt.noReport && opt.noQc)
         return rc;
 
@@ -311,10 +325,13 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt, ArchiveFigures* fi
         {"PreReadIDsec10", std::to_string(r.preReadTenths)},
         {"ExtendedFormatMode", std::to_string(st.ExtendedFormatMode)},
         {"ExtendedFormatBitLen", std::to_string(st.ExtendedFormatBitLen)}};
+    if (opt.retries > 0)
+        run.settings.emplace_back("Retries", std::to_string(opt.retries));
     run.started = started;
     run.ended = localTime();
     run.cueFile = ptf.cueName();
     run.outcome = outcomeOf(s, ptf);
+    run.retries = opt.retries;
     run.label = opt.label;
 
     // The quality check of the closed files, and the IDs the run met for the report and page.
@@ -377,12 +394,15 @@ int imageCreate(const CliContext& ctx, const ImageOptions& opt)
     r.imageName = name;
     r.imageComment = opt.comment;
     r.imageFromHere = opt.here;
+    r.retries = opt.retries;
     engine::PlayToFile ptf(*s.deck, s.settings);
     const RunResult result = runToFile(s, ptf, r);
     if (!result.started)
         return exitOf(result.exitCode); // said why; no image was made
     std::cout << stringPrintf("%s: %u frames", ptf.imageFileName().c_str(), ptf.imageFrames())
               << "\n";
+    if (opt.retries > 0)
+        std::cout << rereadSummary(ptf) << "\n";
     return exitOf(result.exitCode);
 }
 
@@ -485,6 +505,12 @@ void addArchiveCommands(CLI::App& app, CliContext& ctx)
     archiveCmd->add_flag("--no-qc", a->noQc,
                          "Write no quality-control page BASE.html (and no figures in the report)");
     archiveCmd->add_option("--label", a->label, "The tape's label, for the report and the page");
+    archiveCmd
+        ->add_option("--retries", a->retries,
+                     "Read a stretch of error frames again up to this many times, keeping the "
+                     "best read of every frame (0: no re-reading; an unreadable frame then ends "
+                     "the run)")
+        ->check(between(0, 99));
     archiveCmd->callback([&ctx, a] { ctx.exitCode = archive(ctx, *a); });
 
     auto i = std::make_shared<ImageOptions>();
@@ -499,6 +525,12 @@ void addArchiveCommands(CLI::App& app, CliContext& ctx)
     create->add_flag("--here", i->here,
                      "Start where the tape stands (the ABS time then does not "
                      "start at 00:00:00:00)");
+    create
+        ->add_option("--retries", i->retries,
+                     "Read a stretch of error frames again up to this many times, keeping the "
+                     "best read of every frame (0: no re-reading; an unreadable frame then ends "
+                     "the image)")
+        ->check(between(0, 99));
     create->callback([&ctx, i] { ctx.exitCode = imageCreate(ctx, *i); });
 
     auto byImage = std::make_shared<bool>(false);

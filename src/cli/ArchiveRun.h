@@ -21,6 +21,7 @@ struct ArchiveOptions {
     bool noReport = false;
     bool noQc = false;
     std::string label;
+    int retries = 0; // re-reading passes over a bad stretch (0: none)
     // Put before the live line's own text (which tape of a shelf, ...); called on the main
     // thread while the run goes on.
     std::function<std::string()> liveLead;

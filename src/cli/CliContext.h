@@ -17,7 +17,7 @@ namespace tarnvel::cli {
 
 // Global options and the exit code every subcommand sets.
 struct CliContext {
-    std::string driveSpec;  // "/dev/sgN", "/dev/nstN", "sim:CASSETTE"; empty = first audio drive
+    std::string driveSpec;  // sim::DriveSpec ("/dev/sgN", "sim:CASSETTE", "image:FILE.TVI", ...)
     bool log = false;       // write TVDAT.LOG
     bool realtime = false;  // simulated drives play at deck speed instead of as fast as possible
     bool assumeYes = false; // answer Yes/OK to every question, replace files
@@ -51,6 +51,7 @@ void addDeckCommands(CLI::App& app, CliContext& ctx);     // DeckCommands.cpp
 // After addImageCommands: it adds `image create`.
 void addArchiveCommands(CLI::App& app, CliContext& ctx); // ArchiveCommands.cpp
 void addRecordCommands(CLI::App& app, CliContext& ctx);  // RecordCommands.cpp
+void addMergeCommands(CLI::App& app, CliContext& ctx);   // MergeCommands.cpp
 // Adds to the "vid" command of FormatCommands.cpp: register after it.
 void addVidCommands(CLI::App& app, CliContext& ctx); // VidCommands.cpp
 // DriveCheckCommands.cpp

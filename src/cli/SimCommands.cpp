@@ -22,6 +22,8 @@ struct SimOptionsCli {
     std::string image;
     std::string frames;
     std::string kind;
+    std::string chance; // empty: every read
+    std::uint32_t seed = 0;
     std::int64_t writeFailAt = -1;
 };
 
@@ -64,6 +66,9 @@ int simDamage(const SimOptionsCli& opt)
             return fail(stringPrintf(tr(sim::kSimBadFrameRange), opt.frames.c_str()));
         if (!sim::parseFaultKind(opt.kind, f.kind) || f.kind == sim::FaultKind::WriteFail)
             return fail(stringPrintf(tr(sim::kSimBadFaultKind), opt.kind.c_str()));
+        if (!opt.chance.empty() && !sim::parseChance(opt.chance, f.chance))
+            return fail(stringPrintf(tr(sim::kSimBadChance), opt.chance.c_str()));
+        f.seed = opt.seed;
         faults.push_back(f);
     }
     if (opt.writeFailAt >= 0) {
@@ -76,8 +81,12 @@ int simDamage(const SimOptionsCli& opt)
     for (const sim::Fault& f : faults) {
         if (!sim::addCassetteFault(opt.file, f, error))
             return fail(error);
-        std::cout << stringPrintf(tr(sim::kSimFaultAdded), opt.file.c_str(), f.first, f.last,
-                                  sim::faultKindName(f.kind))
+        std::cout << (f.intermittent()
+                          ? stringPrintf(tr(sim::kSimFaultAddedIntermittent), opt.file.c_str(),
+                                         f.first, f.last, sim::faultKindName(f.kind),
+                                         sim::chanceText(f.chance).c_str(), f.seed)
+                          : stringPrintf(tr(sim::kSimFaultAdded), opt.file.c_str(), f.first, f.last,
+                                         sim::faultKindName(f.kind)))
                   << "\n";
     }
     return 0;
@@ -134,6 +143,15 @@ void addSimCommands(CLI::App& app, CliContext& ctx)
     // Each names the other when it is missing ("--frames requires --kind").
     frames->needs(kind);
     kind->needs(frames);
+    CLI::Option* chance = damage->add_option(
+        "--chance", opt->chance,
+        "Each read of a frame meets the fault with this chance (above 0, at most 1; default 1)");
+    chance->needs(frames);
+    damage
+        ->add_option("--seed", opt->seed,
+                     "Seed of the chance: reads come out the same for the same seed (default 0)")
+        ->check(atLeast(0, 0xFFFFFFFF))
+        ->needs(chance);
     damage->add_option("--write-fail-at", opt->writeFailAt, "Frame at which every write fails")
         ->check(atLeast(0, 0xFFFFFFFF));
     damage->callback([opt, &ctx] { ctx.exitCode = simDamage(*opt); });

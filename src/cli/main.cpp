@@ -40,10 +40,9 @@ int main(int argc, char** argv)
     // `tarnvel-cli image make-sample X.TVI --yes`.
     app.fallthrough();
     CliContext ctx;
-    app.add_option(
-        "--drive", ctx.driveSpec,
-        "Drive to use: /dev/sgN, /dev/nstN, sim:CASSETTE or replay:LOG (default: first audio "
-        "drive)");
+    app.add_option("--drive", ctx.driveSpec,
+                   "Drive to use: /dev/sgN, /dev/nstN, sim:CASSETTE, image:FILE.TVI (a read-only "
+                   "drive over a tape image) or replay:LOG (default: first audio drive)");
     app.add_flag("--log", ctx.log, "Write the SCSI command log TVDAT.LOG");
     app.add_flag("--log-full", ctx.logFull,
                  "Write TVDAT.LOG with the whole command exchange (data in hex, for a replay)");
@@ -70,6 +69,7 @@ int main(int argc, char** argv)
     addDeckCommands(app, ctx);
     addArchiveCommands(app, ctx);
     addRecordCommands(app, ctx);
+    addMergeCommands(app, ctx);
     addVidCommands(app, ctx);
     addDriveCheckCommands(app, ctx);
     addQcCommands(app, ctx);

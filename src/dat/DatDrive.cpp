@@ -202,7 +202,8 @@ std::uint8_t DatDrive::locate(int d, int kind, bool immediate, std::uint8_t a, s
     Drive* dr = drive(d);
     if (!dr)
         return kNotSent;
-    resetReadAhead(d);
+    if (!dr->feeding)
+        resetReadAhead(d);
     dr->tracker.setLastTransferKind(TransferKind::None);
     const std::uint8_t cdb[10] = {0x2B, static_cast<std::uint8_t>(0x04 + (immediate ? 1 : 0)),
                                   0,    static_cast<std::uint8_t>(kind * 32),
@@ -386,7 +387,16 @@ void DatDrive::fillReadAhead(int d, Drive& dr)
         AheadSlot& slot = ring[dr.aheadWrite];
         slot.confirmation = 0;
         slot.programNumber = 0;
-        if (readFrame(d, slot.frame.data(), kFrameLength) != kSsComp) {
+        slot.note = 0;
+        bool read = false;
+        if (dr.feed != nullptr) {
+            dr.feeding = true;
+            read = dr.feed->next(slot.frame, slot.note);
+            dr.feeding = false;
+        } else {
+            read = readFrame(d, slot.frame.data(), kFrameLength) == kSsComp;
+        }
+        if (!read) {
             slot.confirmation = -1;
             dr.aheadStopped = true;
         } else {
@@ -430,6 +440,7 @@ const TapePosition* DatDrive::readFrameAhead(int d, DatFrame& frame)
         return nullptr;
     const AheadSlot& slot = (*dr->ring)[dr->aheadRead];
     frame = slot.frame;
+    dr->takenNote = slot.note;
     dr->aheadRead = (dr->aheadRead + 1) % kAheadSlots;
     --dr->aheadCount;
     if (slot.confirmation == -1)
@@ -457,6 +468,20 @@ const DatFrame* DatDrive::readAheadFrame(int d, int k) const
     if (!dr || !dr->ring || k < 0 || k >= dr->aheadCount)
         return nullptr;
     return &(*dr->ring)[(dr->aheadRead + k) % kAheadSlots].frame;
+}
+
+void DatDrive::setFrameFeed(int d, FrameFeed* feed)
+{
+    if (Drive* dr = drive(d)) {
+        dr->feed = feed;
+        dr->takenNote = 0;
+    }
+}
+
+std::uint8_t DatDrive::takenNote(int d) const
+{
+    const Drive* dr = drive(d);
+    return dr ? dr->takenNote : 0;
 }
 
 void DatDrive::resetReadAhead(int d)

@@ -19,6 +19,17 @@
 // each drive has its own position, ID tables and read-ahead ring.
 namespace tarnvel::dat {
 
+// A source of the frames the read-ahead ring takes in place of its own READ(6) commands: the
+// re-reading of damaged stretches sits here, so that the play path still sees every frame once
+// and in tape order. It may read and locate the same drive (the ring is kept meanwhile).
+class FrameFeed {
+public:
+    virtual ~FrameFeed() = default;
+    // The next frame in tape order; false when the read failed (its sense is the drive's last).
+    // `note` travels with the frame (see DatDrive::takenNote).
+    virtual bool next(DatFrame& frame, std::uint8_t& note) = 0;
+};
+
 class DatDrive : public scsi::ScsiTransport {
 public:
     static constexpr int kMaxDrives = scsi::ScsiTransport::kMaxDevices;
@@ -83,6 +94,11 @@ public:
     // when the ring does not hold it yet. The playback thread only (the ring is its own).
     const DatFrame* readAheadFrame(int d, int k) const;
     void resetReadAhead(int d);
+    // Frames for the read-ahead ring from `feed` instead of the drive (null: the drive); set
+    // only while no run reads (the ring is the playback thread's).
+    void setFrameFeed(int d, FrameFeed* feed);
+    // The feed's note of the frame readFrameAhead gave last (0 without a feed).
+    std::uint8_t takenNote(int d) const;
 
     // The tape arrival sequence: audio mode (30 tries), " Loading..." through `showLoading`,
     // load (3 tries), then up to 30 s for the drive to become ready. True when both the mode
@@ -135,6 +151,7 @@ private:
         DatFrame frame;
         std::int32_t confirmation = 0; // 1 confirmed, -1 the read failed
         std::uint32_t programNumber = 0;
+        std::uint8_t note = 0;
     };
     struct Drive {
         explicit Drive(RecSubcodeState& rec, const std::atomic<bool>& virtualMode)
@@ -149,6 +166,9 @@ private:
         int aheadWrite = 0;
         int aheadRead = 0;
         bool aheadStopped = false;
+        FrameFeed* feed = nullptr;
+        bool feeding = false; // the feed is reading: its locates keep the ring
+        std::uint8_t takenNote = 0;
     };
     Drive* drive(int d);
     const Drive* drive(int d) const;

@@ -228,6 +228,9 @@ bool writeArchiveReport(const std::string& path, const ArchiveRun& run,
                                      f.seconds / 3600, f.seconds / 60 % 60, f.seconds % 60);
                 text += stringPrintf("  Error frames: L %u  R %u  ABS %u\n", f.errorsLeft,
                                      f.errorsRight, f.errorsAbs);
+                if (run.retries > 0)
+                    text += stringPrintf("  Re-read: %u frames, recovered %u\n", f.framesReread,
+                                         f.framesRecovered);
                 for (std::size_t i = 0; i < f.errorFrames.size(); i += 6) {
                     text += "  Errors at:";
                     for (std::size_t k = i; k < std::min(i + 6, f.errorFrames.size()); ++k) {

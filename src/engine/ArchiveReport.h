@@ -26,6 +26,7 @@ struct ArchiveRun {
     // Lines added to each file's entry, in the order of the files (the quality check's IDs
     // and figures); may be shorter than the list of files.
     std::vector<std::vector<std::string>> fileNotes;
+    int retries = 0;     // re-reading passes over a bad stretch: each file then says its own
 };
 
 // The SHA-256 of a WAV file as a whole and of its samples (its "data" chunk payload), in one

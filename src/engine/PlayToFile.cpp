@@ -3,6 +3,7 @@
 #include "app/TimeDisplay.h"
 #include "engine/EngineMessages.h"
 #include "engine/ExtendedFormat.h"
+#include "engine/Rereader.h"
 #include "formats/BroadcastWave.h"
 #include "formats/PosixIo.h"
 #include "formats/StringPrintf.h"
@@ -248,6 +249,7 @@ bool PlayToFile::setUp(Modifiers modifiers)
     extendedPairs_ = false;
     alternations_ = 0;
     lastFrameLowByte_ = false;
+    rereader_.reset();
     if (dialog_ && !dialog_(modifiers, request_))
         return false;
     switch (request_.destination) {
@@ -262,7 +264,39 @@ bool PlayToFile::setUp(Modifiers modifiers)
         active_ = setUpPeer();
         break;
     }
+    if (active_)
+        startRereading();
     return active_;
+}
+
+void PlayToFile::startRereading()
+{
+    if (request_.retries <= 0 || peer())
+        return;
+    rereader_ = std::make_unique<Rereader>(*deck_.drive(), deck_.driveIndex(), request_.retries,
+                                           [this] { return deck_.state().stopRequested.load(); });
+    deck_.drive()->setFrameFeed(deck_.driveIndex(), rereader_.get());
+}
+
+void PlayToFile::endRereading()
+{
+    if (rereader_)
+        deck_.drive()->setFrameFeed(deck_.driveIndex(), nullptr);
+}
+
+std::string PlayToFile::rereadStatus() const
+{
+    return rereader_ ? rereader_->status() : std::string{};
+}
+
+std::uint32_t PlayToFile::framesReread() const
+{
+    return rereader_ ? rereader_->framesReread() : 0;
+}
+
+std::uint32_t PlayToFile::framesRecovered() const
+{
+    return rereader_ ? rereader_->framesRecovered() : 0;
 }
 
 std::string PlayToFile::waveName(int number, int sub, const DatePack& date) const
@@ -651,6 +685,14 @@ bool PlayToFile::divide(PlaybackPipeline& /*pipeline*/, const dat::TapePosition&
                 return false;
         }
     }
+    if (rereader_) {
+        // Counted in the file the frame's audio goes to, after a division at it.
+        const std::uint8_t note = deck_.drive()->takenNote(deck_.driveIndex());
+        if (note & Rereader::kNoteReread)
+            ++current_.framesReread;
+        if (note & Rereader::kNoteRecovered)
+            ++current_.framesRecovered;
+    }
     ownFrame(pos);
     return true;
 }
@@ -788,6 +830,10 @@ bool PlayToFile::restart()
 {
     if (request_.destination != PlayDestination::Wave)
         return true;
+    // A restart without a held frame follows a search past a SKIP ID: the frames the feed
+    // read before it are not where the tape now plays.
+    if (rereader_ && !deck_.pipeline().heldFrame())
+        rereader_->forget();
     const dat::TapePosition pos = *deck_.drive()->getPosition(deck_.driveIndex());
     if (firstPending_)
         return true; // the held frame opens the first file, in the new format
@@ -804,6 +850,8 @@ bool PlayToFile::restart()
         usedNames_.insert({fileNumber_, subNumber_});
         current_.startAbs = kept.startAbs;
         current_.programText = kept.programText;
+        current_.framesReread = kept.framesReread;
+        current_.framesRecovered = kept.framesRecovered;
         return true;
     }
     return switchFile(fileNumber_, false, true, pos);
@@ -819,6 +867,7 @@ void PlayToFile::stopRequested()
 
 void PlayToFile::finish()
 {
+    endRereading();
     switch (request_.destination) {
     case PlayDestination::Wave:
         commitPendingError();

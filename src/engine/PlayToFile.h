@@ -62,7 +62,11 @@ struct WrittenFile {
         std::uint8_t errorByte;
     };
     std::vector<ErrorAt> errorFrames; // every error frame, not only the first 100
+    // With re-reading: frames bad when first read, and of them the ones read clean again.
+    std::uint32_t framesReread = 0, framesRecovered = 0;
 };
+
+class Rereader;
 
 class PlayToFile final : public PlayToFileController, public PlayOutput {
 public:
@@ -101,6 +105,11 @@ public:
     std::uint32_t imageFrames() const { return imageFrames_.load(std::memory_order_relaxed); }
     // Seconds of tape audio handed to the output so far in this run (any thread).
     double audioSeconds() const { return audioMicros_.load(std::memory_order_relaxed) / 1e6; }
+    // With re-reading (any thread): "Re-reading 00h12m03s10 (pass 2 of 3)" while a stretch is
+    // read again (else empty), and the run's frames re-read and recovered so far.
+    std::string rereadStatus() const;
+    std::uint32_t framesReread() const;
+    std::uint32_t framesRecovered() const;
 
     // PlayToFileController (window thread).
     bool setUp(Modifiers modifiers) override;
@@ -159,6 +168,8 @@ private:
     void failPeer();
     void refusedByPeer();
     void commitPendingError();
+    void startRereading();
+    void endRereading();
 
     Deck& deck_;
     app::Settings& settings_;
@@ -207,6 +218,9 @@ private:
     } pending_;
     bool hasPending_ = false;
     std::vector<WrittenFile> written_;
+
+    // Re-reading of bad stretches; kept after the run for its counts.
+    std::unique_ptr<Rereader> rereader_;
 
     // Image output.
     std::unique_ptr<formats::ImageWriter> imageWriter_;

@@ -28,6 +28,7 @@ struct PlayToFileRequest {
     bool divide = true;
     int preReadTenths = 0;      // 0..5
     bool imageFromHere = false; // the image starts where the tape stands (no locate to 0)
+    int retries = 0; // passes of re-reading over a bad stretch (0: none; WAV files and images)
 };
 
 class PlayToFileForm {

@@ -309,6 +309,30 @@ std::size_t ImageReader::readFrame(std::uint8_t* buffer, std::size_t n, bool qui
     return 0;
 }
 
+const dat::DatFrame* ImageReader::nextStoredFrame()
+{
+    if (fd_ < 0 || remaining_ < dat::kFrameBytes)
+        return nullptr;
+    if (bufferLen_ - bufferPos_ < dat::kFrameBytes && !fill()) {
+        fail(kMsgImageReadFailed, true);
+        return nullptr;
+    }
+    // A frame is bytes only (alignment 1, trivially copyable): the buffer holds it as it is.
+    const auto* frame = reinterpret_cast<const dat::DatFrame*>(&buffer_[bufferPos_]);
+    bufferPos_ += dat::kFrameBytes;
+    remaining_ -= dat::kFrameBytes;
+    return frame;
+}
+
+bool ImageReader::readStoredFrame(dat::DatFrame& frame)
+{
+    const dat::DatFrame* f = nextStoredFrame();
+    if (f == nullptr)
+        return false;
+    frame = *f;
+    return true;
+}
+
 bool ImageReader::readFrameAt(std::uint32_t index, dat::DatFrame& frame)
 {
     if (fd_ < 0 || index >= frameCount_)

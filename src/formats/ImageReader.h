@@ -40,6 +40,14 @@ public:
         return readFrame(frame.data(), dat::kFrameBytes, quiet);
     }
 
+    // The next frame as stored, frames without an ABS time included (for tools that keep every
+    // frame in place, such as a merge): false at the end of the data or after a read error
+    // (the file is then closed and errorText() says so). Shares readFrame's position.
+    bool readStoredFrame(dat::DatFrame& frame);
+    // The same without a copy: the frame in the reader's buffer, valid until the next read or
+    // close; nullptr where readStoredFrame gives false.
+    const dat::DatFrame* nextStoredFrame();
+
     // Frame `index` of the data chunk as stored, without skipping (for dumps). False when the
     // index is beyond the frame count or the read fails; does not move readFrame's position.
     bool readFrameAt(std::uint32_t index, dat::DatFrame& frame);

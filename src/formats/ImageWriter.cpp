@@ -12,6 +12,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace tarnvel::formats {
 
@@ -89,39 +90,95 @@ bool ImageWriter::create(const std::string& fileName, const std::string& comment
     return true;
 }
 
-std::size_t ImageWriter::append(const std::uint8_t* frame, std::size_t n)
+// The size limit and the periodic header update and free-space check, before `bytes` more.
+bool ImageWriter::beforeWrite(std::uint64_t bytes)
 {
-    // Anything but whole frames would break the frame count invariant of the file.
-    if (!isOpen() || n != dat::kFrameBytes)
-        return 0;
-    if (bytesWritten_ > limits_.sizeLimit) {
+    if (bytesWritten_ > limits_.sizeLimit ||
+        bytesWritten_ + bytes - dat::kFrameBytes > limits_.sizeLimit) {
         fail(kMsgImageSizeLimit);
-        return 0;
+        return false;
     }
     if (bytesWritten_ > nextCheck_) {
         if (!finalise(true))
-            return 0;
+            return false;
         std::uint64_t freeBytes = 0;
         if (!checkDiskSpace(fileName_, limits_.minFreeBytes, {}, sink_, &freeBytes))
-            return 0;
+            return false;
         // Check more often when the disk is nearly full.
         nextCheck_ += freeBytes < 2 * limits_.checkInterval && freeBytes > kImageFreeReserve
                           ? freeBytes - kImageFreeReserve
                           : limits_.checkInterval;
     }
-    errno = 0;
-    if (writeAll(fd_, frame, n) != n) {
-        const int error = errno;
-        // Cut back to the last whole frame and bring the header up to date, so that the image
-        // holds every frame written so far and still opens.
-        if (::ftruncate(fd_, static_cast<off_t>(bytesWritten_)) == 0)
-            writeHeader();
-        closeFile();
-        failWithErrno(kMsgImageWriteFailed, error);
+    return true;
+}
+
+// Cuts back to the last whole frame and brings the header up to date, so that the image holds
+// every frame written so far and still opens.
+std::size_t ImageWriter::failWrite(int error)
+{
+    if (::ftruncate(fd_, static_cast<off_t>(bytesWritten_)) == 0)
+        writeHeader();
+    closeFile();
+    failWithErrno(kMsgImageWriteFailed, error);
+    return 0;
+}
+
+std::size_t ImageWriter::append(const std::uint8_t* frame, std::size_t n)
+{
+    // Anything but whole frames would break the frame count invariant of the file.
+    if (!isOpen() || n != dat::kFrameBytes)
         return 0;
-    }
+    if (!beforeWrite(n))
+        return 0;
+    errno = 0;
+    if (writeAll(fd_, frame, n) != n)
+        return failWrite(errno);
     bytesWritten_ += n;
     return n;
+}
+
+std::size_t ImageWriter::appendCopy(int fromFd, std::uint64_t offset, std::size_t frames)
+{
+    const std::uint64_t bytes = std::uint64_t{frames} * dat::kFrameBytes;
+    if (!isOpen() || frames == 0)
+        return 0;
+    if (!beforeWrite(bytes))
+        return 0;
+    std::uint64_t done = 0;
+    loff_t from = static_cast<loff_t>(offset);
+    bool kernelCopy = true;
+    std::vector<std::uint8_t> buffer;
+    while (done < bytes) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(bytes - done, 1u << 24));
+        if (kernelCopy) {
+            const ssize_t r = ::copy_file_range(fromFd, &from, fd_, nullptr, want, 0);
+            if (r > 0) {
+                done += static_cast<std::uint64_t>(r);
+                continue;
+            }
+            if (r < 0 && errno == EINTR)
+                continue;
+            // Another file system, an old kernel, a file system that cannot: by hand.
+            if (r < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                          errno == EOPNOTSUPP || errno == EBADF)) {
+                kernelCopy = false;
+                continue;
+            }
+            return failWrite(r < 0 ? errno : 0); // an error, or the source ended early
+        }
+        if (buffer.empty())
+            buffer.resize(1u << 20);
+        const std::size_t chunk = std::min(want, buffer.size());
+        errno = 0;
+        if (preadAll(fromFd, buffer.data(), chunk, static_cast<off_t>(from)) != chunk ||
+            writeAll(fd_, buffer.data(), chunk) != chunk)
+            return failWrite(errno);
+        from += static_cast<loff_t>(chunk);
+        done += chunk;
+    }
+    bytesWritten_ += bytes;
+    return frames;
 }
 
 bool ImageWriter::writeHeader()

@@ -44,6 +44,12 @@ public:
         return append(frame.data(), dat::kFrameBytes);
     }
 
+    // Appends `frames` whole frames copied from another file at `offset` (an image's data), in
+    // the kernel where the file systems allow (copy_file_range), else through a buffer. Returns
+    // the frames appended: all, or 0 after a message as for append (the image then holds the
+    // frames before the call).
+    std::size_t appendCopy(int fromFd, std::uint64_t offset, std::size_t frames);
+
     // The number of frames that had a non-zero error byte on tape; goes into the header at the
     // next finalise (also the periodic ones).
     void setErrorFrameCount(std::uint32_t count) { errorFrames_ = count; }
@@ -63,6 +69,8 @@ public:
 private:
     void fail(const MessagePair& message, const std::string& reason = {});
     void failWithErrno(const MessagePair& message, int error);
+    bool beforeWrite(std::uint64_t bytes);
+    std::size_t failWrite(int error);
     void closeFile();
     bool writeHeader();
 

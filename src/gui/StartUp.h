@@ -10,7 +10,7 @@
 namespace tarnvel::gui {
 
 struct DesktopArgs {
-    std::string driveSpec; // --drive: "/dev/sgN", "/dev/nstN" or "sim:CASSETTE"
+    std::string driveSpec; // --drive: a sim::DriveSpec
     bool realtime = false; // --realtime: simulated drives at deck speed
 };
 

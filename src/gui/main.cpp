@@ -71,8 +71,8 @@ int main(int argc, char** argv)
     parser.addVersionOption();
     const QCommandLineOption driveOption(
         QStringLiteral("drive"),
-        QStringLiteral("Drive to use: /dev/sgN, /dev/nstN or sim:CASSETTE (default: the first "
-                       "audio drive found)"),
+        QStringLiteral("Drive to use: /dev/sgN, /dev/nstN, sim:CASSETTE or image:FILE.TVI (a "
+                       "read-only drive over a tape image; default: the first audio drive found)"),
         QStringLiteral("SPEC"));
     const QCommandLineOption realtimeOption(QStringLiteral("realtime"),
                                             QStringLiteral("Run simulated drives at deck speed"));

@@ -26,7 +26,11 @@ using formats::stringPrintf;
 // Header page (little-endian).
 constexpr char kMagic[16] = {'T', 'A', 'R', 'N', 'V', 'E', 'L', ' ',
                              'C', 'A', 'S', 'S', 'E', 'T', 'T', 'E'};
+// Version 2 adds intermittent faults (a chance and a seed in the fault entry). A cassette
+// without them is written as version 1, so that earlier programs still read it; one with them
+// is refused by those as newer instead of misread as damaged for good.
 constexpr std::uint32_t kVersion = 1;
+constexpr std::uint32_t kVersionIntermittent = 2;
 constexpr std::size_t kHeaderBytes = 4096;
 constexpr std::size_t kOffVersion = 16;
 constexpr std::size_t kOffMinutes = 20;
@@ -40,9 +44,11 @@ constexpr std::size_t kOffFaults = 64;
 constexpr std::size_t kFaultBytes = 16;
 static_assert(kOffFaults + Cassette::kMaxFaults * kFaultBytes <= kHeaderBytes);
 
-// Index entry per frame: byte 0 recorded mark, byte 1 reserved, bytes 2-63 the subcode.
+// Index entry per frame: byte 0 recorded mark, byte 1 reads of the frame so far (counted only
+// where an intermittent fault lies, modulo 256), bytes 2-63 the subcode.
 constexpr std::size_t kIndexEntryBytes = 64;
 constexpr std::uint8_t kRecordedMark = 0x01;
+constexpr std::size_t kEntryReads = 1;
 constexpr std::size_t kEntrySubcode = 2;
 constexpr std::size_t kAudioSlotBytes = 5760;
 constexpr std::size_t kFrameBytes = 5822;
@@ -133,6 +139,47 @@ bool validKind(std::uint32_t k)
            k <= static_cast<std::uint32_t>(FaultKind::WriteFail);
 }
 
+// A fault entry: first and last frame, then the kind in byte 8, byte 9 reserved, the chance in
+// bytes 10-11 (0 for every read, as version 1 wrote it) and the seed in bytes 12-15.
+void encodeFault(const Fault& fault, std::uint8_t* f)
+{
+    writeLe32(f, fault.first);
+    writeLe32(f + 4, fault.last);
+    const std::uint32_t chance = fault.intermittent() ? fault.chance : 0;
+    writeLe32(f + 8, static_cast<std::uint32_t>(fault.kind) | chance << 16);
+    writeLe32(f + 12, fault.intermittent() ? fault.seed : 0);
+}
+
+bool decodeFault(const std::uint8_t* f, std::uint32_t version, std::int64_t frames, Fault& fault)
+{
+    const std::uint32_t word = readLe32(f + 8);
+    const std::uint32_t kind = word & 0xFFFF;
+    const std::uint32_t chance = word >> 16;
+    Fault d;
+    d.first = readLe32(f);
+    d.last = readLe32(f + 4);
+    if (!validKind(kind) || d.first > d.last || d.last >= frames)
+        return false;
+    d.kind = static_cast<FaultKind>(kind);
+    if (chance != 0) {
+        if (version < kVersionIntermittent || chance >= Fault::kChanceScale ||
+            d.kind == FaultKind::WriteFail)
+            return false;
+        d.chance = static_cast<std::uint16_t>(chance);
+        d.seed = readLe32(f + 12);
+    }
+    fault = d;
+    return true;
+}
+
+std::uint64_t mix64(std::uint64_t x)
+{
+    x += 0x9E3779B97F4A7C15ull; // splitmix64
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
 bool preadAll(int fd, std::uint8_t* p, std::size_t n, std::uint64_t off)
 {
     while (n > 0) {
@@ -164,6 +211,48 @@ bool pwriteAll(int fd, const std::uint8_t* p, std::size_t n, std::uint64_t off)
 }
 
 } // namespace
+
+bool Fault::strikes(std::int64_t frame, std::uint32_t readsBefore) const
+{
+    if (!intermittent())
+        return true;
+    const std::uint64_t h =
+        mix64(mix64(mix64(seed) ^ static_cast<std::uint64_t>(frame)) ^ readsBefore);
+    return h % kChanceScale < chance;
+}
+
+std::string chanceText(std::uint16_t chance)
+{
+    if (chance >= Fault::kChanceScale)
+        return "1";
+    std::string text = stringPrintf("0.%04u", static_cast<unsigned>(chance));
+    while (text.back() == '0')
+        text.pop_back();
+    return text;
+}
+
+bool parseChance(const std::string& text, std::uint16_t& chance)
+{
+    const auto dot = text.find('.');
+    const std::string whole = text.substr(0, dot);
+    const std::string fraction = dot == std::string::npos ? std::string() : text.substr(dot + 1);
+    const auto digits = [](const std::string& s) {
+        return s.find_first_not_of("0123456789") == std::string::npos;
+    };
+    if ((whole.empty() && fraction.empty()) || !digits(whole) || !digits(fraction) ||
+        fraction.size() > 4 || whole.size() > 4 || (dot != std::string::npos && fraction.empty()))
+        return false;
+    std::uint32_t value = whole.empty() ? 0 : static_cast<std::uint32_t>(std::stoul(whole)) * 10000;
+    std::uint32_t scale = 1000;
+    for (char c : fraction) {
+        value += static_cast<std::uint32_t>(c - '0') * scale;
+        scale /= 10;
+    }
+    if (value == 0 || value > Fault::kChanceScale)
+        return false;
+    chance = static_cast<std::uint16_t>(value);
+    return true;
+}
 
 const char* faultKindName(FaultKind kind)
 {
@@ -393,7 +482,7 @@ bool Cassette::load(std::string& error)
         return false;
     }
     const std::uint32_t version = readLe32(header + kOffVersion);
-    if (version != kVersion) {
+    if (version != kVersion && version != kVersionIntermittent) {
         error = stringPrintf(tr(kSimCassetteNewerVersion), path_.c_str(), version);
         return false;
     }
@@ -419,9 +508,8 @@ bool Cassette::load(std::string& error)
         return damaged("fault table");
     faults_.clear();
     for (std::uint32_t i = 0; i < faultCount; ++i) {
-        const std::uint8_t* f = header + kOffFaults + i * kFaultBytes;
-        const Fault fault{readLe32(f), readLe32(f + 4), static_cast<FaultKind>(readLe32(f + 8))};
-        if (!validKind(readLe32(f + 8)) || fault.first > fault.last || fault.last >= frames)
+        Fault fault;
+        if (!decodeFault(header + kOffFaults + i * kFaultBytes, version, frames, fault))
             return damaged("fault table");
         faults_.push_back(fault);
     }
@@ -563,7 +651,9 @@ bool Cassette::addFault(const Fault& fault, std::string& error)
         return false;
     }
     if (fault.first > fault.last || fault.last >= frames_ ||
-        !validKind(static_cast<std::uint32_t>(fault.kind))) {
+        !validKind(static_cast<std::uint32_t>(fault.kind)) || fault.chance == 0 ||
+        fault.chance > Fault::kChanceScale ||
+        (fault.intermittent() && fault.kind == FaultKind::WriteFail)) {
         error = stringPrintf(tr(kSimFaultOutOfRange), fault.first, fault.last,
                              static_cast<long long>(frames_ - 1));
         return false;
@@ -583,17 +673,19 @@ bool Cassette::addFault(const Fault& fault, std::string& error)
 bool Cassette::storeFaults(std::string& error)
 {
     std::uint8_t table[kMaxFaults * kFaultBytes] = {};
-    for (std::size_t i = 0; i < faults_.size(); ++i) {
-        std::uint8_t* f = table + i * kFaultBytes;
-        writeLe32(f, faults_[i].first);
-        writeLe32(f + 4, faults_[i].last);
-        writeLe32(f + 8, static_cast<std::uint32_t>(faults_[i].kind));
-    }
-    // The count last: a table that was cut short by a crash still lists only whole entries.
+    for (std::size_t i = 0; i < faults_.size(); ++i)
+        encodeFault(faults_[i], table + i * kFaultBytes);
+    const bool intermittent = std::any_of(faults_.begin(), faults_.end(),
+                                          [](const Fault& f) { return f.intermittent(); });
+    // The version first and the count last: a table cut short by a crash still lists only whole
+    // entries, under a version that reads them.
+    std::uint8_t version[4];
+    writeLe32(version, intermittent ? kVersionIntermittent : kVersion);
     std::uint8_t count[4];
     writeLe32(count, static_cast<std::uint32_t>(faults_.size()));
     errno = 0;
-    if (!pwriteAll(fd_, table, faults_.size() * kFaultBytes, kOffFaults) ||
+    if ((intermittent && !pwriteAll(fd_, version, sizeof version, kOffVersion)) ||
+        !pwriteAll(fd_, table, faults_.size() * kFaultBytes, kOffFaults) ||
         !pwriteAll(fd_, count, sizeof count, kOffFaultCount)) {
         error = ioError("short write");
         return false;
@@ -601,11 +693,11 @@ bool Cassette::storeFaults(std::string& error)
     return true;
 }
 
-ReadFault Cassette::readFaultAt(std::int64_t frame) const
+ReadFault Cassette::readFaultAt(std::int64_t frame, std::uint32_t readsBefore) const
 {
     ReadFault r;
     for (const Fault& f : faults_) {
-        if (frame < f.first || frame > f.last)
+        if (frame < f.first || frame > f.last || !f.strikes(frame, readsBefore))
             continue;
         switch (f.kind) {
         case FaultKind::Left:
@@ -625,6 +717,26 @@ ReadFault Cassette::readFaultAt(std::int64_t frame) const
         }
     }
     return r;
+}
+
+std::uint32_t Cassette::noteRead(std::int64_t frame)
+{
+    const bool counted =
+        isRecorded(frame) && std::any_of(faults_.begin(), faults_.end(), [frame](const Fault& f) {
+            return f.intermittent() && frame >= f.first && frame <= f.last;
+        });
+    if (!counted)
+        return 0;
+    std::uint8_t& reads = indexEntry(frame)[kEntryReads];
+    const std::uint32_t before = reads;
+    reads = static_cast<std::uint8_t>(reads + 1);
+    // A write-protected cassette counts in memory only, for as long as the drive holds it; so
+    // does one whose file refuses the write (the count is no user data).
+    if (writable_)
+        pwriteAll(fd_, &reads, 1,
+                  kHeaderBytes + static_cast<std::uint64_t>(frame) * kIndexEntryBytes +
+                      kEntryReads);
+    return before;
 }
 
 bool Cassette::writeFailsAt(std::int64_t frame) const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sim/TapeMedium.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -31,42 +33,29 @@ bool parseFaultKind(const std::string& text, FaultKind& kind);
 
 // A stretch of tape (frame indices, both ends included) with a fault. Faults belong to the
 // tape, not to what is recorded on it: recording over a damaged stretch keeps the damage.
+// A read fault may strike only some reads: each read of a frame in the stretch meets it with
+// `chance` in kChanceScale, decided from the seed, the frame and how often that frame has been
+// read before, so that a run is reproducible and a read again may come back clean.
 struct Fault {
+    static constexpr std::uint16_t kChanceScale = 10000; // chance of 1 (every read)
     std::uint32_t first = 0;
     std::uint32_t last = 0;
     FaultKind kind = FaultKind::Unreadable;
+    std::uint16_t chance = kChanceScale;
+    std::uint32_t seed = 0;
+
+    bool intermittent() const { return chance < kChanceScale; }
+    // Whether the read of `frame` after `readsBefore` earlier reads meets this fault.
+    bool strikes(std::int64_t frame, std::uint32_t readsBefore) const;
 };
 
-// What a simulated drive keeps with the cassette so that the next drive to hold it (the next
-// run of the program) finds the tape where this one left it.
-struct DriveState {
-    enum class Media : std::uint8_t {
-        NotKept = 0, // threaded from the beginning when a drive next holds it
-        Loaded = 1,
-        Ejected = 2,
-    };
-    enum class Motion : std::uint8_t { None = 0, Stop = 1, Eject = 2 };
-    Media media = Media::NotKept;
-    std::uint32_t head = 0; // frame under the head at rest, or where the motion began
-    // A wind or search under way: it turns at `via` and ends at `to`; the times are wall-clock
-    // microseconds since 1970 (start of the wind, turning point, arrival).
-    Motion motion = Motion::None;
-    std::uint32_t via = 0;
-    std::uint32_t to = 0;
-    std::int64_t moveStartUs = 0;
-    std::int64_t viaUs = 0;
-    std::int64_t moveEndUs = 0;
-    bool operator==(const DriveState&) const = default;
-};
+// "0.3" for a chance of 3000 in Fault::kChanceScale.
+std::string chanceText(std::uint16_t chance);
+// A chance as the command line takes it: a decimal number above 0 and at most 1 with at most
+// four decimals ("0.3", ".25", "1").
+bool parseChance(const std::string& text, std::uint16_t& chance);
 
-// How reading a frame at one place turns out.
-struct ReadFault {
-    bool unreadable = false;
-    bool left = false;  // interpolate the left channel
-    bool right = false; // interpolate the right channel
-};
-
-class Cassette {
+class Cassette final : public TapeMedium {
 public:
     static constexpr int kFramesPerMinute = 2000; // 100 frames every 3 seconds
     static constexpr int kMinMinutes = 1;
@@ -97,37 +86,38 @@ public:
     Cassette(const Cassette&) = delete;
     Cassette& operator=(const Cassette&) = delete;
 
-    const std::string& path() const { return path_; }
+    const std::string& path() const override { return path_; }
     int minutes() const { return minutes_; }
-    bool writeProtected() const { return !writable_; }
-    std::int64_t lengthFrames() const { return frames_; }
+    bool writeProtected() const override { return !writable_; }
+    std::int64_t lengthFrames() const override { return frames_; }
 
-    bool isRecorded(std::int64_t frame) const;
+    bool isRecorded(std::int64_t frame) const override;
     // The 62 subcode bytes of a recorded frame (valid while the object lives), else nullptr.
-    const std::uint8_t* subcode(std::int64_t frame) const;
-    // First frame at or after `from` that is not recorded (lengthFrames() when none).
-    std::int64_t nextUnrecorded(std::int64_t from) const;
-    // One past the last recorded frame (0 for a never recorded cassette).
-    std::int64_t recordedEnd() const;
-    bool everRecorded() const { return recordedEnd() > 0; }
+    const std::uint8_t* subcode(std::int64_t frame) const override;
+    std::int64_t nextUnrecorded(std::int64_t from) const override;
+    std::int64_t recordedEnd() const override;
 
-    // The 5822 bytes of a recorded frame as written (no faults applied).
-    bool readFrame(std::int64_t frame, std::uint8_t* out, std::string& error) const;
-    bool writeFrame(std::int64_t frame, const std::uint8_t* in, std::string& error);
+    bool readFrame(std::int64_t frame, std::uint8_t* out, std::string& error) const override;
+    bool writeFrame(std::int64_t frame, const std::uint8_t* in, std::string& error) override;
 
     const std::vector<Fault>& faults() const { return faults_; }
     bool addFault(const Fault& fault, std::string& error);
-    ReadFault readFaultAt(std::int64_t frame) const;
-    bool writeFailsAt(std::int64_t frame) const;
+    // The read faults a read of `frame` meets after `readsBefore` earlier reads of it.
+    ReadFault readFaultAt(std::int64_t frame, std::uint32_t readsBefore = 0) const;
+    // Counts a read of `frame` and returns how often it was read before. Only frames that an
+    // intermittent fault covers are counted (in the frame's index entry, so that the count
+    // survives the run: the next pass over the tape reads each frame again, not anew).
+    std::uint32_t noteRead(std::int64_t frame);
+    ReadFault readFault(std::int64_t frame) override { return readFaultAt(frame, noteRead(frame)); }
+    bool writeFailsAt(std::int64_t frame) const override;
 
     // The state the last drive left (false when none is kept: a new cassette, one made by an
     // earlier version, or a record that does not check out).
-    bool driveState(DriveState& state) const;
+    bool driveState(DriveState& state) const override;
     // Keeps the drive's state with the cassette; writes only when it changed.
-    bool setDriveState(const DriveState& state, std::string& error);
+    bool setDriveState(const DriveState& state, std::string& error) override;
 
-    // Pushes everything written so far to the disk.
-    bool flush(std::string& error);
+    bool flush(std::string& error) override;
 
 private:
     struct FreeBytes {

@@ -233,7 +233,10 @@ std::vector<std::string> cassetteInfoLines(const CassetteSummary& s)
         lines.push_back(tr(kSimInfoFaultsHeader));
         for (const Fault& f : s.faults)
             lines.push_back(
-                stringPrintf(tr(kSimInfoFault), f.first, f.last, faultKindName(f.kind)));
+                f.intermittent()
+                    ? stringPrintf(tr(kSimInfoFaultIntermittent), f.first, f.last,
+                                   faultKindName(f.kind), chanceText(f.chance).c_str(), f.seed)
+                    : stringPrintf(tr(kSimInfoFault), f.first, f.last, faultKindName(f.kind)));
     }
     return lines;
 }

@@ -12,6 +12,7 @@ namespace tarnvel::sim {
 namespace {
 
 constexpr char kSimPrefix[] = "sim:";
+constexpr char kImagePrefix[] = "image:";
 constexpr char kReplayPrefix[] = "replay:";
 
 std::string format(const MessagePair& message, const std::string& argument)
@@ -52,14 +53,40 @@ void giveUp(SelectedDrive& selected, std::string error, int only = -1)
 
 } // namespace
 
+DriveSpec parseDriveSpec(const std::string& spec)
+{
+    DriveSpec d;
+    if (spec.empty())
+        return d;
+    if (startsWith(spec, kSimPrefix)) {
+        d.kind = DriveSpec::Kind::Simulated;
+        d.path = spec.substr(sizeof kSimPrefix - 1);
+    } else if (startsWith(spec, kImagePrefix)) {
+        d.kind = DriveSpec::Kind::Image;
+        d.path = spec.substr(sizeof kImagePrefix - 1);
+    } else if (startsWith(spec, kReplayPrefix)) {
+        d.kind = DriveSpec::Kind::Replay;
+        d.path = spec.substr(sizeof kReplayPrefix - 1);
+    } else if (startsWith(spec, "/dev/sg") || startsWith(spec, "/dev/nst")) {
+        d.kind = DriveSpec::Kind::Device;
+        d.path = spec;
+    } else {
+        d.kind = DriveSpec::Kind::Unknown;
+        d.path = spec;
+    }
+    return d;
+}
+
 bool isSimulatedSpec(const std::string& spec)
 {
-    return startsWith(spec, kSimPrefix) || isReplaySpec(spec);
+    const DriveSpec::Kind kind = parseDriveSpec(spec).kind;
+    return kind == DriveSpec::Kind::Simulated || kind == DriveSpec::Kind::Image ||
+           kind == DriveSpec::Kind::Replay;
 }
 
 bool isReplaySpec(const std::string& spec)
 {
-    return startsWith(spec, kReplayPrefix);
+    return parseDriveSpec(spec).kind == DriveSpec::Kind::Replay;
 }
 
 std::string selectionSpec(const std::string& spec, const dat::DatDrive& drive)
@@ -72,30 +99,32 @@ std::string selectionSpec(const std::string& spec, const dat::DatDrive& drive)
 std::unique_ptr<dat::DatDrive> openDriveObject(const DriveRequest& request, std::string& error)
 {
     std::unique_ptr<dat::DatDrive> drive;
-    if (isReplaySpec(request.spec)) {
+    const DriveSpec spec = parseDriveSpec(request.spec);
+    if (spec.kind == DriveSpec::Kind::Replay) {
         scsi::ReplayBackend::Options options;
         options.fast = request.fastReplay;
         options.differs = request.replayDiffers;
-        auto replay = scsi::ReplayBackend::open(request.spec.substr(sizeof kReplayPrefix - 1),
-                                                std::move(options), error);
+        auto replay = scsi::ReplayBackend::open(spec.path, std::move(options), error);
         if (!replay)
             return nullptr;
         drive = std::make_unique<dat::DatDrive>(std::move(replay));
-    } else if (startsWith(request.spec, kSimPrefix)) {
+    } else if (spec.kind == DriveSpec::Kind::Simulated || spec.kind == DriveSpec::Kind::Image) {
         SimOptions options;
         options.realtime = request.realtime;
         std::unique_ptr<SimulatedDrive> sim =
-            SimulatedDrive::open(request.spec.substr(sizeof kSimPrefix - 1), options, error);
+            spec.kind == DriveSpec::Kind::Image
+                ? SimulatedDrive::openImage(spec.path, options, error)
+                : SimulatedDrive::open(spec.path, options, error);
         if (!sim)
             return nullptr;
         drive = std::make_unique<dat::DatDrive>(false, nullptr);
         drive->addTarget(std::shared_ptr<SimulatedDrive>(std::move(sim)));
     } else {
-        const bool aspi = startsWith(request.spec, "/dev/sg");
-        if (!request.spec.empty() && !aspi && !startsWith(request.spec, "/dev/nst")) {
+        if (spec.kind == DriveSpec::Kind::Unknown) {
             error = format(dat::msg::kNoSuchDevice, request.spec);
             return nullptr;
         }
+        const bool aspi = startsWith(request.spec, "/dev/sg");
         drive = std::make_unique<dat::DatDrive>(aspi, request.kernel ? request.kernel
                                                                      : scsi::linuxSgIo());
         if (drive->status() != scsi::kStartupOk) {

@@ -8,15 +8,29 @@
 #include <string>
 
 // Turning a drive specification into a drive object: a kernel device node, a simulated
-// drive with a cassette, a replay of a recorded command exchange, or the first audio-capable
-// drive found.
+// drive with a cassette, a read-only drive over a tape image, a replay of a recorded command
+// exchange, or the first audio-capable drive found.
 namespace tarnvel::sim {
 
+// What a drive specification names. Every program (the command line's --drive, the desktop
+// program's) reads its specification here.
+struct DriveSpec {
+    enum class Kind {
+        FirstFound, // empty: the first audio-capable tape drive (SPTI mode)
+        Device,     // "/dev/sgN" (ASPI mode) or "/dev/nstN" (SPTI mode)
+        Simulated,  // "sim:CASSETTE": a simulated drive holding that cassette file
+        Image,      // "image:FILE.TVI": a read-only drive over that tape image
+        Replay,     // "replay:FILE": the drive of a command log written with the full
+                    // exchange, or of a drive check's report
+        Unknown,    // anything else
+    };
+    Kind kind = Kind::FirstFound;
+    std::string path; // the device node, cassette, image or recording
+};
+DriveSpec parseDriveSpec(const std::string& spec);
+
 struct DriveRequest {
-    // "/dev/sgN" (ASPI mode), "/dev/nstN" (SPTI mode), "sim:CASSETTE" (a simulated drive
-    // holding that cassette file), "replay:FILE" (the drive of a command log written with the
-    // full exchange, or of a drive check's report), or empty: the first audio-capable tape
-    // drive (SPTI mode).
+    // A drive specification (DriveSpec).
     std::string spec;
     bool realtime = false; // simulated drives run at deck speed
     // Non-empty: the command log file, opened after the scan and before the drive is
@@ -48,8 +62,8 @@ struct SelectedDrive {
 // is back in data mode, and the error names the devices that could not be used, and why.
 SelectedDrive selectDrive(const DriveRequest& request);
 
-// True when the specification names no device node: a simulated drive ("sim:") or a replayed
-// one ("replay:").
+// True when the specification names no device node: a simulated drive ("sim:"), a tape image
+// ("image:") or a replayed drive ("replay:").
 bool isSimulatedSpec(const std::string& spec);
 bool isReplaySpec(const std::string& spec);
 // The specification a selection goes by: a replay's is the recorded run's (so that the drive

@@ -49,6 +49,8 @@ inline constexpr MessagePair kSimInfoIdDate{"", "  recorded 20%02X-%02X-%02X %02
 inline constexpr MessagePair kSimInfoFaultsHeader{"", "Faults:"};
 inline constexpr MessagePair kSimInfoNoFaults{"", "Faults:          none"};
 inline constexpr MessagePair kSimInfoFault{"", "  frames %u-%u  %s"};
+inline constexpr MessagePair kSimInfoFaultIntermittent{
+    "", "  frames %u-%u  %s on a chance of %s per read (seed %u)"};
 
 // sim commands
 inline constexpr MessagePair kSimCreated{"",
@@ -58,6 +60,10 @@ inline constexpr MessagePair kSimCreatedFromImage{
 inline constexpr MessagePair kSimDemoCreated{
     "", "Created the demo cassette %s; put it in a simulated drive with --drive sim:%s"};
 inline constexpr MessagePair kSimFaultAdded{"", "%s: frames %u-%u are now %s."};
+inline constexpr MessagePair kSimFaultAddedIntermittent{
+    "", "%s: frames %u-%u are now %s on a chance of %s per read (seed %u)."};
+inline constexpr MessagePair kSimBadChance{
+    "", "--chance takes a number above 0 and at most 1 (up to four decimals), not \"%s\"."};
 inline constexpr MessagePair kSimDamageNothing{
     "", "Nothing to do: give --frames with --kind, or --write-fail-at."};
 

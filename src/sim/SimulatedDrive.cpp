@@ -4,6 +4,7 @@
 #include "dat/DatFrame.h"
 #include "dat/TimeCode.h"
 #include "sim/Cassette.h"
+#include "sim/ImageTape.h"
 #include "sim/SimMessages.h"
 
 #include <algorithm>
@@ -189,13 +190,14 @@ struct SimulatedDrive::State {
 
     SimOptions options;
     double motionScale = 1.0;
+    bool imageDrive = false; // a drive over a tape image (its product text says so)
 
     mutable std::mutex mutex;
     std::condition_variable wake;
     bool commandRunning = false;
     bool abortRequested = false;
 
-    std::unique_ptr<Cassette> cassette;
+    std::unique_ptr<TapeMedium> tape;
     Media media = Media::None;
     Clock::time_point readyAt{};
     Motion motion;
@@ -240,15 +242,14 @@ struct SimulatedDrive::State {
     // that a run killed in the middle of a wind still leaves a place to compute).
     void keepState()
     {
-        if (!cassette || cassette->writeProtected())
+        if (!tape || tape->writeProtected())
             return;
         DriveState k;
         k.media = media == Media::Loaded    ? DriveState::Media::Loaded
                   : media == Media::Ejected ? DriveState::Media::Ejected
                                             : DriveState::Media::NotKept;
         const auto frame = [&](std::int64_t f) {
-            return static_cast<std::uint32_t>(
-                std::clamp<std::int64_t>(f, 0, cassette->lengthFrames()));
+            return static_cast<std::uint32_t>(std::clamp<std::int64_t>(f, 0, tape->lengthFrames()));
         };
         k.head = frame(motion.active ? motion.from : head);
         if (motion.active && k.media == DriveState::Media::Loaded) {
@@ -261,7 +262,7 @@ struct SimulatedDrive::State {
             k.moveEndUs = motion.wallEndUs;
         }
         std::string error;
-        if (!cassette->setDriveState(k, error))
+        if (!tape->setDriveState(k, error))
             lastFileError = error;
     }
 
@@ -271,7 +272,7 @@ struct SimulatedDrive::State {
     bool restoreState(Clock::time_point now)
     {
         DriveState k;
-        if (!cassette->driveState(k) || k.media == DriveState::Media::NotKept)
+        if (!tape->driveState(k) || k.media == DriveState::Media::NotKept)
             return false;
         media = k.media == DriveState::Media::Ejected ? Media::Ejected : Media::Loaded;
         head = k.head;
@@ -369,9 +370,9 @@ struct SimulatedDrive::State {
     // A cassette put in cues from the beginning of its tape. One that was in the drive when
     // the power came on is where the last drive left it. The pending power-on attention (0x29)
     // stays the reset's, not the tape change's.
-    void insert(std::unique_ptr<Cassette> c, Clock::time_point now, bool poweredOn)
+    void insert(std::unique_ptr<TapeMedium> c, Clock::time_point now, bool poweredOn)
     {
-        cassette = std::move(c);
+        tape = std::move(c);
         motion = Motion{};
         head = 0;
         positionKnown = !options.sdt9000;
@@ -414,7 +415,7 @@ struct SimulatedDrive::State {
     void flushCassette()
     {
         std::string error;
-        if (cassette && !cassette->flush(error))
+        if (tape && !tape->flush(error))
             lastFileError = error;
     }
 
@@ -544,7 +545,9 @@ scsi::TargetReply SimulatedDrive::State::inquiry(const std::uint8_t* cdb, std::u
     data[2] = 0x02; // SCSI-2
     data[3] = 0x02; // response data format
     data[4] = sizeof data - 5;
-    std::string product = options.sdt9000 ? "SDT-9000 SIM" : "DAT SIMULATOR";
+    std::string product = imageDrive        ? "IMAGE DRIVE"
+                          : options.sdt9000 ? "SDT-9000 SIM"
+                                            : "DAT SIMULATOR";
     if (options.unit != 0)
         product += " " + std::to_string(options.unit + 1);
     copyPadded(data + 8, 8, "TARNVEL");
@@ -587,7 +590,7 @@ scsi::TargetReply SimulatedDrive::State::modeSense(const std::uint8_t* cdb, std:
     const std::uint32_t size = blockDescriptor ? 12 : 4;
     data[0] = static_cast<std::uint8_t>(size - 1);
     data[2] = 0x10; // buffered mode 1
-    if (cassette && cassette->writeProtected())
+    if (tape && tape->writeProtected())
         data[2] |= 0x80;
     if (blockDescriptor) {
         data[3] = 8;
@@ -683,9 +686,9 @@ scsi::TargetReply SimulatedDrive::State::rewind(std::unique_lock<std::mutex>& lo
 
 std::int64_t SimulatedDrive::State::programStart(int number) const
 {
-    const std::int64_t end = cassette->recordedEnd();
+    const std::int64_t end = tape->recordedEnd();
     for (std::int64_t i = 0; i < end; ++i) {
-        const std::uint8_t* sc = cassette->subcode(i);
+        const std::uint8_t* sc = tape->subcode(i);
         if (sc == nullptr)
             continue;
         const auto block = dat::SubcodeBlock::fromBytes(sc);
@@ -696,14 +699,14 @@ std::int64_t SimulatedDrive::State::programStart(int number) const
             return i;
     }
     // No such program: the search runs on to the end of the recorded area.
-    return cassette->isRecorded(head) ? cassette->nextUnrecorded(head) : head;
+    return tape->isRecorded(head) ? tape->nextUnrecorded(head) : head;
 }
 
 std::optional<std::int64_t> SimulatedDrive::State::absStart(int targetFrames) const
 {
-    const std::int64_t end = cassette->recordedEnd();
+    const std::int64_t end = tape->recordedEnd();
     for (std::int64_t i = 0; i < end; ++i) {
-        const std::uint8_t* sc = cassette->subcode(i);
+        const std::uint8_t* sc = tape->subcode(i);
         if (sc == nullptr)
             continue;
         const auto abs = searchableAbsFrames(dat::SubcodeBlock::fromBytes(sc));
@@ -735,7 +738,7 @@ scsi::TargetReply SimulatedDrive::State::locate(std::unique_lock<std::mutex>& lo
         if (!isBcdByte(t.hours, 0xA0) || !isBcdByte(t.minutes, 0x60) ||
             !isBcdByte(t.seconds, 0x60) || !isBcdByte(t.frame, 0x34))
             return check(kInvalidFieldInCdb);
-        if (!cassette->everRecorded())
+        if (!tape->everRecorded())
             return check(kUnknownFormat);
         const auto found = absStart(dat::absToFrames(t));
         if (!found)
@@ -760,16 +763,16 @@ scsi::TargetReply SimulatedDrive::State::readPosition(const std::uint8_t* cdb, s
     const Clock::time_point now = Clock::now();
     const std::int64_t at = headAt(now);
     std::uint8_t data[20] = {};
-    data[0] = static_cast<std::uint8_t>((at == 0 ? 0x80 : 0) |
-                                        (at >= cassette->lengthFrames() ? 0x40 : 0));
+    data[0] =
+        static_cast<std::uint8_t>((at == 0 ? 0x80 : 0) | (at >= tape->lengthFrames() ? 0x40 : 0));
     if (!audioForm) {
         writeBe32(data + 4, static_cast<std::uint32_t>(at));
         writeBe32(data + 8, static_cast<std::uint32_t>(at));
     } else {
         // The frame under the head; on blank tape just after a recording, the last frame seen.
-        const std::uint8_t* sc = cassette->subcode(at);
+        const std::uint8_t* sc = tape->subcode(at);
         if (sc == nullptr)
-            sc = cassette->subcode(at - 1);
+            sc = tape->subcode(at - 1);
         std::uint16_t digits = dat::kPNoDigitsNone;
         std::uint8_t index = 0xAA;
         dat::TimeCode times[3] = {dat::kNoValue, dat::kNoValue, dat::kNoValue};
@@ -812,12 +815,12 @@ void SimulatedDrive::State::conceal(std::int64_t frame, std::uint8_t* data, bool
     std::int16_t before[2] = {0, 0};
     std::int16_t after[2] = {0, 0};
     std::string error;
-    if (cassette->readFrame(frame - 1, neighbour.data(), error)) {
+    if (tape->readFrame(frame - 1, neighbour.data(), error)) {
         const std::size_t last = (pairs - 1) * 4;
         before[0] = static_cast<std::int16_t>(readLe16(&neighbour[last]));
         before[1] = static_cast<std::int16_t>(readLe16(&neighbour[last + 2]));
     }
-    if (cassette->readFrame(frame + 1, neighbour.data(), error)) {
+    if (tape->readFrame(frame + 1, neighbour.data(), error)) {
         after[0] = static_cast<std::int16_t>(readLe16(&neighbour[0]));
         after[1] = static_cast<std::int16_t>(readLe16(&neighbour[2]));
     }
@@ -855,16 +858,16 @@ scsi::TargetReply SimulatedDrive::State::readFrame(std::unique_lock<std::mutex>&
     if (!paceStream(lock))
         return aborted();
     readSinceLocate = true;
-    if (head >= cassette->lengthFrames())
+    if (head >= tape->lengthFrames())
         return check(Sense{kKeyBlankCheck, 0x00, 0x05, true});
-    if (!cassette->isRecorded(head))
-        return check(cassette->everRecorded() ? kEndOfData : kUnknownFormat);
-    const ReadFault fault = cassette->readFaultAt(head);
+    if (!tape->isRecorded(head))
+        return check(tape->everRecorded() ? kEndOfData : kUnknownFormat);
+    const ReadFault fault = tape->readFault(head);
     if (fault.unreadable) {
         ++head; // the tape runs on past the bad frame
         return check(kUnrecoveredReadError);
     }
-    if (!cassette->readFrame(head, buffer, lastFileError))
+    if (!tape->readFrame(head, buffer, lastFileError))
         return check(kInternalFailure);
     if (fault.left || fault.right)
         conceal(head, buffer, fault.left, fault.right);
@@ -887,7 +890,7 @@ scsi::TargetReply SimulatedDrive::State::writeFrame(std::unique_lock<std::mutex>
         return good();
     if (n != kFrameLength || buffer == nullptr || length < n)
         return check(kInvalidFieldInCdb);
-    if (cassette->writeProtected())
+    if (tape->writeProtected())
         return check(kWriteProtected);
     if (!paceStream(lock))
         return aborted();
@@ -898,9 +901,9 @@ scsi::TargetReply SimulatedDrive::State::writeFrame(std::unique_lock<std::mutex>
         ++misplacedWrites;
     }
     readSinceLocate = false;
-    if (at >= cassette->lengthFrames())
+    if (at >= tape->lengthFrames())
         return check(kEndOfMedium);
-    if (cassette->writeFailsAt(at)) {
+    if (tape->writeFailsAt(at)) {
         head = at;
         return check(kWriteError);
     }
@@ -909,7 +912,7 @@ scsi::TargetReply SimulatedDrive::State::writeFrame(std::unique_lock<std::mutex>
     // The interpolation flags are the reading drive's report, never recorded.
     frame[dat::kSubcodeOffset + dat::kSubIdOffset + 3] &=
         static_cast<std::uint8_t>(~(dat::kSubIdInterpolatedLeft | dat::kSubIdInterpolatedRight));
-    if (!cassette->writeFrame(at, frame, lastFileError))
+    if (!tape->writeFrame(at, frame, lastFileError))
         return check(kInternalFailure);
     head = at + 1;
     positionKnown = true;
@@ -953,8 +956,7 @@ SimulatedDrive::~SimulatedDrive()
     s.flushCassette();
 }
 
-std::unique_ptr<SimulatedDrive> SimulatedDrive::open(const std::string& cassettePath,
-                                                     const SimOptions& options, std::string& error)
+std::unique_ptr<SimulatedDrive> SimulatedDrive::withOptions(const SimOptions& options)
 {
     auto state = std::make_unique<State>();
     state->options = options;
@@ -963,7 +965,13 @@ std::unique_ptr<SimulatedDrive> SimulatedDrive::open(const std::string& cassette
     state->motionScale = options.motionScale > 0.0 ? options.motionScale
                          : options.realtime        ? 1.0
                                                    : kFastMotionScale;
-    std::unique_ptr<SimulatedDrive> drive(new SimulatedDrive(std::move(state)));
+    return std::unique_ptr<SimulatedDrive>(new SimulatedDrive(std::move(state)));
+}
+
+std::unique_ptr<SimulatedDrive> SimulatedDrive::open(const std::string& cassettePath,
+                                                     const SimOptions& options, std::string& error)
+{
+    std::unique_ptr<SimulatedDrive> drive = withOptions(options);
     if (!cassettePath.empty()) {
         auto cassette = Cassette::open(cassettePath, Cassette::Access::Drive, error);
         if (!cassette)
@@ -972,6 +980,21 @@ std::unique_ptr<SimulatedDrive> SimulatedDrive::open(const std::string& cassette
         std::lock_guard lock(s.mutex);
         s.insert(std::move(cassette), Clock::now(), true);
     }
+    return drive;
+}
+
+std::unique_ptr<SimulatedDrive> SimulatedDrive::openImage(const std::string& imagePath,
+                                                          const SimOptions& options,
+                                                          std::string& error)
+{
+    auto image = ImageTape::open(imagePath, error);
+    if (!image)
+        return nullptr;
+    std::unique_ptr<SimulatedDrive> drive = withOptions(options);
+    State& s = *drive->state_;
+    std::lock_guard lock(s.mutex);
+    s.imageDrive = true;
+    s.insert(std::move(image), Clock::now(), true);
     return drive;
 }
 
@@ -1023,7 +1046,7 @@ bool SimulatedDrive::insertCassette(const std::string& cassettePath, std::string
 {
     std::lock_guard lock(state_->mutex);
     State& s = *state_;
-    if (s.cassette) {
+    if (s.tape) {
         error = tr(kSimDriveNotEmpty);
         return false;
     }
@@ -1046,7 +1069,7 @@ void SimulatedDrive::removeCassette()
     s.motion = State::Motion{};
     s.media = State::Media::None;
     s.keepState();
-    s.cassette.reset();
+    s.tape.reset();
     s.head = 0;
 }
 
@@ -1075,7 +1098,7 @@ SimulatedDrive::Observation SimulatedDrive::observe() const
     const Clock::time_point now = Clock::now();
     s.advance(now);
     Observation o;
-    o.hasCassette = s.cassette != nullptr;
+    o.hasCassette = s.tape != nullptr;
     o.loaded = s.media == State::Media::Loaded;
     o.moving = s.motion.active || s.media == State::Media::Cueing;
     o.audioMode = s.audioMode();

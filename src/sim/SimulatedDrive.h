@@ -46,6 +46,11 @@ public:
     // `error` to a user text.
     static std::unique_ptr<SimulatedDrive> open(const std::string& cassettePath,
                                                 const SimOptions& options, std::string& error);
+    // A read-only drive over a tape image (sim/ImageTape.h): the image is a write-protected
+    // tape whose frames are the image's, threaded from its beginning; its product text is
+    // "IMAGE DRIVE". On failure returns nullptr and sets `error` to a user text.
+    static std::unique_ptr<SimulatedDrive> openImage(const std::string& imagePath,
+                                                     const SimOptions& options, std::string& error);
 
     ~SimulatedDrive() override;
     SimulatedDrive(const SimulatedDrive&) = delete;
@@ -86,6 +91,7 @@ public:
 private:
     struct State;
     explicit SimulatedDrive(std::unique_ptr<State> state);
+    static std::unique_ptr<SimulatedDrive> withOptions(const SimOptions& options);
     std::unique_ptr<State> state_;
 };
 

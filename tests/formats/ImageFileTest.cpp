@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -638,6 +639,48 @@ TEST_F(ImageFile, FailedWriteKeepsEveryEarlierFrame)
     ASSERT_TRUE(r.open(path, false)) << lastMessage();
     EXPECT_EQ(r.frameCount(), 3u);
     EXPECT_EQ(readAll(r).size(), 3u);
+}
+
+// Frames copied from another image's data in runs land between appended ones, byte for byte,
+// whether the kernel copies (files) or the writer does (a source the kernel does not copy from,
+// here a device); a source that ends early fails the copy and keeps every frame before it.
+TEST_F(ImageFile, CopiedRunsOfFramesKeepEveryByteAndTheirPlace)
+{
+    auto frames = sampleFrames(40);
+    const std::string source = dir.file("source.TVI");
+    {
+        ImageWriter w(sink);
+        ASSERT_TRUE(w.create(source, ""));
+        for (const auto& f : frames)
+            ASSERT_EQ(w.append(f), dat::kFrameBytes);
+        ASSERT_TRUE(w.finalise(false));
+    }
+    const int fd = ::open(source.c_str(), O_RDONLY);
+    const int zero = ::open("/dev/zero", O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_GE(zero, 0);
+    const std::string path = dir.file("copy.TVI");
+    ImageWriter w(sink);
+    ASSERT_TRUE(w.create(path, ""));
+    ASSERT_EQ(w.append(frames[0]), dat::kFrameBytes);
+    ASSERT_EQ(w.appendCopy(fd, 124 + 1 * dat::kFrameBytes, 30), 30u);
+    ASSERT_EQ(w.append(frames[31]), dat::kFrameBytes);
+    EXPECT_EQ(w.appendCopy(zero, 0, 2), 2u) << lastMessage();
+    frames[32] = frames[33] = dat::DatFrame{};
+    ASSERT_EQ(w.appendCopy(fd, 124 + 34 * dat::kFrameBytes, 6), 6u);
+    // Past the source's end.
+    EXPECT_EQ(w.appendCopy(fd, 124 + 35 * dat::kFrameBytes, 10), 0u);
+    EXPECT_EQ(lastMessage(), "Unable to write file.\n\n" + path);
+    ::close(fd);
+    ::close(zero);
+    ImageReader r(sink);
+    ASSERT_TRUE(r.open(path, false)) << lastMessage();
+    ASSERT_EQ(r.frameCount(), 40u);
+    dat::DatFrame f;
+    for (const auto& expected : frames) {
+        ASSERT_TRUE(r.readStoredFrame(f));
+        EXPECT_EQ(std::memcmp(f.data(), expected.data(), dat::kFrameBytes), 0);
+    }
 }
 
 TEST_F(ImageFile, SampleImageWritesTwoPrograms)

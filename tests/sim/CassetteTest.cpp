@@ -94,7 +94,7 @@ TEST(Cassette, RefusesDamagedFilesWithAReason)
     };
     const Case cases[] = {
         {"magic", 0, 0x41414141, "not a cassette"},
-        {"version", 16, 2, "newer version"},
+        {"version", 16, 3, "newer version"},
         {"minutes", 20, 0, "damaged (length)"},
         {"frames", 24, 1999, "damaged (length)"},
         {"index offset", 28, 8192, "damaged (layout)"},
@@ -128,6 +128,91 @@ TEST(Cassette, RefusesDamagedFilesWithAReason)
     std::string error;
     EXPECT_FALSE(Cassette::open(dir.file("missing.tvs"), Cassette::Access::ReadOnly, error));
     EXPECT_NE(error.find("Unable to open"), std::string::npos) << error;
+}
+
+TEST(Cassette, IntermittentFaultsKeepChanceSeedAndReadCountsAndMarkTheVersion)
+{
+    tarnvel::test::TempDir dir;
+    const std::string path = dir.file("c.tvs");
+    const auto version = [&] {
+        std::ifstream f(path, std::ios::binary);
+        std::uint8_t b[20] = {};
+        f.read(reinterpret_cast<char*>(b), sizeof b);
+        return readLe32(b + 16);
+    };
+    std::string error;
+    {
+        auto c = Cassette::create(path, 1, error);
+        ASSERT_TRUE(c) << error;
+        recordFrames(*c, 0, 40, 1, dat::framesToAbs(0));
+        ASSERT_TRUE(c->addFault({1, 1, FaultKind::Left}, error));
+    }
+    // Faults that strike every read keep the format earlier programs read.
+    EXPECT_EQ(version(), 1u);
+    {
+        auto c = Cassette::open(path, Cassette::Access::ReadWrite, error);
+        ASSERT_TRUE(c) << error;
+        Fault f{10, 29, FaultKind::Right, 3000, 77};
+        ASSERT_TRUE(c->addFault(f, error)) << error;
+        // A write fault strikes every write; a chance of 0 is no fault.
+        EXPECT_FALSE(c->addFault({5, 5, FaultKind::WriteFail, 5000, 0}, error));
+        EXPECT_FALSE(c->addFault({5, 5, FaultKind::Left, 0, 0}, error));
+        EXPECT_EQ(c->noteRead(10), 0u);
+        EXPECT_EQ(c->noteRead(10), 1u);
+        EXPECT_EQ(c->noteRead(1), 0u); // not counted: its fault strikes every read
+        EXPECT_EQ(c->noteRead(1), 0u);
+    }
+    EXPECT_EQ(version(), 2u);
+    auto c = Cassette::open(path, Cassette::Access::ReadWrite, error);
+    ASSERT_TRUE(c) << error;
+    ASSERT_EQ(c->faults().size(), 2u);
+    const Fault& f = c->faults()[1];
+    EXPECT_EQ(f.chance, 3000);
+    EXPECT_EQ(f.seed, 77u);
+    EXPECT_FALSE(c->faults()[0].intermittent());
+    // The count went on with the cassette.
+    EXPECT_EQ(c->noteRead(10), 2u);
+    // Over the stretch and a few reads, about the chance strikes, and the same reads of the
+    // same frames strike alike.
+    int struck = 0;
+    for (std::int64_t frame = 10; frame <= 29; ++frame)
+        for (std::uint32_t read = 0; read < 10; ++read) {
+            const bool s = c->readFaultAt(frame, read).right;
+            EXPECT_EQ(s, f.strikes(frame, read));
+            EXPECT_FALSE(c->readFaultAt(frame, read).left);
+            struck += s ? 1 : 0;
+        }
+    EXPECT_GT(struck, 40);
+    EXPECT_LT(struck, 80);
+    // Recording the frame again starts its count anew.
+    dat::DatFrame frame;
+    ASSERT_TRUE(c->readFrame(10, frame.data(), error));
+    ASSERT_TRUE(c->writeFrame(10, frame.data(), error));
+    EXPECT_EQ(c->noteRead(10), 0u);
+}
+
+TEST(Cassette, ChancesAsTheCommandLineWritesThem)
+{
+    struct Case {
+        const char* text;
+        bool ok;
+        std::uint16_t chance;
+    };
+    const Case cases[] = {{"0.3", true, 3000},   {".25", true, 2500}, {"1", true, 10000},
+                          {"1.0", true, 10000},  {"0.0001", true, 1}, {"0", false, 0},
+                          {"0.00001", false, 0}, {"1.5", false, 0},   {"abc", false, 0},
+                          {"", false, 0},        {"0.", false, 0},    {"-0.3", false, 0},
+                          {"30%", false, 0},     {"99999", false, 0}};
+    for (const Case& c : cases) {
+        std::uint16_t chance = 0;
+        EXPECT_EQ(parseChance(c.text, chance), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(chance, c.chance) << c.text;
+            EXPECT_EQ(parseChance(chanceText(chance), chance) ? chance : 0, c.chance) << c.text;
+        }
+    }
+    EXPECT_EQ(chanceText(3000), "0.3");
+    EXPECT_EQ(chanceText(1), "0.0001");
 }
 
 TEST(Cassette, KeepsTheDriveStateAndOpensCassettesThatHaveNone)

@@ -181,12 +181,23 @@ TEST(SimCommandLine, NewDamageInfo)
     ASSERT_EQ(run("sim damage " + file + " --frames 100-120 --kind right --write-fail-at 7"), 0)
         << output();
     EXPECT_NE(run("sim damage " + file + " --frames 100 --kind sideways"), 0);
+    ASSERT_EQ(run("sim damage " + file + " --frames 200-300 --kind both --chance 0.3 --seed 7"), 0)
+        << output();
+    EXPECT_NE(output().find("frames 200-300 are now both on a chance of 0.3 per read (seed 7)"),
+              std::string::npos)
+        << output();
+    EXPECT_NE(run("sim damage " + file + " --frames 5 --kind left --chance 0"), 0);
+    EXPECT_NE(output().find("--chance takes a number above 0"), std::string::npos) << output();
+    EXPECT_NE(run("sim damage " + file + " --frames 5 --kind left --seed 3"), 0);
     ASSERT_EQ(run("sim info " + file), 0) << output();
     const std::string info = output();
     EXPECT_NE(info.find("30 minutes (60000 frames)"), std::string::npos) << info;
     EXPECT_NE(info.find("never"), std::string::npos) << info;
     EXPECT_NE(info.find("frames 100-120  right"), std::string::npos) << info;
     EXPECT_NE(info.find("frames 7-7  write-fail"), std::string::npos) << info;
+    EXPECT_NE(info.find("frames 200-300  both on a chance of 0.3 per read (seed 7)"),
+              std::string::npos)
+        << info;
 }
 
 } // namespace

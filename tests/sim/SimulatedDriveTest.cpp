@@ -388,6 +388,60 @@ TEST_F(DriveFixture, InjectedReadFaults)
     EXPECT_EQ(*dat::absTimeOf(f.subcode), dat::framesToAbs(8));
 }
 
+// Each read of a frame in an intermittent stretch meets the fault as the fault's seed, the
+// frame and the reads before decide: a read again may come back clean, a pass after a restart
+// goes on counting, and the same cassette made again reads the same.
+TEST_F(DriveFixture, IntermittentFaultsStrikeSomeReadsAsTheirSeedDecides)
+{
+    const FaultKind kinds[] = {FaultKind::Left, FaultKind::Right, FaultKind::Both,
+                               FaultKind::Unreadable};
+    for (const FaultKind kind : kinds) {
+        SCOPED_TRACE(faultKindName(kind));
+        const Fault fault{0, 59, kind, 3000, 11};
+        drive.reset();
+        std::filesystem::remove(cassettePath);
+        openDrive(1, [&](Cassette& c) {
+            recordFrames(c, 0, 60, 0, TimeCode{0, 0, 0, 0});
+            std::string e;
+            ASSERT_TRUE(c.addFault(fault, e)) << e;
+        });
+        int struck = 0, clean = 0;
+        for (std::uint32_t pass = 0; pass < 3; ++pass) {
+            if (pass == 2) { // a new run of the program
+                drive.reset();
+                std::string error;
+                drive = SimulatedDrive::open(cassettePath, fastOptions(), error);
+                ASSERT_TRUE(drive) << error;
+            }
+            if (pass != 1)
+                bringUp();
+            ASSERT_EQ(locateAbs(TimeCode{0, 0, 0, 0}).status, kTargetGood);
+            dat::DatFrame f;
+            for (int i = 0; i < 60; ++i) {
+                const bool strikes = fault.strikes(i, pass);
+                const TargetReply r = readFrame(f);
+                if (kind == FaultKind::Unreadable) {
+                    EXPECT_EQ(r.status != kTargetGood, strikes) << i << " pass " << pass;
+                } else {
+                    ASSERT_EQ(r.status, kTargetGood);
+                    const int flags = f.subcode.subId(3) & 0x60;
+                    const int expected = !strikes                   ? 0
+                                         : kind == FaultKind::Left  ? 0x40
+                                         : kind == FaultKind::Right ? 0x20
+                                                                    : 0x60;
+                    EXPECT_EQ(flags, expected) << i << " pass " << pass;
+                    if (!strikes) {
+                        EXPECT_EQ(f.audioWord(14), 100 * i) << i;
+                    }
+                }
+                (strikes ? struck : clean) += 1;
+            }
+        }
+        EXPECT_GT(struck, 0);
+        EXPECT_GT(clean, 0);
+    }
+}
+
 TEST_F(DriveFixture, WritingKeepsWhatFollowsAndSurvivesARestart)
 {
     openDrive(1, threePrograms);
