@@ -9,6 +9,7 @@
 #include "engine/EngineMessages.h"
 #include "engine/LinkPeerSender.h"
 #include "engine/PlayToFile.h"
+#include "formats/FlacFileWriter.h"
 #include "formats/PosixIo.h"
 #include "formats/StringPrintf.h"
 #include "qc/QualityCheck.h"
@@ -43,6 +44,8 @@ struct ArchiveOptions {
     bool noReport = false;
     bool noQc = false;
     std::string label;
+    bool flac = false;
+    int flacLevel = formats::FlacFileWriter::kDefaultLevel;
 };
 
 struct ImageOptions {
@@ -214,7 +217,7 @@ int exitOf(int code)
 int archive(const CliContext& ctx, const ArchiveOptions& opt)
 {
     // The names first: nothing moves when an output cannot be written.
-    const OutputName names = outputName(opt.base, {".WAV", ".TVC", ".log"});
+    const OutputName names = outputName(opt.base, {".WAV", ".flac", ".TVC", ".log", ".json"});
     if (names.absolute.empty())
         return 1;
     const std::string& base = names.absolute;
@@ -230,6 +233,9 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
     app::Settings probe;
     if (!loadRunSettings(ctx, probe, exitCode))
         return exitCode;
+    if (opt.flac)
+        if (const std::string why = engine::PlayToFile::flacRefusal(probe); !why.empty())
+            return failWith(why);
     if (!s.open(audioOf(opt.withSound, probe), exitCode))
         return exitOf(exitCode);
     if (!opt.fromHere) {
@@ -248,6 +254,8 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
     r.preReadTenths = opt.preRead.value_or(s.settings.PreReadIDsec10);
     engine::PlayToFile ptf(*s.deck, s.settings);
     ptf.setBroadcastWave(opt.bwf);
+    ptf.setFlac(opt.flac, opt.flacLevel);
+    ptf.setLabel(opt.label);
     const std::string started = localTime();
     const auto t0 = std::chrono::steady_clock::now();
     const RunResult result = runToFile(s, ptf, r);
@@ -321,7 +329,7 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
     std::vector<qc::FileAnalysis> analyses;
     bool qcInterrupted = false;
     if (!opt.noQc) {
-        InterruptScope interrupt; // Ctrl-C ends the check, not the report
+        InterruptScope checkInterrupt; // Ctrl-C ends the check, not the report
         const auto q0 = std::chrono::steady_clock::now();
         analyses = measureArchive(summary);
         qcInterrupted = interrupted();
@@ -415,7 +423,21 @@ int copyToPeer(const CliContext& ctx, bool image, bool fromHere)
     return rc;
 }
 
-int verify(const std::string& report)
+// A FLAC file on its own: libFLAC decodes it and checks the audio against the MD5 it carries,
+// so damage is found without the report.
+bool verifyFlacFile(const std::string& path)
+{
+    const formats::FlacReadResult r = formats::readFlacFile(path, {});
+    const char* word = !r.ok ? "MISMATCH" : r.md5Checked ? "OK      " : "NO MD5  ";
+    std::string detail = r.error;
+    if (r.ok && !r.md5Checked)
+        detail = "the file carries no MD5 of its audio: it decodes, but cannot be checked";
+    std::cout << word << " " << printable(path)
+              << (detail.empty() ? "" : "  (" + printable(detail) + ")") << "\n";
+    return r.ok && r.md5Checked;
+}
+
+int verifyReport(const std::string& report)
 {
     // Why a name is not a report file is said first (a folder, a FIFO, a missing file).
     formats::OpenFailure failure;
@@ -441,6 +463,28 @@ int verify(const std::string& report)
     std::cout << (v.reportIntact ? "OK       report " : "EDITED   report ") << printable(report)
               << "\n";
     return v.allGood() ? 0 : 1;
+}
+
+int verify(const std::vector<std::string>& names)
+{
+    int rc = 0;
+    for (const std::string& name : names) {
+        if (formats::hasFlacExtension(name)) {
+            formats::OpenFailure failure;
+            const int fd = formats::openRegularFile(name, O_RDONLY, failure);
+            if (fd < 0) {
+                failWith(printable(name) + ": " + failure.text(), 1);
+                rc = 1;
+                continue;
+            }
+            ::close(fd);
+            if (!verifyFlacFile(name))
+                rc = 1;
+        } else if (verifyReport(name) != 0) {
+            rc = 1;
+        }
+    }
+    return rc;
 }
 
 } // namespace
@@ -473,7 +517,20 @@ void addArchiveCommands(CLI::App& app, CliContext& ctx)
         ->check(between(0, 5));
     archiveCmd->add_flag("--with-sound", a->withSound, "Play through the sound output meanwhile");
     archiveCmd->add_flag("--from-here", a->fromHere, "Start where the tape stands (no rewind)");
-    archiveCmd->add_flag("--bwf", a->bwf, "Write Broadcast Wave files (a bext chunk)");
+    auto* bwf = archiveCmd->add_flag(
+        "--bwf", a->bwf, "Write Broadcast Wave files (a bext chunk with the coding history)");
+    auto* flac =
+        archiveCmd
+            ->add_flag(
+                "--flac", a->flac,
+                "Write FLAC files (BASE01.flac, ...) with the tape's facts as tags instead of "
+                "WAV files")
+            ->excludes(bwf);
+    archiveCmd
+        ->add_option("--flac-level", a->flacLevel,
+                     "FLAC compression level, 0 (fastest) to 8 (smallest); default 5")
+        ->check(between(0, 8))
+        ->needs(flac);
     archiveCmd->add_flag("--no-report", a->noReport, "Write no BASE.log report");
     archiveCmd->add_flag("--no-qc", a->noQc,
                          "Write no quality-control page BASE.html (and no figures in the report)");
@@ -506,10 +563,11 @@ void addArchiveCommands(CLI::App& app, CliContext& ctx)
     peer->callback(
         [&ctx, byImage, peerFromHere] { ctx.exitCode = copyToPeer(ctx, *byImage, *peerFromHere); });
 
-    auto report = std::make_shared<std::string>();
-    auto* v = app.add_subcommand("verify", "Check an archive against its report: every file's "
-                                           "SHA-256 and the report's own");
-    v->add_option("REPORT", *report, "The BASE.log of an archive")->required();
+    auto report = std::make_shared<std::vector<std::string>>();
+    auto* v = app.add_subcommand(
+        "verify", "Check an archive against its report (every file's SHA-256, a FLAC file's "
+                  "MD5, the JSON's hashes and the report's own), or FLAC files by their MD5");
+    v->add_option("REPORT", *report, "The BASE.log of an archive, or .flac files")->required();
     v->callback([&ctx, report] { ctx.exitCode = verify(*report); });
 }
 

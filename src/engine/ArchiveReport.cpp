@@ -1,5 +1,6 @@
 #include "engine/ArchiveReport.h"
 
+#include "formats/FlacFileWriter.h"
 #include "formats/PosixIo.h"
 #include "formats/Sha256.h"
 #include "formats/StringPrintf.h"
@@ -125,9 +126,55 @@ bool nextLine(std::FILE* f, formats::Sha256& running, formats::Sha256& before, s
 
 } // namespace
 
+namespace {
+
+// A FLAC file: its bytes, and the audio it decodes to in the layout of a WAV file's data (so
+// that it hashes as the WAV archive of the same tape does); libFLAC checks the audio against
+// the MD5 the file carries on the way.
+bool flacFileSha256(const std::string& path, std::string& wholeHex, std::string& dataHex,
+                    std::string& error)
+{
+    formats::Sha256 data;
+    const formats::FlacReadResult r = formats::readFlacFile(
+        path, [&](const std::uint8_t* bytes, std::size_t n) { data.update(bytes, n); });
+    if (!r.ok) {
+        error = r.error;
+        return false;
+    }
+    formats::OpenFailure failure;
+    const int fd = formats::openRegularFile(path, O_RDONLY, failure);
+    if (fd < 0) {
+        error = failure.text();
+        return false;
+    }
+    formats::Sha256 whole;
+    std::vector<std::uint8_t> buffer(kHashChunk);
+    for (off_t at = 0;;) {
+        errno = 0;
+        const std::size_t n = formats::preadAll(fd, buffer.data(), buffer.size(), at);
+        if (n < buffer.size() && errno != 0) {
+            error = std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+        whole.update(buffer.data(), n);
+        at += static_cast<off_t>(n);
+        if (n < buffer.size())
+            break;
+    }
+    ::close(fd);
+    wholeHex = whole.finishHex();
+    dataHex = data.finishHex();
+    return true;
+}
+
+} // namespace
+
 bool waveFileSha256(const std::string& path, std::string& wholeHex, std::string& dataHex,
                     std::string& error)
 {
+    if (formats::hasFlacExtension(path))
+        return flacFileSha256(path, wholeHex, dataHex, error);
     formats::WaveFileReader reader;
     if (!reader.readHeader(path)) {
         error = reader.errorText();

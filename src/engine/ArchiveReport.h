@@ -29,7 +29,9 @@ struct ArchiveRun {
 };
 
 // The SHA-256 of a WAV file as a whole and of its samples (its "data" chunk payload), in one
-// pass over the file.
+// pass over the file. For a FLAC file (".flac"): of the file and of the audio it decodes to,
+// laid out as a WAV file's data (the hash of its WAV twin); a decoded audio that differs from
+// the file's MD5 is an error.
 bool waveFileSha256(const std::string& path, std::string& wholeHex, std::string& dataHex,
                     std::string& error);
 
