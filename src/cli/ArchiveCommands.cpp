@@ -5,6 +5,7 @@
 #include "cli/CliSupport.h"
 #include "cli/DeckSession.h"
 #include "cli/QcCommands.h"
+#include "engine/ArchiveJson.h"
 #include "engine/ArchiveReport.h"
 #include "engine/EngineMessages.h"
 #include "engine/LinkPeerSender.h"
@@ -22,8 +23,10 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // The archivist's commands: a tape to WAV files with their cue list and a verifiable report,
@@ -91,6 +94,19 @@ std::string outcomeOf(const DeckSession& s, const engine::PlayToFile& ptf)
         return "stopped by an error: " + why;
     }
     }
+}
+
+// The quality check's figures as the JSON carries them.
+engine::FileQuality qualityOf(const qc::AudioFigures& f)
+{
+    engine::FileQuality q;
+    if (f.loudness > qc::kFloorDb)
+        q.loudness = f.loudness;
+    q.loudnessRange = f.loudnessRange;
+    for (const qc::ChannelFigures& c : f.channels)
+        q.channels.push_back({c.samplePeak, c.truePeak, c.dcOffset, c.clippedSamples, c.clipRuns});
+    q.silences = f.silenceCount;
+    return q;
 }
 
 // The null device, paced in real time or as fast as the run goes.
@@ -222,7 +238,8 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
         return 1;
     const std::string& base = names.absolute;
     const std::string reportName = base + ".log";
-    if (!opt.noReport && !mayReplace(ctx, names.given + ".log"))
+    if (!opt.noReport &&
+        (!mayReplace(ctx, names.given + ".log") || !mayReplace(ctx, names.given + ".json")))
         return 1;
     if (!opt.noQc && !mayReplace(ctx, names.given + ".html"))
         return 1;
@@ -297,11 +314,14 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
         return rc;
 
     engine::ArchiveRun run;
-    run.program = "Tarnvel 0.1.0";
+    run.program = engine::PlayToFile::programName();
     const scsi::ScsiDeviceEntry e = s.deck->drive()->getDevice(s.deck->driveIndex());
     run.drive =
         stringPrintf("[%d:%d] %s %s %s", e.hostAdapter, e.target, trimmed(e.vendorText()).c_str(),
                      trimmed(e.productText()).c_str(), trimmed(e.revisionText()).c_str());
+    run.driveVendor = trimmed(e.vendorText());
+    run.driveProduct = trimmed(e.productText());
+    run.driveFirmware = trimmed(e.revisionText());
     const app::Settings& st = s.settings;
     run.settings = {
         {"EnableErrorMute", std::to_string(st.EnableErrorMute)},
@@ -339,18 +359,26 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt)
                    std::chrono::duration<double>(std::chrono::steady_clock::now() - q0).count())
             << "\n";
     }
-    for (std::size_t i = 0; i < summary.files.size(); ++i)
-        run.fileNotes.push_back(qc::reportLines(
-            summary.files[i],
-            i < analyses.size() && analyses[i].ok ? &analyses[i].figures : nullptr));
+    for (std::size_t i = 0; i < summary.files.size(); ++i) {
+        const qc::AudioFigures* figures =
+            i < analyses.size() && analyses[i].ok ? &analyses[i].figures : nullptr;
+        run.fileNotes.push_back(qc::reportLines(summary.files[i], figures));
+        run.fileQuality.push_back(figures ? std::optional(qualityOf(*figures)) : std::nullopt);
+    }
 
     std::string error;
     if (!opt.noReport) {
-        if (!engine::writeArchiveReport(reportName, run, ptf.writtenFiles(), error)) {
+        std::vector<std::vector<engine::FileHashes>> hashes;
+        if (!engine::writeArchiveReport(reportName, run, ptf.writtenFiles(), hashes, error)) {
             std::cerr << printable(error) << "\n";
             return rc != 0 ? rc : 1;
         }
         std::cout << "Report " << reportName << "\n";
+        if (!engine::writeArchiveJson(base + ".json", run, ptf.writtenFiles(), hashes, error)) {
+            std::cerr << printable(error) << "\n";
+            return rc != 0 ? rc : 1;
+        }
+        std::cout << "Metadata " << base << ".json\n";
     }
     if (qcInterrupted) {
         std::cerr << "Quality check interrupted: no page"
@@ -437,6 +465,24 @@ bool verifyFlacFile(const std::string& path)
     return r.ok && r.md5Checked;
 }
 
+int verifyJson(const std::string& path,
+               const std::map<std::string, std::pair<std::string, std::string>>& hashed)
+{
+    std::string error;
+    const engine::JsonVerification v = engine::verifyArchiveJson(
+        path, hashed,
+        [](const std::string& file, const std::string& why) {
+            std::cout << "MISMATCH " << printable(file) << "  (JSON: " << printable(why) << ")\n";
+        },
+        error);
+    if (!v.readable) {
+        std::cout << "EDITED   json " << printable(path) << "  (" << printable(error) << ")\n";
+        return 1;
+    }
+    std::cout << (v.allGood() ? "OK       json " : "MISMATCH json ") << printable(path) << "\n";
+    return v.allGood() ? 0 : 1;
+}
+
 int verifyReport(const std::string& report)
 {
     // Why a name is not a report file is said first (a folder, a FIFO, a missing file).
@@ -446,10 +492,13 @@ int verifyReport(const std::string& report)
         return failWith(printable(report) + ": " + failure.text(), 1);
     ::close(fd);
     std::string error;
+    std::map<std::string, std::pair<std::string, std::string>> hashed;
     // Each file as it is checked: a long archive shows its progress.
     const engine::ArchiveVerification v = engine::verifyArchiveReport(
         report,
-        [](const engine::VerifiedFile& f) {
+        [&hashed](const engine::VerifiedFile& f) {
+            if (!f.wholeHex.empty())
+                hashed[baseName(f.name)] = {f.wholeHex, f.dataHex};
             const char* word = f.result == engine::VerifiedFile::Result::Ok        ? "OK      "
                                : f.result == engine::VerifiedFile::Result::Missing ? "MISSING "
                                                                                    : "MISMATCH";
@@ -462,7 +511,14 @@ int verifyReport(const std::string& report)
         return failWith(printable(error), 1);
     std::cout << (v.reportIntact ? "OK       report " : "EDITED   report ") << printable(report)
               << "\n";
-    return v.allGood() ? 0 : 1;
+    // The JSON beside the report states the same hashes: checked against the files too.
+    std::string json = report;
+    if (json.size() > 4 && strcasecmp(json.c_str() + json.size() - 4, ".log") == 0)
+        json.replace(json.size() - 4, 4, ".json");
+    struct stat st {};
+    if (json == report || ::lstat(json.c_str(), &st) != 0)
+        return v.allGood() ? 0 : 1;
+    return verifyJson(json, hashed) == 0 && v.allGood() ? 0 : 1;
 }
 
 int verify(const std::vector<std::string>& names)
@@ -479,6 +535,9 @@ int verify(const std::vector<std::string>& names)
             }
             ::close(fd);
             if (!verifyFlacFile(name))
+                rc = 1;
+        } else if (name.size() > 5 && strcasecmp(name.c_str() + name.size() - 5, ".json") == 0) {
+            if (verifyJson(name, {}) != 0)
                 rc = 1;
         } else if (verifyReport(name) != 0) {
             rc = 1;

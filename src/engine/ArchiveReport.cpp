@@ -57,7 +57,7 @@ std::string folderOf(const std::string& path)
 }
 
 // Writes `text` to a new file beside `path` and moves it over `path`.
-bool replaceWithText(const std::string& path, const std::string& text, std::string& error)
+bool replaceFileWithText(const std::string& path, const std::string& text, std::string& error)
 {
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
@@ -170,6 +170,11 @@ bool flacFileSha256(const std::string& path, std::string& wholeHex, std::string&
 
 } // namespace
 
+bool replaceWithText(const std::string& path, const std::string& text, std::string& error)
+{
+    return replaceFileWithText(path, text, error);
+}
+
 bool waveFileSha256(const std::string& path, std::string& wholeHex, std::string& dataHex,
                     std::string& error)
 {
@@ -231,6 +236,15 @@ bool waveFileSha256(const std::string& path, std::string& wholeHex, std::string&
 bool writeArchiveReport(const std::string& path, const ArchiveRun& run,
                         const std::vector<WrittenFile>& files, std::string& error)
 {
+    std::vector<std::vector<FileHashes>> hashes;
+    return writeArchiveReport(path, run, files, hashes, error);
+}
+
+bool writeArchiveReport(const std::string& path, const ArchiveRun& run,
+                        const std::vector<WrittenFile>& files,
+                        std::vector<std::vector<FileHashes>>& hashes, std::string& error)
+{
+    hashes.assign(files.size(), {});
     std::string text = std::string(kTitle) + "\n";
     if (!run.label.empty()) {
         std::string label = run.label;
@@ -261,6 +275,12 @@ bool writeArchiveReport(const std::string& path, const ArchiveRun& run,
             if (!waveFileSha256(name, whole, data, error)) {
                 error = name + ": " + error;
                 return false;
+            }
+            {
+                struct stat st {};
+                const std::uint64_t size =
+                    ::stat(name.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+                hashes[index].push_back({name, size, whole, data});
             }
             text += "\n" + std::string(kFileKey) + baseName(name) + "\n";
             if (part > 0) {
@@ -303,7 +323,7 @@ bool writeArchiveReport(const std::string& path, const ArchiveRun& run,
     text += stringPrintf("\nFiles: %zu  Error frames: %llu\n", files.size(),
                          static_cast<unsigned long long>(errorFrames));
     text += kReportHashKey + formats::Sha256::hex(text.data(), text.size()) + "\n";
-    return replaceWithText(path, text, error);
+    return replaceFileWithText(path, text, error);
 }
 
 ArchiveVerification verifyArchiveReport(const std::string& path,
@@ -370,11 +390,15 @@ ArchiveVerification verifyArchiveReport(const std::string& path,
         } else if (!waveFileSha256(checked.name, whole, data, why)) {
             checked.result = VerifiedFile::Result::Mismatch;
             checked.detail = why;
-        } else if (data != stated) {
-            checked.result = VerifiedFile::Result::Mismatch;
-        } else if (!fileHash.empty() && whole != fileHash) {
-            checked.result = VerifiedFile::Result::Mismatch;
-            checked.detail = "the audio data is unchanged; the header differs";
+        } else {
+            checked.wholeHex = whole;
+            checked.dataHex = data;
+            if (data != stated) {
+                checked.result = VerifiedFile::Result::Mismatch;
+            } else if (!fileHash.empty() && whole != fileHash) {
+                checked.result = VerifiedFile::Result::Mismatch;
+                checked.detail = "the audio data is unchanged; the header differs";
+            }
         }
         ++v.files;
         if (checked.result != VerifiedFile::Result::Ok)

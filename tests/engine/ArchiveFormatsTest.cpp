@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 // FLAC archives as a user makes them and as other tools read them: the samples of the WAV
@@ -21,7 +22,7 @@ std::string readFile(const fs::path& path)
     return s.str();
 }
 
-class FlacArchive : public ::testing::Test {
+class ArchiveFormats : public ::testing::Test {
 protected:
     tarnvel::test::TempDir dir;
 
@@ -87,7 +88,7 @@ void makeTape(const std::string& path, int rate, int quantize, bool pairs)
     ASSERT_TRUE(c->addFault({350, 351, sim::FaultKind::Left}, error));
 }
 
-TEST_F(FlacArchive, DecodedFilesHoldTheSamplesOfTheWaveArchive)
+TEST_F(ArchiveFormats, DecodedFilesHoldTheSamplesOfTheWaveArchive)
 {
     const struct {
         const char* name;
@@ -148,7 +149,7 @@ TEST_F(FlacArchive, DecodedFilesHoldTheSamplesOfTheWaveArchive)
 
 // What a catalogue reads from the files; what a changed sample does; the float output refused
 // before the tape moves.
-TEST_F(FlacArchive, TagsTellTheTapesFactsAndDamageIsFoundWithoutTheReport)
+TEST_F(ArchiveFormats, TagsTellTheTapesFactsAndDamageIsFoundWithoutTheReport)
 {
     makeTape(dir.file("t.tvs"), 48000, 0, false);
     ASSERT_EQ(run("--drive sim:t.tvs archive t --flac --flac-level 8 --label 'Box 7, side A'"), 0)
@@ -217,6 +218,66 @@ TEST_F(FlacArchive, TagsTellTheTapesFactsAndDamageIsFoundWithoutTheReport)
     EXPECT_NE(err.find("float"), std::string::npos) << err;
     EXPECT_TRUE(filesOf("x", "").empty());
     EXPECT_EQ(run("--drive sim:t.tvs archive y --flac-level 3"), 2) << "needs --flac";
+}
+
+// The JSON of the demo tape's archive: valid by the schema in docs/, the facts of the report,
+// and checked by verify.
+TEST_F(ArchiveFormats, TheJsonOfAnArchiveFollowsItsSchemaAndIsVerified)
+{
+    ASSERT_EQ(run("sim demo demo.tvs"), 0) << err;
+    ASSERT_EQ(run("--drive sim:demo.tvs archive d --label 'Demo'"), 0) << err;
+    const std::string schema = TARNVEL_TEST_DATA "/../../docs/archive.schema.json";
+    const auto validate = [&](const std::string& file) {
+        return shell(
+            "python3 -c 'import json, jsonschema, sys; "
+            "jsonschema.validate(json.load(open(sys.argv[1])), json.load(open(sys.argv[2])))' " +
+            file + " '" + schema + "'");
+    };
+    if (shell("python3 -c 'import jsonschema'") != 0)
+        GTEST_SKIP() << "python3-jsonschema is not installed (tools/setup.sh)";
+    EXPECT_EQ(validate("d.json"), 0) << sh;
+
+    const nlohmann::json doc = nlohmann::json::parse(readFile(dir.path() / "d.json"));
+    EXPECT_EQ(doc["label"], "Demo");
+    EXPECT_EQ(doc["drive"]["product"], "DAT SIMULATOR");
+    const std::string report = readFile(dir.path() / "d.log");
+    std::size_t errorFrames = 0;
+    for (const auto& f : doc["files"]) {
+        const std::string name = f["name"];
+        EXPECT_NE(report.find("File: " + name + "\n"), std::string::npos) << name;
+        EXPECT_NE(report.find("  SHA-256 of the file: " + f["sha256"].get<std::string>() + "\n"),
+                  std::string::npos)
+            << name;
+        EXPECT_TRUE(f.contains("quality")) << name;
+        errorFrames += f["errorFrames"].size();
+    }
+    EXPECT_NE(report.find(" Error frames: " + std::to_string(errorFrames) + "\n"),
+              std::string::npos);
+    EXPECT_GT(errorFrames, 0u);
+    EXPECT_EQ(doc["files"][1]["date"], "2024-05-17T14:30:00");
+
+    // The schema is no formality: a file entry without its hash fails it.
+    nlohmann::json broken = doc;
+    broken["files"][0].erase("sha256");
+    std::ofstream(dir.path() / "broken.json") << broken.dump();
+    EXPECT_NE(validate("broken.json"), 0);
+
+    EXPECT_EQ(run("verify d.log"), 0) << out;
+    EXPECT_NE(out.find("OK       json d.json"), std::string::npos) << out;
+    // A hash edited in the JSON alone: the report is intact, the JSON is not.
+    nlohmann::json edited = doc;
+    std::string hash = edited["files"][1]["audioSha256"];
+    hash[0] = hash[0] == '0' ? '1' : '0';
+    edited["files"][1]["audioSha256"] = hash;
+    std::ofstream(dir.path() / "d.json", std::ios::trunc) << edited.dump(2);
+    EXPECT_EQ(run("verify d.log"), 1);
+    EXPECT_NE(out.find("OK       report d.log"), std::string::npos) << out;
+    EXPECT_NE(out.find("MISMATCH " +
+                       (dir.path() / doc["files"][1]["name"].get<std::string>()).string() +
+                       "  (JSON: its hashes in the JSON differ from the file)"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(run("verify d.json"), 1);
 }
 
 } // namespace
