@@ -174,25 +174,26 @@ std::size_t FlacFileWriter::write(const std::uint8_t* data, std::size_t bytes)
     while (frames > 0) {
         const std::size_t n = std::min(frames, kChunkFrames);
         const std::size_t count = n * channels;
-        for (std::size_t i = 0; i < count; ++i, data += bytesPerSample) {
-            switch (bytesPerSample) {
-            case 2:
-                samples_[i] = static_cast<std::int16_t>(data[0] | data[1] << 8);
-                break;
-            case 3:
-                samples_[i] =
-                    static_cast<std::int32_t>(static_cast<std::uint32_t>(data[0]) << 8 |
-                                              static_cast<std::uint32_t>(data[1]) << 16 |
-                                              static_cast<std::uint32_t>(data[2]) << 24) >>
-                    8;
-                break;
-            default:
-                samples_[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(data[0]) |
-                                                        static_cast<std::uint32_t>(data[1]) << 8 |
-                                                        static_cast<std::uint32_t>(data[2]) << 16 |
-                                                        static_cast<std::uint32_t>(data[3]) << 24);
-                break;
-            }
+        std::int32_t* out = samples_.data();
+        switch (bytesPerSample) {
+        case 2:
+            for (std::size_t i = 0; i < count; ++i, data += 2)
+                out[i] = static_cast<std::int16_t>(data[0] | data[1] << 8);
+            break;
+        case 3:
+            for (std::size_t i = 0; i < count; ++i, data += 3)
+                out[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(data[0]) << 8 |
+                                                   static_cast<std::uint32_t>(data[1]) << 16 |
+                                                   static_cast<std::uint32_t>(data[2]) << 24) >>
+                         8;
+            break;
+        default:
+            for (std::size_t i = 0; i < count; ++i, data += 4)
+                out[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(data[0]) |
+                                                   static_cast<std::uint32_t>(data[1]) << 8 |
+                                                   static_cast<std::uint32_t>(data[2]) << 16 |
+                                                   static_cast<std::uint32_t>(data[3]) << 24);
+            break;
         }
         errno = 0;
         if (!encoder_->process_interleaved(samples_.data(), static_cast<unsigned>(n))) {
