@@ -24,14 +24,49 @@ namespace {
 // Samples handed to the encoder per call: bounds the conversion buffer.
 constexpr std::size_t kChunkFrames = 4096;
 
+// Vorbis comments are UTF-8: a byte that does not belong to a valid sequence (a label typed in
+// another encoding) becomes '?', instead of the file being refused.
+std::string validUtf8(const std::string& s)
+{
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        std::size_t n = c < 0x80           ? 1
+                        : (c >> 5) == 0x6  ? 2
+                        : (c >> 4) == 0xE  ? 3
+                        : (c >> 3) == 0x1E ? 4
+                                           : 0;
+        bool ok = n > 0 && i + n <= s.size();
+        for (std::size_t k = 1; ok && k < n; ++k)
+            ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
+        if (ok && n > 1) {
+            // Overlong forms, surrogates and values above U+10FFFF are not UTF-8 either.
+            std::uint32_t v = c & (0x7F >> n);
+            for (std::size_t k = 1; k < n; ++k)
+                v = v << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+            static constexpr std::uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+            ok = v >= kMin[n] && v <= 0x10FFFF && (v < 0xD800 || v > 0xDFFF);
+        }
+        if (!ok) {
+            out += '?';
+            ++i;
+            continue;
+        }
+        out.append(s, i, n);
+        i += n;
+    }
+    return out;
+}
+
 bool setComments(FLAC__StreamMetadata* block, const FlacTags& tags)
 {
     if (!FLAC__metadata_object_vorbiscomment_resize_comments(block, 0))
         return false;
     for (const auto& [field, value] : tags) {
         FLAC__StreamMetadata_VorbisComment_Entry entry{};
-        if (!FLAC__metadata_object_vorbiscomment_entry_from_name_value_pair(&entry, field.c_str(),
-                                                                            value.c_str()))
+        if (!FLAC__metadata_object_vorbiscomment_entry_from_name_value_pair(
+                &entry, field.c_str(), validUtf8(value).c_str()))
             return false; // a field name FLAC does not allow: ours are fixed ones
         if (!FLAC__metadata_object_vorbiscomment_append_comment(block, entry, false)) {
             std::free(entry.entry);
@@ -133,8 +168,8 @@ bool FlacFileWriter::create()
     bool ok = e->set_channels(format_.channels) && e->set_bits_per_sample(format_.bitsPerSample) &&
               e->set_sample_rate(format_.samplesPerSec) && e->set_compression_level(level_);
     for (const auto& [field, value] : tags_)
-        ok = ok && e->comments.append_comment(
-                       FLAC::Metadata::VorbisComment::Entry(field.c_str(), value.c_str()));
+        ok = ok && e->comments.append_comment(FLAC::Metadata::VorbisComment::Entry(
+                       field.c_str(), validUtf8(value).c_str()));
     FLAC::Metadata::Prototype* blocks[] = {&e->comments, &e->padding};
     ok = ok && e->set_metadata(blocks, 2);
     if (!ok) {

@@ -40,14 +40,15 @@ TEST(FlacFileWriter, DecodesToTheSamplesWrittenWithTheFinalComments)
             FlacFileWriter w(sink);
             w.setFileName(name);
             w.setFormat(f);
-            w.setTags({{"TRACKNUMBER", "1"}, {"DAT_ERRORS", "L 0, R 0, ABS 0"}});
+            // A label typed in another encoding is no reason to refuse the file.
+            w.setTags({{"TRACKNUMBER", "1"}, {"DESCRIPTION", "Caf\xe9 \xc3\xa9"}});
             ASSERT_TRUE(w.create());
             // Pieces of any whole-frame size.
             ASSERT_EQ(w.write(samples.data(), f.blockAlign * 7), f.blockAlign * 7u);
             const std::size_t rest = samples.size() - f.blockAlign * 7;
             ASSERT_EQ(w.write(samples.data() + f.blockAlign * 7, rest), rest);
             w.setTags({{"TRACKNUMBER", "1"},
-                       {"DESCRIPTION", std::string(c.commentBytes, 'x')},
+                       {"DESCRIPTION", std::string(c.commentBytes - 1, 'x') + "\xff"},
                        {"DAT_ERRORS", "L 2, R 0, ABS 0"}});
             ASSERT_TRUE(w.finish(false));
         }
@@ -61,9 +62,21 @@ TEST(FlacFileWriter, DecodesToTheSamplesWrittenWithTheFinalComments)
         EXPECT_EQ(r.format, f);
         EXPECT_TRUE(decoded == samples);
         FlacTags tags;
+        if (c.bits == 16) { // the first comments: check them before the final ones are set
+            CollectingMessageSink s2;
+            FlacFileWriter first(s2);
+            first.setFileName(dir.file("first.flac"));
+            first.setFormat(f);
+            first.setTags({{"DESCRIPTION", "Caf\xe9 \xc3\xa9"}});
+            ASSERT_TRUE(first.create());
+            ASSERT_TRUE(first.finish(false));
+            ASSERT_TRUE(readFlacTags(dir.file("first.flac"), tags));
+            ASSERT_EQ(tags.size(), 1u);
+            EXPECT_EQ(tags[0].second, "Caf? \xc3\xa9");
+        }
         ASSERT_TRUE(readFlacTags(name, tags));
         ASSERT_EQ(tags.size(), 3u);
-        EXPECT_EQ(tags[1].second.size(), c.commentBytes);
+        EXPECT_EQ(tags[1].second, std::string(c.commentBytes - 1, 'x') + "?");
         EXPECT_EQ(tags[2].second, "L 2, R 0, ABS 0");
     }
 }
