@@ -92,7 +92,10 @@ json fileOf(const WrittenFile& f, const std::vector<FileHashes>& parts,
     j["bitsPerSample"] = f.format.bitsPerSample;
     j["sampleFormat"] = f.format.isFloat() ? "float" : "integer";
     j["channels"] = f.format.channels;
-    j["tape"] = {{"sampleRate", f.tapeRate}, {"bits", f.tapeBits}, {"longPlay", f.tapeBits == 12}};
+    j["tape"] = {{"sampleRate", f.tapeRate},
+                 {"bits", f.tapeBits},
+                 {"longPlay", f.tapeBits == 12},
+                 {"emphasis", f.tapeEmphasis}};
     j["emphasis"] = f.emphasis;
     j["copy"] = {{"bits", f.copyBits}, {"text", f.copyText}};
     j["date"] = dateOf(f.datePack);

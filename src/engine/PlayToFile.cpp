@@ -136,7 +136,7 @@ std::vector<std::uint8_t> bextOf(const WrittenFile& f, const std::string& label,
     std::string source = drive.empty() ? std::string("DAT") : drive;
     if (f.tapeBits == 12)
         source += " long play";
-    if (f.emphasis)
+    if (f.tapeEmphasis)
         source += " with emphasis";
     b.codingHistory =
         stringPrintf("A=PCM,F=%d,W=%d,M=stereo,T=%s\r\n", f.tapeRate, f.tapeBits, source.c_str()) +
@@ -434,6 +434,7 @@ bool PlayToFile::openWave(const std::string& name, const dat::TapePosition& pos,
     current_.format = f;
     current_.tapeRate = tape.rate;
     current_.tapeBits = tape.longPlay ? 12 : tape.bits;
+    current_.tapeEmphasis = tape.emphasis;
     std::string when = app::absText(pos);
     if (preReadNumber > 0)
         when = stringPrintf("%s <0.%dsec", when.c_str(), request_.preReadTenths);

@@ -60,6 +60,7 @@ struct WrittenFile {
     formats::WaveFormat format; // the samples in the file
     int tapeRate = 48000;       // as the tape holds them
     int tapeBits = 16;          // 12 for long play
+    bool tapeEmphasis = false;  // the tape is emphasised (the file may have been de-emphasised)
     std::uint8_t copyBits = 0;
     std::uint32_t frames = 0;
     int seconds = 0;
