@@ -95,10 +95,11 @@ TEST_F(ArchiveFormats, DecodedFilesHoldTheSamplesOfTheWaveArchive)
         int rate;
         int quantize;
         bool pairs;
-        const char* settings;
-        const char* format; // DAT_FORMAT
+        const char* settings; // before the command: --set ...; after it: archive options
+        const char* format;   // DAT_FORMAT
     } cases[] = {
         {"48k", 48000, 0, false, "", "48000/16"},
+        {"preread", 48000, 0, false, "archive --preread 3", "48000/16"},
         {"44k", 44100, 0, false, "", "44100/16"},
         {"32k", 32000, 0, false, "", "32000/16"},
         {"lp", 32000, 1, false, "", "32000/12"},
@@ -113,9 +114,13 @@ TEST_F(ArchiveFormats, DecodedFilesHoldTheSamplesOfTheWaveArchive)
         SCOPED_TRACE(c.name);
         const std::string tape = std::string(c.name) + ".tvs";
         makeTape(dir.file(tape), c.rate, c.quantize, c.pairs);
-        const std::string common = "--drive sim:" + tape + " " + c.settings + " archive ";
-        ASSERT_EQ(run(common + c.name + "w --no-qc"), 0) << err;
-        ASSERT_EQ(run(common + c.name + "f --flac --no-qc"), 0) << err;
+        const std::string settings = c.settings;
+        const bool after = settings.rfind("archive ", 0) == 0;
+        const std::string common =
+            "--drive sim:" + tape + " " + (after ? "" : settings) + " archive ";
+        const std::string options = after ? settings.substr(8) : "";
+        ASSERT_EQ(run(common + c.name + "w --no-qc " + options), 0) << err;
+        ASSERT_EQ(run(common + c.name + "f --flac --no-qc " + options), 0) << err;
         const auto waves = filesOf(std::string(c.name) + "w", ".WAV");
         const auto flacs = filesOf(std::string(c.name) + "f", ".flac");
         ASSERT_EQ(waves.size(), 2u);
