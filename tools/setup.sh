@@ -19,8 +19,9 @@ packages=(
   # Quality-control page of an archive: loudness and true peak, the spectrogram's FFT, the
   # pictures; ffmpeg as an independent loudness meter and Chromium to load the page in tests.
   libebur128-dev libfftw3-dev libcairo2-dev ffmpeg chromium
-  # The shelf's state file (JSON).
-  nlohmann-json3-dev
+  # Archive formats and the shelf's state file: FLAC through libFLAC++, the JSON metadata through nlohmann-json; the
+  # flac/metaflac tools and a JSON Schema validator check the output in tests.
+  libflac++-dev flac nlohmann-json3-dev python3-jsonschema
 )
 
 missing=()

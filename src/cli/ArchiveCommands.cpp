@@ -6,10 +6,12 @@
 #include "cli/CliSupport.h"
 #include "cli/DeckSession.h"
 #include "cli/QcCommands.h"
+#include "engine/ArchiveJson.h"
 #include "engine/ArchiveReport.h"
 #include "engine/EngineMessages.h"
 #include "engine/LinkPeerSender.h"
 #include "engine/PlayToFile.h"
+#include "formats/FlacFileWriter.h"
 #include "formats/PosixIo.h"
 #include "formats/StringPrintf.h"
 #include "qc/QualityCheck.h"
@@ -22,8 +24,10 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // The archivist's commands: a tape to WAV files with their cue list and a verifiable report,
@@ -78,6 +82,19 @@ std::string outcomeOf(const DeckSession& s, const engine::PlayToFile& ptf)
         return "stopped by an error: " + why;
     }
     }
+}
+
+// The quality check's figures as the JSON carries them.
+engine::FileQuality qualityOf(const qc::AudioFigures& f)
+{
+    engine::FileQuality q;
+    if (f.loudness > qc::kFloorDb)
+        q.loudness = f.loudness;
+    q.loudnessRange = f.loudnessRange;
+    for (const qc::ChannelFigures& c : f.channels)
+        q.channels.push_back({c.samplePeak, c.truePeak, c.dcOffset, c.clippedSamples, c.clipRuns});
+    q.silences = f.silenceCount;
+    return q;
 }
 
 // The null device, paced in real time or as fast as the run goes.
@@ -218,12 +235,13 @@ int exitOf(int code)
 int archive(const CliContext& ctx, const ArchiveOptions& opt, ArchiveFigures* figures)
 {
     // The names first: nothing moves when an output cannot be written.
-    const OutputName names = outputName(opt.base, {".WAV", ".TVC", ".log"});
+    const OutputName names = outputName(opt.base, {".WAV", ".flac", ".TVC", ".log", ".json"});
     if (names.absolute.empty())
         return 1;
     const std::string& base = names.absolute;
     const std::string reportName = base + ".log";
-    if (!opt.noReport && !mayReplace(ctx, names.given + ".log"))
+    if (!opt.noReport &&
+        (!mayReplace(ctx, names.given + ".log") || !mayReplace(ctx, names.given + ".json")))
         return 1;
     if (!opt.noQc && !mayReplace(ctx, names.given + ".html"))
         return 1;
@@ -234,6 +252,9 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt, ArchiveFigures* fi
     app::Settings probe;
     if (!loadRunSettings(ctx, probe, exitCode))
         return exitCode;
+    if (opt.flac)
+        if (const std::string why = engine::PlayToFile::flacRefusal(probe); !why.empty())
+            return failWith(why);
     if (!s.open(audioOf(opt.withSound, probe), exitCode))
         return exitOf(exitCode);
     if (!opt.fromHere) {
@@ -253,6 +274,8 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt, ArchiveFigures* fi
     r.retries = opt.retries;
     engine::PlayToFile ptf(*s.deck, s.settings);
     ptf.setBroadcastWave(opt.bwf);
+    ptf.setFlac(opt.flac, opt.flacLevel);
+    ptf.setLabel(opt.label);
     const std::string started = localTime();
     const auto t0 = std::chrono::steady_clock::now();
     const RunResult result = runToFile(s, ptf, r, opt.liveLead);
@@ -306,11 +329,14 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt, ArchiveFigures* fi
         return rc;
 
     engine::ArchiveRun run;
-    run.program = "Tarnvel 0.1.0";
+    run.program = engine::PlayToFile::programName();
     const scsi::ScsiDeviceEntry e = s.deck->drive()->getDevice(s.deck->driveIndex());
     run.drive =
         stringPrintf("[%d:%d] %s %s %s", e.hostAdapter, e.target, trimmed(e.vendorText()).c_str(),
                      trimmed(e.productText()).c_str(), trimmed(e.revisionText()).c_str());
+    run.driveVendor = trimmed(e.vendorText());
+    run.driveProduct = trimmed(e.productText());
+    run.driveFirmware = trimmed(e.revisionText());
     const app::Settings& st = s.settings;
     run.settings = {
         {"EnableErrorMute", std::to_string(st.EnableErrorMute)},
@@ -351,18 +377,26 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt, ArchiveFigures* fi
                    std::chrono::duration<double>(std::chrono::steady_clock::now() - q0).count())
             << "\n";
     }
-    for (std::size_t i = 0; i < summary.files.size(); ++i)
-        run.fileNotes.push_back(qc::reportLines(
-            summary.files[i],
-            i < analyses.size() && analyses[i].ok ? &analyses[i].figures : nullptr));
+    for (std::size_t i = 0; i < summary.files.size(); ++i) {
+        const qc::AudioFigures* figures =
+            i < analyses.size() && analyses[i].ok ? &analyses[i].figures : nullptr;
+        run.fileNotes.push_back(qc::reportLines(summary.files[i], figures));
+        run.fileQuality.push_back(figures ? std::optional(qualityOf(*figures)) : std::nullopt);
+    }
 
     std::string error;
     if (!opt.noReport) {
-        if (!engine::writeArchiveReport(reportName, run, ptf.writtenFiles(), error)) {
+        std::vector<std::vector<engine::FileHashes>> hashes;
+        if (!engine::writeArchiveReport(reportName, run, ptf.writtenFiles(), hashes, error)) {
             std::cerr << printable(error) << "\n";
             return rc != 0 ? rc : 1;
         }
         std::cout << "Report " << reportName << "\n";
+        if (!engine::writeArchiveJson(base + ".json", run, ptf.writtenFiles(), hashes, error)) {
+            std::cerr << printable(error) << "\n";
+            return rc != 0 ? rc : 1;
+        }
+        std::cout << "Metadata " << base << ".json\n";
         if (figures != nullptr)
             figures->report = reportName;
     }
@@ -442,6 +476,38 @@ int copyToPeer(const CliContext& ctx, bool image, bool fromHere)
     return rc;
 }
 
+// A FLAC file on its own: libFLAC decodes it and checks the audio against the MD5 it carries,
+// so damage is found without the report.
+bool verifyFlacFile(const std::string& path)
+{
+    const formats::FlacReadResult r = formats::readFlacFile(path, {});
+    const char* word = !r.ok ? "MISMATCH" : r.md5Checked ? "OK      " : "NO MD5  ";
+    std::string detail = r.error;
+    if (r.ok && !r.md5Checked)
+        detail = "the file carries no MD5 of its audio: it decodes, but cannot be checked";
+    std::cout << word << " " << printable(path)
+              << (detail.empty() ? "" : "  (" + printable(detail) + ")") << "\n";
+    return r.ok && r.md5Checked;
+}
+
+int verifyJson(const std::string& path,
+               const std::map<std::string, std::pair<std::string, std::string>>& hashed)
+{
+    std::string error;
+    const engine::JsonVerification v = engine::verifyArchiveJson(
+        path, hashed,
+        [](const std::string& file, const std::string& why) {
+            std::cout << "MISMATCH " << printable(file) << "  (JSON: " << printable(why) << ")\n";
+        },
+        error);
+    if (!v.readable) {
+        std::cout << "EDITED   json " << printable(path) << "  (" << printable(error) << ")\n";
+        return 1;
+    }
+    std::cout << (v.allGood() ? "OK       json " : "MISMATCH json ") << printable(path) << "\n";
+    return v.allGood() ? 0 : 1;
+}
+
 } // namespace
 
 int verify(const std::string& report)
@@ -453,10 +519,13 @@ int verify(const std::string& report)
         return failWith(printable(report) + ": " + failure.text(), 1);
     ::close(fd);
     std::string error;
+    std::map<std::string, std::pair<std::string, std::string>> hashed;
     // Each file as it is checked: a long archive shows its progress.
     const engine::ArchiveVerification v = engine::verifyArchiveReport(
         report,
-        [](const engine::VerifiedFile& f) {
+        [&hashed](const engine::VerifiedFile& f) {
+            if (!f.wholeHex.empty())
+                hashed[baseName(f.name)] = {f.wholeHex, f.dataHex};
             const char* word = f.result == engine::VerifiedFile::Result::Ok        ? "OK      "
                                : f.result == engine::VerifiedFile::Result::Missing ? "MISSING "
                                                                                    : "MISMATCH";
@@ -469,8 +538,44 @@ int verify(const std::string& report)
         return failWith(printable(error), 1);
     std::cout << (v.reportIntact ? "OK       report " : "EDITED   report ") << printable(report)
               << "\n";
-    return v.allGood() ? 0 : 1;
+    // The JSON beside the report states the same hashes: checked against the files too.
+    std::string json = report;
+    if (json.size() > 4 && strcasecmp(json.c_str() + json.size() - 4, ".log") == 0)
+        json.replace(json.size() - 4, 4, ".json");
+    struct stat st {};
+    if (json == report || ::lstat(json.c_str(), &st) != 0)
+        return v.allGood() ? 0 : 1;
+    return verifyJson(json, hashed) == 0 && v.allGood() ? 0 : 1;
 }
+
+namespace {
+
+int verify(const std::vector<std::string>& names)
+{
+    int rc = 0;
+    for (const std::string& name : names) {
+        if (formats::hasFlacExtension(name)) {
+            formats::OpenFailure failure;
+            const int fd = formats::openRegularFile(name, O_RDONLY, failure);
+            if (fd < 0) {
+                failWith(printable(name) + ": " + failure.text(), 1);
+                rc = 1;
+                continue;
+            }
+            ::close(fd);
+            if (!verifyFlacFile(name))
+                rc = 1;
+        } else if (name.size() > 5 && strcasecmp(name.c_str() + name.size() - 5, ".json") == 0) {
+            if (verifyJson(name, {}) != 0)
+                rc = 1;
+        } else if (verify(name) != 0) {
+            rc = 1;
+        }
+    }
+    return rc;
+}
+
+} // namespace
 
 void addArchiveCommands(CLI::App& app, CliContext& ctx)
 {
@@ -500,7 +605,20 @@ void addArchiveCommands(CLI::App& app, CliContext& ctx)
         ->check(between(0, 5));
     archiveCmd->add_flag("--with-sound", a->withSound, "Play through the sound output meanwhile");
     archiveCmd->add_flag("--from-here", a->fromHere, "Start where the tape stands (no rewind)");
-    archiveCmd->add_flag("--bwf", a->bwf, "Write Broadcast Wave files (a bext chunk)");
+    auto* bwf = archiveCmd->add_flag(
+        "--bwf", a->bwf, "Write Broadcast Wave files (a bext chunk with the coding history)");
+    auto* flac =
+        archiveCmd
+            ->add_flag(
+                "--flac", a->flac,
+                "Write FLAC files (BASE01.flac, ...) with the tape's facts as tags instead of "
+                "WAV files")
+            ->excludes(bwf);
+    archiveCmd
+        ->add_option("--flac-level", a->flacLevel,
+                     "FLAC compression level, 0 (fastest) to 8 (smallest); default 5")
+        ->check(between(0, 8))
+        ->needs(flac);
     archiveCmd->add_flag("--no-report", a->noReport, "Write no BASE.log report");
     archiveCmd->add_flag("--no-qc", a->noQc,
                          "Write no quality-control page BASE.html (and no figures in the report)");
@@ -545,10 +663,11 @@ void addArchiveCommands(CLI::App& app, CliContext& ctx)
     peer->callback(
         [&ctx, byImage, peerFromHere] { ctx.exitCode = copyToPeer(ctx, *byImage, *peerFromHere); });
 
-    auto report = std::make_shared<std::string>();
-    auto* v = app.add_subcommand("verify", "Check an archive against its report: every file's "
-                                           "SHA-256 and the report's own");
-    v->add_option("REPORT", *report, "The BASE.log of an archive")->required();
+    auto report = std::make_shared<std::vector<std::string>>();
+    auto* v = app.add_subcommand(
+        "verify", "Check an archive against its report (every file's SHA-256, a FLAC file's "
+                  "MD5, the JSON's hashes and the report's own), or FLAC files by their MD5");
+    v->add_option("REPORT", *report, "The BASE.log of an archive, or .flac files")->required();
     v->callback([&ctx, report] { ctx.exitCode = verify(*report); });
 }
 

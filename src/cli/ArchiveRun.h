@@ -22,6 +22,8 @@ struct ArchiveOptions {
     bool noQc = false;
     std::string label;
     int retries = 0; // re-reading passes over a bad stretch (0: none)
+    bool flac = false;
+    int flacLevel = 5; // libFLAC's default
     // Put before the live line's own text (which tape of a shelf, ...); called on the main
     // thread while the run goes on.
     std::function<std::string()> liveLead;

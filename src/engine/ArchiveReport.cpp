@@ -1,5 +1,6 @@
 #include "engine/ArchiveReport.h"
 
+#include "formats/FlacFileWriter.h"
 #include "formats/PosixIo.h"
 #include "formats/Sha256.h"
 #include "formats/StringPrintf.h"
@@ -56,7 +57,7 @@ std::string folderOf(const std::string& path)
 }
 
 // Writes `text` to a new file beside `path` and moves it over `path`.
-bool replaceWithText(const std::string& path, const std::string& text, std::string& error)
+bool replaceFileWithText(const std::string& path, const std::string& text, std::string& error)
 {
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
@@ -125,9 +126,60 @@ bool nextLine(std::FILE* f, formats::Sha256& running, formats::Sha256& before, s
 
 } // namespace
 
+namespace {
+
+// A FLAC file: its bytes, and the audio it decodes to in the layout of a WAV file's data (so
+// that it hashes as the WAV archive of the same tape does); libFLAC checks the audio against
+// the MD5 the file carries on the way.
+bool flacFileSha256(const std::string& path, std::string& wholeHex, std::string& dataHex,
+                    std::string& error)
+{
+    formats::Sha256 data;
+    const formats::FlacReadResult r = formats::readFlacFile(
+        path, [&](const std::uint8_t* bytes, std::size_t n) { data.update(bytes, n); });
+    if (!r.ok) {
+        error = r.error;
+        return false;
+    }
+    formats::OpenFailure failure;
+    const int fd = formats::openRegularFile(path, O_RDONLY, failure);
+    if (fd < 0) {
+        error = failure.text();
+        return false;
+    }
+    formats::Sha256 whole;
+    std::vector<std::uint8_t> buffer(kHashChunk);
+    for (off_t at = 0;;) {
+        errno = 0;
+        const std::size_t n = formats::preadAll(fd, buffer.data(), buffer.size(), at);
+        if (n < buffer.size() && errno != 0) {
+            error = std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+        whole.update(buffer.data(), n);
+        at += static_cast<off_t>(n);
+        if (n < buffer.size())
+            break;
+    }
+    ::close(fd);
+    wholeHex = whole.finishHex();
+    dataHex = data.finishHex();
+    return true;
+}
+
+} // namespace
+
+bool replaceWithText(const std::string& path, const std::string& text, std::string& error)
+{
+    return replaceFileWithText(path, text, error);
+}
+
 bool waveFileSha256(const std::string& path, std::string& wholeHex, std::string& dataHex,
                     std::string& error)
 {
+    if (formats::hasFlacExtension(path))
+        return flacFileSha256(path, wholeHex, dataHex, error);
     formats::WaveFileReader reader;
     if (!reader.readHeader(path)) {
         error = reader.errorText();
@@ -184,6 +236,15 @@ bool waveFileSha256(const std::string& path, std::string& wholeHex, std::string&
 bool writeArchiveReport(const std::string& path, const ArchiveRun& run,
                         const std::vector<WrittenFile>& files, std::string& error)
 {
+    std::vector<std::vector<FileHashes>> hashes;
+    return writeArchiveReport(path, run, files, hashes, error);
+}
+
+bool writeArchiveReport(const std::string& path, const ArchiveRun& run,
+                        const std::vector<WrittenFile>& files,
+                        std::vector<std::vector<FileHashes>>& hashes, std::string& error)
+{
+    hashes.assign(files.size(), {});
     std::string text = std::string(kTitle) + "\n";
     if (!run.label.empty()) {
         std::string label = run.label;
@@ -214,6 +275,12 @@ bool writeArchiveReport(const std::string& path, const ArchiveRun& run,
             if (!waveFileSha256(name, whole, data, error)) {
                 error = name + ": " + error;
                 return false;
+            }
+            {
+                struct stat st {};
+                const std::uint64_t size =
+                    ::stat(name.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+                hashes[index].push_back({name, size, whole, data});
             }
             text += "\n" + std::string(kFileKey) + baseName(name) + "\n";
             if (part > 0) {
@@ -259,7 +326,7 @@ bool writeArchiveReport(const std::string& path, const ArchiveRun& run,
     text += stringPrintf("\nFiles: %zu  Error frames: %llu\n", files.size(),
                          static_cast<unsigned long long>(errorFrames));
     text += kReportHashKey + formats::Sha256::hex(text.data(), text.size()) + "\n";
-    return replaceWithText(path, text, error);
+    return replaceFileWithText(path, text, error);
 }
 
 ArchiveVerification verifyArchiveReport(const std::string& path,
@@ -326,11 +393,15 @@ ArchiveVerification verifyArchiveReport(const std::string& path,
         } else if (!waveFileSha256(checked.name, whole, data, why)) {
             checked.result = VerifiedFile::Result::Mismatch;
             checked.detail = why;
-        } else if (data != stated) {
-            checked.result = VerifiedFile::Result::Mismatch;
-        } else if (!fileHash.empty() && whole != fileHash) {
-            checked.result = VerifiedFile::Result::Mismatch;
-            checked.detail = "the audio data is unchanged; the header differs";
+        } else {
+            checked.wholeHex = whole;
+            checked.dataHex = data;
+            if (data != stated) {
+                checked.result = VerifiedFile::Result::Mismatch;
+            } else if (!fileHash.empty() && whole != fileHash) {
+                checked.result = VerifiedFile::Result::Mismatch;
+                checked.detail = "the audio data is unchanged; the header differs";
+            }
         }
         ++v.files;
         if (checked.result != VerifiedFile::Result::Ok)

@@ -3,6 +3,7 @@
 #include "engine/PlayToFile.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,9 +15,25 @@
 // storage is checked where it now lies.
 namespace tarnvel::engine {
 
+// The quality check's figures of one file, for the JSON.
+struct FileQuality {
+    std::optional<double> loudness; // integrated, LUFS; none when nothing passed the gate
+    double loudnessRange = 0;       // LU
+    struct Channel {
+        double samplePeak = 0; // 1.0 = full scale
+        double truePeak = 0;
+        double dcOffset = 0;
+        std::uint64_t clippedSamples = 0;
+        std::uint32_t clipRuns = 0;
+    };
+    std::vector<Channel> channels;
+    std::uint32_t silences = 0; // stretches of digital silence
+};
+
 struct ArchiveRun {
     std::string program;                                       // "Tarnvel 0.1.0"
     std::string drive;                                         // "[0:3] TARNVEL DAT SIMULATOR 1.00"
+    std::string driveVendor, driveProduct, driveFirmware;      // from the inquiry
     std::vector<std::pair<std::string, std::string>> settings; // that shape the audio
     std::string started;                                       // local time "2026-12-10 15:56:22"
     std::string ended;
@@ -27,10 +44,22 @@ struct ArchiveRun {
     // and figures); may be shorter than the list of files.
     std::vector<std::vector<std::string>> fileNotes;
     int retries = 0;     // re-reading passes over a bad stretch: each file then says its own
+    // The quality check's figures, in the order of the files (for the JSON); may be shorter.
+    std::vector<std::optional<FileQuality>> fileQuality;
+};
+
+// The hashes of one file written (a part of a split series is a file of its own).
+struct FileHashes {
+    std::string name; // as written
+    std::uint64_t size = 0;
+    std::string wholeHex; // SHA-256 of the file
+    std::string dataHex;  // SHA-256 of the audio data (a FLAC file's: decoded, as WAV data)
 };
 
 // The SHA-256 of a WAV file as a whole and of its samples (its "data" chunk payload), in one
-// pass over the file.
+// pass over the file. For a FLAC file (".flac"): of the file and of the audio it decodes to,
+// laid out as a WAV file's data (the hash of its WAV twin); a decoded audio that differs from
+// the file's MD5 is an error.
 bool waveFileSha256(const std::string& path, std::string& wholeHex, std::string& dataHex,
                     std::string& error);
 
@@ -39,11 +68,19 @@ bool waveFileSha256(const std::string& path, std::string& wholeHex, std::string&
 // or a file's hash cannot be made (an existing `path` that is not a regular file included).
 bool writeArchiveReport(const std::string& path, const ArchiveRun& run,
                         const std::vector<WrittenFile>& files, std::string& error);
+// The same, giving the hashes it made: per file, its parts in order.
+bool writeArchiveReport(const std::string& path, const ArchiveRun& run,
+                        const std::vector<WrittenFile>& files,
+                        std::vector<std::vector<FileHashes>>& hashes, std::string& error);
+
+// Writes a file under a temporary name beside `path` and moves it over `path` once complete.
+bool replaceWithText(const std::string& path, const std::string& text, std::string& error);
 
 struct VerifiedFile {
     enum class Result { Ok, Mismatch, Missing } result = Result::Ok;
     std::string name; // the file checked: beside the report
     std::string detail;
+    std::string wholeHex, dataHex; // what the file hashes to now, when it could be read
 };
 
 struct ArchiveVerification {

@@ -5,6 +5,7 @@
 #include "engine/ExtendedFormat.h"
 #include "engine/Rereader.h"
 #include "formats/BroadcastWave.h"
+#include "formats/FlacFileWriter.h"
 #include "formats/PosixIo.h"
 #include "formats/StringPrintf.h"
 
@@ -107,21 +108,74 @@ std::string programText(const dat::TapePosition& pos, int preReadNumber, bool vi
     return "--";
 }
 
-// The Broadcast Wave description of a file: where it came from and how well it read.
-std::vector<std::uint8_t> bextOf(const WrittenFile& f, const formats::WaveFormat& out,
-                                 const TapeFormat& tape)
+// The tape as the files' metadata names it: "48000/16", "32000/12" for long play.
+std::string tapeFormatTag(const WrittenFile& f)
+{
+    return stringPrintf("%d/%d", f.tapeRate, f.tapeBits);
+}
+
+// The Broadcast Wave description of a file: where it came from and how well it read. The
+// coding history has a row for the drive that played the tape and one for this program's
+// transfer, each with the audio as it left that stage.
+std::vector<std::uint8_t> bextOf(const WrittenFile& f, const std::string& label,
+                                 const std::string& drive)
 {
     formats::BextInfo b;
-    b.description = stringPrintf("DAT transfer, PNo %s, error frames L %u R %u ABS %u",
-                                 f.programText.c_str(), f.errorsLeft, f.errorsRight, f.errorsAbs);
+    const std::string counts =
+        stringPrintf("PNo %s, error frames L %u R %u ABS %u", f.programText.c_str(), f.errorsLeft,
+                     f.errorsRight, f.errorsAbs);
+    b.description =
+        label.empty() ? "DAT transfer, " + counts : "DAT transfer of " + label + ", " + counts;
+    if (b.description.size() > 256) // the label gives way: the counts stay whole
+        b.description = "DAT transfer of " +
+                        label.substr(0, 256 - counts.size() - std::strlen("DAT transfer of , ")) +
+                        ", " + counts;
     b.originator = "Tarnvel";
     int seconds = 0;
     if (formats::bextDateOfPack(f.datePack, b.date, b.time, seconds))
-        b.timeReference = static_cast<std::uint64_t>(seconds) * out.samplesPerSec;
+        b.timeReference = static_cast<std::uint64_t>(seconds) * f.format.samplesPerSec;
+    std::string source = drive.empty() ? std::string("DAT") : drive;
+    if (f.tapeBits == 12)
+        source += " long play";
+    if (f.tapeEmphasis)
+        source += " with emphasis";
     b.codingHistory =
-        stringPrintf("A=PCM,F=%d,W=%d,M=stereo,T=DAT%s%s\r\n", tape.rate, tape.bits,
-                     tape.longPlay ? " long play" : "", tape.emphasis ? " with emphasis" : "");
+        stringPrintf("A=PCM,F=%d,W=%d,M=stereo,T=%s\r\n", f.tapeRate, f.tapeBits, source.c_str()) +
+        stringPrintf("A=PCM,F=%u,W=%u,M=stereo,T=%s\r\n", f.format.samplesPerSec,
+                     f.format.bitsPerSample, PlayToFile::programName().c_str());
     return formats::bextChunkBody(b);
+}
+
+// "1998-05-17T14:30:00" from a date pack; empty without a date.
+std::string isoDate(const std::array<std::uint8_t, dat::kPackBytes>& pack)
+{
+    std::string date;
+    std::string time;
+    int seconds = 0;
+    if (!formats::bextDateOfPack(pack, date, time, seconds))
+        return {};
+    return date + "T" + time;
+}
+
+// The Vorbis comments of a FLAC file.
+formats::FlacTags flacTagsOf(const WrittenFile& f, const std::string& label)
+{
+    formats::FlacTags t;
+    t.emplace_back("TRACKNUMBER", f.programText);
+    if (const std::string date = isoDate(f.datePack); !date.empty())
+        t.emplace_back("DATE", date);
+    if (!label.empty())
+        t.emplace_back("DESCRIPTION", label);
+    t.emplace_back("DAT_ABS_START", trimmed(f.startAbs.substr(0, f.startAbs.find(" <"))));
+    if (!f.endAbs.empty())
+        t.emplace_back("DAT_ABS_END", trimmed(f.endAbs));
+    t.emplace_back("DAT_FORMAT", tapeFormatTag(f));
+    t.emplace_back("DAT_EMPHASIS", f.emphasis ? "yes" : "no");
+    t.emplace_back("DAT_COPY", f.copyText);
+    t.emplace_back("DAT_ERRORS",
+                   stringPrintf("L %u, R %u, ABS %u", f.errorsLeft, f.errorsRight, f.errorsAbs));
+    t.emplace_back("ENCODER", PlayToFile::programName());
+    return t;
 }
 
 } // namespace
@@ -184,6 +238,30 @@ int PlayToFile::fileSeconds(std::uint32_t frames, const TapeFormat& format)
     if (format.rate > 48000 || format.bits == 24)
         f /= 2;
     return static_cast<int>((f * 3 + 50) / 100);
+}
+
+std::string PlayToFile::programName()
+{
+    return "Tarnvel " TARNVEL_VERSION;
+}
+
+std::string PlayToFile::flacRefusal(const app::Settings& settings)
+{
+    // 24-bit tapes go out as float with this setting; FLAC holds integers only.
+    if (settings.ExtendedFormatMode != 0 && settings.ExtendedFormatBitLen < 0)
+        return "FLAC files hold integer samples: the float output (ExtendedFormatBitLen=-32) "
+               "cannot be archived as FLAC. Archive as WAV, or set ExtendedFormatBitLen to 24 "
+               "or 32.";
+    return {};
+}
+
+void PlayToFile::describe()
+{
+    if (auto* flac = dynamic_cast<formats::FlacFileWriter*>(wave_.get()))
+        flac->setTags(flacTagsOf(current_, label_));
+    else if (bwf_)
+        static_cast<formats::WaveFileWriter*>(wave_.get())
+            ->updateExtraChunk(bextOf(current_, label_, driveText_));
 }
 
 std::string PlayToFile::lastMessage() const
@@ -304,14 +382,22 @@ std::string PlayToFile::waveName(int number, int sub, const DatePack& date) cons
     std::string name = base_ + stringPrintf("%02d", number);
     if (sub > 0)
         name += stringPrintf("%02d", sub);
-    return name + dateSuffix(date) + ".WAV";
+    return name + dateSuffix(date) + (flac_ ? ".flac" : ".WAV");
 }
 
 bool PlayToFile::setUpWave()
 {
+    if (flac_) {
+        if (const std::string why = flacRefusal(settings_); !why.empty()) {
+            message(why);
+            return false;
+        }
+    }
     base_ = request_.waveBase;
     if (base_.size() >= 4 && strcasecmp(base_.c_str() + base_.size() - 4, ".WAV") == 0)
         base_.resize(base_.size() - 4);
+    else if (formats::hasFlacExtension(base_))
+        base_.resize(base_.size() - 5);
     base_ = absoluteIn(base_, settings_.Dir);
     cueName_ = base_ + ".TVC";
     if (!usableOutput(cueName_) || !askOverwrite(cueName_))
@@ -333,7 +419,14 @@ bool PlayToFile::setUpWave()
     }
     cueEntries_ = 0;
     cueCreated_ = true;
-    wave_ = std::make_unique<formats::WaveFileWriter>(*sink_);
+    if (flac_)
+        wave_ = std::make_unique<formats::FlacFileWriter>(*sink_, flacLevel_);
+    else
+        wave_ = std::make_unique<formats::WaveFileWriter>(*sink_);
+    {
+        const scsi::ScsiDeviceEntry e = deck_.drive()->getDevice(deck_.driveIndex());
+        driveText_ = trimmed(trimmed(e.productText()) + " " + trimmed(e.revisionText()));
+    }
     usedNames_.clear();
     fileNumber_ = 0;
     subNumber_ = 0;
@@ -371,6 +464,11 @@ bool PlayToFile::openWave(const std::string& name, const dat::TapePosition& pos,
     // that was not de-emphasised on its way here.
     current_.emphasis = tape.emphasis && !p.deEmphasising();
     current_.copyText = trimmed(tr(msg::kCopyTexts[tape.copyBits & 3]));
+    current_.copyBits = static_cast<std::uint8_t>(tape.copyBits & 3);
+    current_.format = f;
+    current_.tapeRate = tape.rate;
+    current_.tapeBits = tape.longPlay ? 12 : tape.bits;
+    current_.tapeEmphasis = tape.emphasis;
     std::string when = app::absText(pos);
     if (preReadNumber > 0)
         when = stringPrintf("%s <0.%dsec", when.c_str(), request_.preReadTenths);
@@ -379,10 +477,13 @@ bool PlayToFile::openWave(const std::string& name, const dat::TapePosition& pos,
 
     wave_->setFileName(name);
     wave_->setFormat(f);
-    if (bwf_)
-        wave_->setExtraChunk("bext", bextOf(current_, f, tape));
+    if (auto* flac = dynamic_cast<formats::FlacFileWriter*>(wave_.get()))
+        flac->setTags(flacTagsOf(current_, label_));
+    else if (bwf_)
+        static_cast<formats::WaveFileWriter*>(wave_.get())
+            ->setExtraChunk("bext", bextOf(current_, label_, driveText_));
     else
-        wave_->setExtraChunk({}, {});
+        static_cast<formats::WaveFileWriter*>(wave_.get())->setExtraChunk({}, {});
     framesInFile_ = 0;
     if (!wave_->create()) {
         current_ = WrittenFile{};
@@ -694,6 +795,8 @@ bool PlayToFile::divide(PlaybackPipeline& /*pipeline*/, const dat::TapePosition&
             ++current_.framesRecovered;
     }
     ownFrame(pos);
+    // The file's last frame so far (a short text: no allocation per frame).
+    current_.endAbs = app::absText(pos);
     return true;
 }
 
@@ -708,8 +811,7 @@ void PlayToFile::ownFrame(const dat::TapePosition& pos)
     // A file that starts without a date (the lead-in, a part before the first START ID)
     // takes the date of its first frame that has one.
     current_.datePack = pos.datePack;
-    if (bwf_)
-        wave_->updateExtraChunk(bextOf(current_, wave_->format(), deck_.pipeline().tapeFormat()));
+    describe();
 }
 
 bool PlayToFile::switchFile(int number, bool preRead, bool formatRestart,
@@ -765,8 +867,7 @@ bool PlayToFile::closeWave()
     if (!wave_ || !wave_->isOpen())
         return true;
     const int splits = wave_->splitCount();
-    if (bwf_) // the description gets the file's error counts
-        wave_->updateExtraChunk(bextOf(current_, wave_->format(), deck_.pipeline().tapeFormat()));
+    describe(); // the description gets the file's error counts and its end
     const bool closed = wave_->finish(false);
     if (!closed)
         failWrite();
@@ -780,7 +881,7 @@ bool PlayToFile::closeWave()
     PlaybackPipeline& p = deck_.pipeline();
     current_.parts.push_back(current_.name);
     for (int i = 1; i <= splits; ++i)
-        current_.parts.push_back(formats::WaveFileWriter::splitFileName(current_.name, i));
+        current_.parts.push_back(wave_->partName(i));
     current_.frames = frames;
     current_.seconds = fileSeconds(frames, p.tapeFormat());
     std::string text = stringPrintf("%s\r\n; %s\r\n   PNo: %-3s  Format: %-16s %4s  Copy: %-8s  ",

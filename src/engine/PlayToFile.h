@@ -3,6 +3,8 @@
 #include "dat/TapePosition.h"
 #include "engine/Deck.h"
 #include "engine/PlayToFileForm.h"
+#include "formats/AudioFileWriter.h"
+#include "formats/FlacFileWriter.h"
 #include "formats/ImageWriter.h"
 #include "formats/WaveFileWriter.h"
 
@@ -42,7 +44,7 @@ public:
     virtual std::string refusal() const { return {}; }
 };
 
-// One WAV file written, for the summary and the archive report.
+// One WAV or FLAC file written, for the summary, the archive report and its JSON.
 struct WrittenFile {
     std::string name;               // the file, or the first of a split series
     std::vector<std::string> parts; // every file of the series, the first included
@@ -53,7 +55,13 @@ struct WrittenFile {
     std::string formatText; // "48000 / 16 (16)"
     bool emphasis = false;  // the audio in the file is still emphasised
     std::string copyText;
-    std::string startAbs; // the ABS time text where it starts
+    std::string startAbs;       // the ABS time text where it starts
+    std::string endAbs;         // the ABS time text of its last frame
+    formats::WaveFormat format; // the samples in the file
+    int tapeRate = 48000;       // as the tape holds them
+    int tapeBits = 16;          // 12 for long play
+    bool tapeEmphasis = false;  // the tape is emphasised (the file may have been de-emphasised)
+    std::uint8_t copyBits = 0;
     std::uint32_t frames = 0;
     int seconds = 0;
     std::uint32_t errorsLeft = 0, errorsRight = 0, errorsAbs = 0;
@@ -84,6 +92,19 @@ public:
     void setPeer(PeerSender* peer) { peer_ = peer; }
     // Writes WAV files as Broadcast Wave (a "bext" chunk); off by default.
     void setBroadcastWave(bool on) { bwf_ = on; }
+    // Writes FLAC files (BASE01.flac, ...) at a compression level 0-8 instead of WAV files.
+    void setFlac(bool on, int level = formats::FlacFileWriter::kDefaultLevel)
+    {
+        flac_ = on;
+        flacLevel_ = level;
+    }
+    bool flac() const { return flac_; }
+    // The tape's label, for the files' descriptions (Broadcast Wave, FLAC comments).
+    void setLabel(const std::string& label) { label_ = label; }
+    // "Tarnvel 0.1.0".
+    static std::string programName();
+    // Why FLAC output cannot be made with these settings (float samples), or empty.
+    static std::string flacRefusal(const app::Settings& settings);
     // Tests: smaller split and image sizes.
     void setImageLimits(const formats::ImageWriter::Limits& limits) { imageLimits_ = limits; }
 
@@ -177,6 +198,10 @@ private:
     PlayToFileRequest request_;
     PeerSender* peer_ = nullptr;
     bool bwf_ = false;
+    bool flac_ = false;
+    int flacLevel_ = formats::FlacFileWriter::kDefaultLevel;
+    std::string label_;
+    std::string driveText_; // the drive's product and firmware, for the coding history
     formats::ImageWriter::Limits imageLimits_;
 
     class Sink;
@@ -187,7 +212,9 @@ private:
     bool writeFailed_ = false;
 
     // WAV output.
-    std::unique_ptr<formats::WaveFileWriter> wave_;
+    std::unique_ptr<formats::AudioFileWriter> wave_; // a WAV or a FLAC writer
+    // What the file's own metadata says of it (bext, FLAC comments), as far as known.
+    void describe();
     std::string base_;
     std::string cueName_;
     std::string cueTemporary_; // the list until its first entry is written

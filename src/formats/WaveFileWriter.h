@@ -1,5 +1,6 @@
 #pragma once
 
+#include "formats/AudioFileWriter.h"
 #include "formats/WaveFormat.h"
 
 #include <array>
@@ -20,7 +21,7 @@ namespace tarnvel::formats {
 // so that a crash or a full disk leaves a readable file. Failures are shown through the sink
 // ("%s\n\n%s": message, file name) and returned as false / 0 bytes.
 // Not thread-safe; one producer thread calls create, write and finish.
-class WaveFileWriter {
+class WaveFileWriter final : public AudioFileWriter {
 public:
     static constexpr std::size_t kHeaderBytes = 44;
     // A file is split once it holds this many bytes, so that it stays below 2 GiB plus a block.
@@ -31,18 +32,18 @@ public:
     static constexpr std::size_t kFactChunkBytes = 12;
 
     explicit WaveFileWriter(MessageSink& sink);
-    ~WaveFileWriter(); // finishes an open file
+    ~WaveFileWriter() override; // finishes an open file
     WaveFileWriter(const WaveFileWriter&) = delete;
     WaveFileWriter& operator=(const WaveFileWriter&) = delete;
 
     // The target; a new name starts a new series of split files.
-    void setFileName(const std::string& name);
+    void setFileName(const std::string& name) override;
     // The target name: after create() refused an extension, the corrected ".WAV" name.
     const std::string& fileName() const { return targetName_; }
     // The file being written: the target or one of its split continuations.
     const std::string& currentFileName() const { return currentName_; }
-    void setFormat(const WaveFormat& format) { format_ = format; }
-    const WaveFormat& format() const { return format_; }
+    void setFormat(const WaveFormat& format) override { format_ = format; }
+    const WaveFormat& format() const override { return format_; }
     // A chunk written between "fmt " and "data" of every file (a Broadcast Wave "bext");
     // an empty id writes the canonical 44-byte header.
     void setExtraChunk(const std::string& id, std::vector<std::uint8_t> body);
@@ -57,16 +58,20 @@ public:
 
     // Creates the file anew with the current format. false after a message; when the name
     // lacked the ".WAV" extension, fileName() holds the corrected name for a retry.
-    bool create();
+    bool create() override;
     // Appends audio; returns `bytes`, or 0 after a message (the file keeps its last header).
-    std::size_t write(const std::uint8_t* data, std::size_t bytes);
+    std::size_t write(const std::uint8_t* data, std::size_t bytes) override;
     // keepOpen: bring the header up to date and go on writing. Otherwise pad to an even
     // length, complete the header and close. Without an open file: true, nothing to do.
-    bool finish(bool keepOpen);
+    bool finish(bool keepOpen) override;
 
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const override { return fd_ >= 0; }
     std::uint64_t bytesWritten() const { return bytesWritten_; } // header included
-    int splitCount() const { return splitCount_; }
+    int splitCount() const override { return splitCount_; }
+    std::string partName(int n) const override
+    {
+        return n == 0 ? targetName_ : splitFileName(targetName_, n);
+    }
     std::uint64_t nextCheckPoint() const { return nextCheckPoint_; }
     std::uint64_t freeBytesSeen() const { return freeBytesSeen_; }
 

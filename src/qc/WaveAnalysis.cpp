@@ -1,6 +1,7 @@
 #include "qc/WaveAnalysis.h"
 
 #include "common/ByteOrder.h"
+#include "formats/FlacFileWriter.h"
 #include "formats/WaveFileReader.h"
 
 #include <algorithm>
@@ -394,6 +395,52 @@ void decodeSamples(const std::uint8_t* data, std::size_t frames, const formats::
     }
 }
 
+namespace {
+
+// A FLAC file is one part: decoded by libFLAC and measured as its WAV twin would be.
+FileAnalysis analyseFlacFile(const std::string& path, const AnalysisOptions& options)
+{
+    FileAnalysis result;
+    formats::WaveFormat format;
+    std::uint64_t total = 0;
+    if (!formats::readFlacStreamInfo(path, format, total)) {
+        result.error = path + ": not a FLAC file";
+        return result;
+    }
+    WaveAnalysis analysis;
+    if (!analysis.start(format, total, options, result.error))
+        return result;
+    std::vector<float> samples;
+    bool stopped = false;
+    const formats::FlacReadResult read = formats::readFlacFile(path, [&](const std::uint8_t* data,
+                                                                         std::size_t bytes) {
+        if (stopped || (options.stop != nullptr && options.stop->load(std::memory_order_relaxed))) {
+            stopped = true;
+            return;
+        }
+        const std::size_t frames = bytes / format.blockAlign;
+        samples.resize(frames * format.channels);
+        decodeSamples(data, frames, format, samples.data());
+        analysis.add(samples.data(), frames);
+    });
+    if (stopped) {
+        result.error = "interrupted";
+        return result;
+    }
+    if (!read.ok) {
+        result.error = path + ": " + read.error;
+        return result;
+    }
+    analysis.finish();
+    result.ok = true;
+    result.figures = analysis.figures();
+    result.overview = analysis.overview();
+    result.spectrogram = analysis.spectrogram();
+    return result;
+}
+
+} // namespace
+
 FileAnalysis analyseWaveFiles(const std::vector<std::string>& parts, const AnalysisOptions& options)
 {
     FileAnalysis result;
@@ -401,6 +448,8 @@ FileAnalysis analyseWaveFiles(const std::vector<std::string>& parts, const Analy
         result.error = "no file";
         return result;
     }
+    if (formats::hasFlacExtension(parts[0]))
+        return analyseFlacFile(parts[0], options);
     formats::WaveFormat format;
     std::uint64_t total = 0;
     for (std::size_t i = 0; i < parts.size(); ++i) {

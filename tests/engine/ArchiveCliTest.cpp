@@ -9,6 +9,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 // The archivist's commands as a user runs them: archive, verify, image create, play.
 namespace tarnvel::engine::test {
@@ -200,11 +201,33 @@ TEST_F(ArchiveCommandLine, VerifyChecksTheFilesBesideTheReport)
 
 TEST_F(ArchiveCommandLine, BroadcastWaveFilesAreReadByOtherTools)
 {
-    ASSERT_EQ(run("--drive sim:tape.tvs archive bwf --bwf --no-report"), 0) << err;
+    ASSERT_EQ(run("--drive sim:tape.tvs archive bwf --bwf --no-report --label 'Box 7'"), 0) << err;
     const std::string wav = dir.file("bwf01.WAV");
     const std::string body = readFile(wav);
     ASSERT_GT(body.size(), 100u);
     EXPECT_EQ(body.substr(36, 4), "bext");
+    // The chunk read by hand: the description, and the coding history's rows (the drive that
+    // played the tape, then this program's transfer).
+    {
+        const std::size_t size = static_cast<unsigned char>(body[40]) |
+                                 static_cast<unsigned char>(body[41]) << 8 |
+                                 static_cast<unsigned char>(body[42]) << 16;
+        ASSERT_GT(size, 602u);
+        ASSERT_LT(44 + size, body.size());
+        const std::string description = body.substr(44, body.find('\0', 44) - 44);
+        EXPECT_EQ(description, "DAT transfer of Box 7, PNo 1, error frames L 0 R 0 ABS 0");
+        std::vector<std::string> rows;
+        const std::string history = body.substr(44 + 602, size - 602);
+        for (std::size_t at = 0; at < history.size() && history[at] != '\0';) {
+            const std::size_t end = history.find("\r\n", at);
+            ASSERT_NE(end, std::string::npos) << history;
+            rows.push_back(history.substr(at, end - at));
+            at = end + 2;
+        }
+        EXPECT_EQ(rows,
+                  (std::vector<std::string>{"A=PCM,F=48000,W=16,M=stereo,T=DAT SIMULATOR 1.00",
+                                            "A=PCM,F=48000,W=16,M=stereo,T=Tarnvel 0.1.0"}));
+    }
     formats::WaveFileReader r;
     ASSERT_TRUE(r.readHeader(wav)) << r.errorText();
     EXPECT_EQ(r.dataLength(), 400u * dat::kAudioBytes);
@@ -221,7 +244,7 @@ TEST_F(ArchiveCommandLine, BroadcastWaveFilesAreReadByOtherTools)
                   0);
         const std::string info = readFile(dir.file("info.txt"));
         EXPECT_NE(info.find("Originator             : Tarnvel"), std::string::npos) << info;
-        EXPECT_NE(info.find("PNo 1, error frames L 0 R 0 ABS 0"), std::string::npos) << info;
+        EXPECT_NE(info.find("Box 7, PNo 1, error frames L 0 R 0 ABS 0"), std::string::npos) << info;
         EXPECT_NE(info.find("A=PCM,F=48000,W=16,M=stereo,T=DAT"), std::string::npos) << info;
     }
 }
