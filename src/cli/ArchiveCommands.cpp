@@ -378,10 +378,10 @@ int archive(const CliContext& ctx, const ArchiveOptions& opt, ArchiveFigures* fi
             << "\n";
     }
     for (std::size_t i = 0; i < summary.files.size(); ++i) {
-        const qc::AudioFigures* figures =
+        const qc::AudioFigures* measured =
             i < analyses.size() && analyses[i].ok ? &analyses[i].figures : nullptr;
-        run.fileNotes.push_back(qc::reportLines(summary.files[i], figures));
-        run.fileQuality.push_back(figures ? std::optional(qualityOf(*figures)) : std::nullopt);
+        run.fileNotes.push_back(qc::reportLines(summary.files[i], measured));
+        run.fileQuality.push_back(measured ? std::optional(qualityOf(*measured)) : std::nullopt);
     }
 
     std::string error;
@@ -550,7 +550,7 @@ int verify(const std::string& report)
 
 namespace {
 
-int verify(const std::vector<std::string>& names)
+int verifyNames(const std::vector<std::string>& names)
 {
     int rc = 0;
     for (const std::string& name : names) {
@@ -668,7 +668,7 @@ void addArchiveCommands(CLI::App& app, CliContext& ctx)
         "verify", "Check an archive against its report (every file's SHA-256, a FLAC file's "
                   "MD5, the JSON's hashes and the report's own), or FLAC files by their MD5");
     v->add_option("REPORT", *report, "The BASE.log of an archive, or .flac files")->required();
-    v->callback([&ctx, report] { ctx.exitCode = verify(*report); });
+    v->callback([&ctx, report] { ctx.exitCode = verifyNames(*report); });
 }
 
 } // namespace tarnvel::cli

@@ -176,6 +176,8 @@ shelf::TapeOutcome archiveTape(const CliContext& ctx, const shelf::Shelf& shelf,
     a.preRead = claim.tape.options.preRead;
     a.bwf = claim.tape.options.bwf;
     a.noQc = claim.tape.options.noQc;
+    a.retries = claim.tape.options.retries;
+    a.flac = claim.tape.options.flac;
     const int count = static_cast<int>(shelf.tapes().size());
     a.liveLead = [&claim, count, started, &label] {
         return stringPrintf("  tape %d of %d %s  %s", claim.number, count, label.c_str(),

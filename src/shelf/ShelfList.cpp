@@ -70,6 +70,9 @@ bool isValidLabel(std::string_view label)
     return true;
 }
 
+constexpr const char* kTapeOptions =
+    "the options a tape may have: --no-divide, --preread N, --bwf, --flac, --retries N, --no-qc";
+
 bool parseTapeOptions(const std::vector<std::string>& words, TapeOptions& options,
                       std::string& error)
 {
@@ -82,26 +85,36 @@ bool parseTapeOptions(const std::vector<std::string>& words, TapeOptions& option
             options.bwf = true;
         } else if (w == "--no-qc") {
             options.noQc = true;
-        } else if (w == "--preread") {
+        } else if (w == "--flac") {
+            options.flac = true;
+        } else if (w == "--preread" || w == "--retries") {
+            const bool preread = w == "--preread";
+            const int highest = preread ? 5 : 99;
             int value = -1;
             const std::string v = i + 1 < words.size() ? words[++i] : std::string();
             const auto r = std::from_chars(v.data(), v.data() + v.size(), value);
             if (v.empty() || r.ec != std::errc() || r.ptr != v.data() + v.size() || value < 0 ||
-                value > 5) {
-                error = "--preread needs a number of tenths of a second from 0 to 5";
+                value > highest) {
+                error = preread ? "--preread needs a number of tenths of a second from 0 to 5"
+                                : "--retries needs a number of passes from 0 to 99";
                 return false;
             }
-            options.preRead = value;
-        } else if (w == "--retries" || w == "--image" || w == "--flac") {
-            // Named because a user may expect them: said plainly rather than as unknown.
-            error = w + " is not offered by this version's archive (the options a tape may "
-                        "have: --no-divide, --preread N, --bwf, --no-qc)";
+            if (preread)
+                options.preRead = value;
+            else
+                options.retries = value;
+        } else if (w == "--image") {
+            // Named because a user may expect it: said plainly rather than as unknown.
+            error = w + " is not offered by this version's archive (" + kTapeOptions + ")";
             return false;
         } else {
-            error = "unknown option \"" + shown(w) +
-                    "\" (the options a tape may have: --no-divide, --preread N, --bwf, --no-qc)";
+            error = "unknown option \"" + shown(w) + "\" (" + kTapeOptions + ")";
             return false;
         }
+    }
+    if (options.flac && options.bwf) {
+        error = "--flac and --bwf exclude each other";
+        return false;
     }
     return true;
 }

@@ -15,6 +15,8 @@ struct TapeOptions {
     std::optional<int> preRead; // --preread N (tenths of a second, 0-5)
     bool bwf = false;           // --bwf: Broadcast Wave files
     bool noQc = false;          // --no-qc: no quality-control page
+    int retries = 0;            // --retries N: re-reading of bad stretches (0-99)
+    bool flac = false;          // --flac: FLAC files instead of WAV
 };
 
 struct ShelfTape {

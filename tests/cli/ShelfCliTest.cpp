@@ -223,10 +223,10 @@ TEST_F(ShelfCommandLine, WithADriveEachTapeIsAskedForByName)
 
 TEST_F(ShelfCommandLine, ABadListStartsNothing)
 {
-    std::ofstream(shelf / "shelf.txt") << "T1\nT2 --retries 3\n";
+    std::ofstream(shelf / "shelf.txt") << "T1\nT2 --image\n";
     const CliResult r = cli("shelf run " + shelf.string() + " --cassettes " + tapes.string());
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("line 2: T2: --retries is not offered"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("line 2: T2: --image is not offered"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(shelf / "T1"));
     EXPECT_FALSE(fs::exists(shelf / "shelf.json"));
 }

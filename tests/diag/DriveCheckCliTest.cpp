@@ -116,6 +116,9 @@ TEST_F(DriveCheckCommand, AnArchiveReplayedFromItsLogGivesTheSameFiles)
             const std::vector<std::string> times{"Started:", "Ended:", "Report SHA-256:"};
             EXPECT_EQ(withoutLines(b, times), withoutLines(a, times));
             EXPECT_TRUE(contains(b, "SHA-256 of the audio data"));
+        } else if (name == "take.json") { // its start and end times differ too
+            const std::vector<std::string> times{"  \"started\":", "  \"ended\":"};
+            EXPECT_EQ(withoutLines(b, times), withoutLines(a, times));
         } else {
             EXPECT_TRUE(a == b);
         }

@@ -14,10 +14,11 @@ TEST(ShelfList, LabelsOptionsAndComments)
                                "  T002   --no-divide --preread 3   # a long one\r\n"
                                "\n"
                                "box_7-a --bwf --no-qc\n"
+                               "T004 --flac --retries 8\n"
                                "T003",
                                tapes, error))
         << error;
-    ASSERT_EQ(tapes.size(), 4u);
+    ASSERT_EQ(tapes.size(), 5u);
     EXPECT_EQ(tapes[0].label, "T001");
     EXPECT_EQ(tapes[0].line, 2);
     EXPECT_FALSE(tapes[0].options.noDivide);
@@ -27,8 +28,10 @@ TEST(ShelfList, LabelsOptionsAndComments)
     EXPECT_EQ(tapes[1].optionText, "--no-divide --preread 3");
     EXPECT_TRUE(tapes[2].options.bwf);
     EXPECT_TRUE(tapes[2].options.noQc);
-    EXPECT_EQ(tapes[3].label, "T003");
-    EXPECT_EQ(tapes[3].line, 6);
+    EXPECT_TRUE(tapes[3].options.flac);
+    EXPECT_EQ(tapes[3].options.retries, 8);
+    EXPECT_EQ(tapes[4].label, "T003");
+    EXPECT_EQ(tapes[4].line, 7);
 }
 
 TEST(ShelfList, MistakesAreRefusedWithTheirLine)
@@ -42,9 +45,9 @@ TEST(ShelfList, MistakesAreRefusedWithTheirLine)
         {"-T1\n", "line 1: \"-T1\" is not a tape label"},
         {"T\xC3\xA9\n", "line 1: \"T\xC3\xA9\" is not a tape label"},
         {"T001\nt001\n", "line 2: the label t001 is listed twice"},
-        {"T001 --retries 3\n", "line 1: T001: --retries is not offered"},
         {"T001 --image\n", "line 1: T001: --image is not offered"},
-        {"T001 --flac\n", "line 1: T001: --flac is not offered"},
+        {"T001 --retries 100\n", "line 1: T001: --retries needs a number"},
+        {"T001 --flac --bwf\n", "line 1: T001: --flac and --bwf exclude each other"},
         {"T001 --preread\n", "line 1: T001: --preread needs a number"},
         {"T001 --preread 6\n", "line 1: T001: --preread needs a number"},
         {"T001 --preread 2x\n", "line 1: T001: --preread needs a number"},
