@@ -62,11 +62,11 @@ struct SelectedDrive {
 // is back in data mode, and the error names the devices that could not be used, and why.
 SelectedDrive selectDrive(const DriveRequest& request);
 
-// True when the specification names no device node: a simulated drive ("sim:"), a tape image
+// True when the --drive text names no device node: a simulated drive ("sim:"), a tape image
 // ("image:") or a replayed drive ("replay:").
 bool isSimulatedSpec(const std::string& spec);
 bool isReplaySpec(const std::string& spec);
-// The specification a selection goes by: a replay's is the recorded run's (so that the drive
+// The --drive text a selection goes by: a replay's is the recorded run's (so that the drive
 // it chose is chosen again); anything else is the request's own.
 std::string selectionSpec(const std::string& spec, const dat::DatDrive& drive);
 
